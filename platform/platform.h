@@ -1,0 +1,210 @@
+// The operating-system seam of modmanifest.
+//
+// The runtime reaches the operating system only through the table below. Its
+// entries are named after the narrow Win32 functions the runtime needs and
+// behave as they do (results, flags, failure values). Three tables exist: the
+// Win32 back-end passes straight to the real API, the POSIX back-end gives
+// Linux a Win32 personality, and the test fake scripts every answer and
+// records every call. Nothing outside platform/ includes a system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Window procedures are called back by the platform with its own calling
+// convention, which on 32-bit Windows is stdcall.
+#if defined(_WIN32) && defined(__i386__)
+#define OS_CALLBACK __attribute__((stdcall))
+#else
+#define OS_CALLBACK
+#endif
+
+namespace os {
+
+using Handle = void*;
+using Bool = int32_t;
+using Dword = uint32_t;
+
+// The value CreateFileA and FindFirstFileA return on failure.
+inline Handle InvalidHandle() { return reinterpret_cast<Handle>(static_cast<intptr_t>(-1)); }
+
+// File attribute bits, as the platform reports them.
+constexpr Dword kAttrReadOnly = 0x01;
+constexpr Dword kAttrHidden = 0x02;
+constexpr Dword kAttrSystem = 0x04;
+constexpr Dword kAttrDirectory = 0x10;
+constexpr Dword kAttrArchive = 0x20;
+constexpr Dword kAttrNormal = 0x80;
+constexpr Dword kInvalidFileAttributes = 0xFFFFFFFFu;
+
+// CreateFileA arguments.
+constexpr Dword kGenericWrite = 0x40000000u;
+constexpr Dword kCreateNew = 1;
+constexpr Dword kCreateAlways = 2;
+
+// MoveFileExA flags.
+constexpr Dword kMoveReplaceExisting = 0x1;
+constexpr Dword kMoveWriteThrough = 0x8;
+
+// GetLastError values the runtime tells apart.
+constexpr Dword kErrorFileNotFound = 2;
+constexpr Dword kErrorAccessDenied = 5;
+constexpr Dword kErrorSharingViolation = 32;
+constexpr Dword kErrorFileExists = 80;
+constexpr Dword kErrorDiskFull = 112;
+constexpr Dword kErrorAlreadyExists = 183;
+
+// SetErrorMode bits.
+constexpr Dword kSemFailCriticalErrors = 0x0001;
+constexpr Dword kSemNoOpenFileErrorBox = 0x8000;
+
+// Code pages.
+constexpr Dword kCodePageAnsi = 0;  // CP_ACP: the process's ANSI code page
+constexpr Dword kCodePageGbk = 936;
+constexpr Dword kCodePageUtf8 = 65001;
+
+// Window messages and styles the runtime uses.
+constexpr uint32_t kWmNull = 0x0000;
+constexpr uint32_t kWmDestroy = 0x0002;
+constexpr uint32_t kWmQuit = 0x0012;
+constexpr uint32_t kWmApp = 0x8000;
+constexpr Dword kWsExToolWindow = 0x80;
+constexpr uint32_t kPmNoRemove = 0x0000;
+constexpr uint32_t kPmRemove = 0x0001;
+constexpr uintptr_t kIdcArrow = 32512;
+constexpr int kNullBrush = 5;
+
+// Message box style: one OK button and the stop icon.
+constexpr Dword kMbOk = 0x00;
+constexpr Dword kMbIconError = 0x10;
+
+constexpr Dword kMaxPath = 260;
+
+struct FindDataA {
+  Dword dwFileAttributes;
+  char cFileName[kMaxPath];
+};
+
+struct SecurityAttributes {
+  Dword nLength;
+  void* lpSecurityDescriptor;
+  Bool bInheritHandle;
+};
+
+using WndProc = intptr_t(OS_CALLBACK*)(Handle hwnd, uint32_t message, uintptr_t wParam,
+                                       intptr_t lParam);
+
+struct WndClassA {
+  uint32_t style;
+  WndProc lpfnWndProc;
+  Handle hInstance;
+  Handle hIcon;
+  Handle hCursor;
+  Handle hbrBackground;
+  const char* lpszClassName;
+};
+
+struct Msg {
+  Handle hwnd;
+  uint32_t message;
+  uintptr_t wParam;
+  intptr_t lParam;
+  Dword time;
+  int32_t ptX;
+  int32_t ptY;
+};
+
+struct Platform {
+  // Process heap. Blocks are exactly the size asked for; flags are the
+  // Win32 ones (the runtime passes 0).
+  Handle (*GetProcessHeap)();
+  void* (*HeapAlloc)(Handle heap, Dword flags, size_t bytes);
+  void* (*HeapReAlloc)(Handle heap, Dword flags, void* block, size_t bytes);
+  Bool (*HeapFree)(Handle heap, Dword flags, void* block);
+
+  // The executable's path and the current directory. Paths use '\'.
+  Dword (*GetModuleFileNameA)(Handle module, char* buffer, Dword size);
+  Bool (*SetCurrentDirectoryA)(const char* path);
+  Dword (*GetCurrentDirectoryA)(Dword size, char* buffer);
+
+  // Code pages: the ANSI code page, its lead bytes, and conversion through
+  // UTF-16 (char16_t is the platform's 16-bit WCHAR).
+  Dword (*GetACP)();
+  Bool (*IsDBCSLeadByteEx)(Dword codePage, uint8_t byte);
+  int (*MultiByteToWideChar)(Dword codePage, Dword flags, const char* text, int length,
+                             char16_t* wide, int wideLength);
+  int (*WideCharToMultiByte)(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
+                             char* text, int length, const char* defaultChar, Bool* usedDefault);
+
+  // Directory listing.
+  Handle (*FindFirstFileA)(const char* pattern, FindDataA* data);
+  Bool (*FindNextFileA)(Handle find, FindDataA* data);
+  Bool (*FindClose)(Handle find);
+
+  // Files.
+  Handle (*CreateFileA)(const char* path, Dword access, Dword share, SecurityAttributes* security,
+                        Dword disposition, Dword flagsAndAttributes, Handle templateFile);
+  Bool (*WriteFile)(Handle file, const void* bytes, Dword count, Dword* written, void* overlapped);
+  Bool (*FlushFileBuffers)(Handle file);
+  Bool (*CloseHandle)(Handle object);
+  Dword (*GetFileAttributesA)(const char* path);
+  Bool (*MoveFileExA)(const char* from, const char* to, Dword flags);
+  Bool (*DeleteFileA)(const char* path);
+  Dword (*GetLastError)();
+
+  // Process and thread.
+  Dword (*GetCurrentThreadId)();
+  Dword (*GetCurrentProcessId)();
+  // Ends the process at once with the given status; runs no static
+  // destructor. Never returns (the test fake unwinds to its test instead).
+  void (*ExitProcess)(uint32_t exitCode);
+  Dword (*SetErrorMode)(Dword mode);
+  // Floating point back to its initial state (round to nearest, all
+  // exceptions masked, full precision).
+  void (*fpreset)();
+  void (*DebugBreak)();
+
+  // OLE apartment of the calling thread.
+  int32_t (*OleInitialize)(void* reserved);
+  void (*OleUninitialize)();
+
+  // Windows and messages. Messages sent to a window of another thread wait
+  // until that thread retrieves its messages.
+  Handle (*LoadCursorA)(Handle instance, uintptr_t resource);
+  Handle (*GetStockObject)(int object);
+  uint16_t (*RegisterClassA)(const WndClassA* windowClass);
+  Bool (*UnregisterClassA)(const char* className, Handle instance);
+  Handle (*CreateWindowExA)(Dword exStyle, const char* className, const char* title, Dword style,
+                            int x, int y, int width, int height, Handle parent, Handle menu,
+                            Handle instance, void* param);
+  Bool (*IsWindow)(Handle hwnd);
+  intptr_t (*SendMessageA)(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam);
+  Bool (*PostMessageA)(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam);
+  void (*PostQuitMessage)(int exitCode);
+  Bool (*PeekMessageA)(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax,
+                       uint32_t removeFlags);
+  Bool (*GetMessageA)(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax);
+  Bool (*TranslateMessage)(const Msg* msg);
+  intptr_t (*DispatchMessageA)(const Msg* msg);
+  intptr_t (*DefWindowProcA)(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam);
+  Bool (*DestroyWindow)(Handle hwnd);
+  Bool (*DestroyIcon)(Handle icon);
+  Handle (*GetModuleHandleA)(const char* name);
+
+  // The message box. Caption and text are GBK (code page 936) bytes; the
+  // back-end decodes them for the person who reads them.
+  int (*MessageBoxA)(Handle owner, const char* text, const char* caption, Dword style);
+};
+
+// The table in use. The program uses its back-end's table for its whole life;
+// a test may install another one (the fake) and restore the old one after.
+const Platform& Os();
+const Platform* InstallPlatform(const Platform* table);
+
+// The back-end compiled into this build (Win32 or POSIX).
+const Platform& NativePlatform();
+
+// Os().ExitProcess for callers that must not continue.
+[[noreturn]] void EndProcess(uint32_t exitCode);
+
+}  // namespace os
