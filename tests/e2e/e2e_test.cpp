@@ -1,0 +1,325 @@
+// End-to-end tests: copy the built program into temporary mod trees, run it
+// as a user would, and compare the manifest it writes byte for byte.
+//
+// The Linux program always runs. Windows builds run under Wine when
+// MODMANIFEST_WINDOWS_EXES names them (paths separated by ':'), as
+// scripts/test does; every case then also checks that they write the same
+// bytes as the Linux program.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+// How a built program is started: directly, or through Wine's loader.
+struct Runner {
+  std::string label;
+  fs::path program;
+  bool wine;
+};
+
+std::vector<Runner> Runners() {
+  std::vector<Runner> runners{{"linux", MODMANIFEST_PROGRAM, false}};
+  if (const char* list = std::getenv("MODMANIFEST_WINDOWS_EXES")) {
+    std::stringstream paths(list);
+    std::string path;
+    while (std::getline(paths, path, ':')) {
+      if (!path.empty()) runners.push_back({"wine " + path, path, true});
+    }
+  }
+  return runners;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Runs argv with the given working directory; returns the exit status, or
+// -1000 - signal when it was killed.
+int Run(const std::vector<std::string>& argv, const fs::path& workingDirectory,
+        const std::vector<std::string>& prefix = {}) {
+  std::vector<std::string> all = prefix;
+  all.insert(all.end(), argv.begin(), argv.end());
+  std::vector<char*> args;
+  for (std::string& a : all) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -2000;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return -1000 - WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+// Copies the program into folder, runs it there (from the folder, unless
+// another working directory is given) and removes the copy again.
+int RunIn(const Runner& runner, const fs::path& folder,
+          const std::vector<std::string>& extraArgs = {},
+          const fs::path& workingDirectory = {}, const std::vector<std::string>& prefix = {}) {
+  fs::path copy = folder / runner.program.filename();
+  fs::copy_file(runner.program, copy, fs::copy_options::overwrite_existing);
+  std::vector<std::string> argv;
+  if (runner.wine) argv.push_back(MODMANIFEST_WINE_RUN);
+  argv.push_back(copy.string());
+  argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
+  int status = Run(argv, workingDirectory.empty() ? folder : workingDirectory, prefix);
+  fs::remove(copy);
+  // Wine reports the exit status -1 as 255 like Linux does.
+  return status;
+}
+
+std::string Document(const std::vector<std::string>& entries) {
+  std::string d =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+      "<AssetDeclaration xmlns=\"" MODMANIFEST_ASSET_NAMESPACE
+      "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n"
+      " <Includes>\r\n"
+      "\r\n"
+      "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
+      "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
+      "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n"
+      "\r\n";
+  for (const std::string& e : entries) d += " <Include type=\"all\" source=\"" + e + "\" />\r\n";
+  d += "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
+  return d;
+}
+
+bool WellFormed(const fs::path& manifest) {
+  std::string command = "xmllint --noout '" + manifest.string() + "' 2>/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
+// A fresh temporary folder, removed at the end of the test.
+class TempTree {
+ public:
+  TempTree() {
+    std::string pattern = (fs::temp_directory_path() / "modmanifest-e2e-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  }
+  ~TempTree() {
+    std::error_code ignored;
+    // Undo permission changes a test made, so everything can be removed.
+    for (auto& entry : fs::recursive_directory_iterator(root_, ignored)) {
+      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(root_, ignored);
+  }
+  const fs::path& root() const { return root_; }
+
+ private:
+  fs::path root_;
+};
+
+class EndToEnd : public ::testing::TestWithParam<Runner> {};
+
+// Runs the program in folder and checks the manifest it writes.
+void ExpectManifest(const Runner& runner, const fs::path& folder, const std::string& name,
+                    const std::vector<std::string>& entries) {
+  ASSERT_EQ(RunIn(runner, folder), 0);
+  fs::path manifest = folder / name;
+  ASSERT_TRUE(fs::exists(manifest)) << manifest;
+  EXPECT_EQ(ReadFile(manifest), Document(entries));
+  EXPECT_TRUE(WellFormed(manifest));
+}
+
+TEST_P(EndToEnd, DataFolderGetsModXmlWithFilesThenSubFolders) {
+  TempTree t;
+  fs::path data = t.root() / "Mod" / "Data";
+  WriteFile(data / "b.xml", "<b/>");
+  WriteFile(data / "a.xml", "<a/>");
+  WriteFile(data / "notes.txt", "not xml");
+  fs::create_directories(data / "T");
+  fs::create_directories(data / "S" / "Deeper");
+  WriteFile(data / "S" / "inner.xml", "<i/>");
+  ExpectManifest(GetParam(), data, "Mod.xml", {"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml"});
+  EXPECT_FALSE(fs::exists(data / "zenter.xml"));
+  // The run never descends: S gets nothing.
+  EXPECT_FALSE(fs::exists(data / "S" / "zenter.xml"));
+}
+
+TEST_P(EndToEnd, OnlyTheExactLastFourBytesDataChooseModXml) {
+  TempTree t;
+  for (const char* name : {"data", "DATA", "Database"}) {
+    fs::path folder = t.root() / name;
+    WriteFile(folder / "x.xml", "<x/>");
+    ExpectManifest(GetParam(), folder, "zenter.xml", {"x.xml"});
+    EXPECT_FALSE(fs::exists(folder / "Mod.xml"));
+  }
+  fs::path myData = t.root() / "MyData";
+  WriteFile(myData / "x.xml", "<x/>");
+  ExpectManifest(GetParam(), myData, "Mod.xml", {"x.xml"});
+}
+
+TEST_P(EndToEnd, SubFoldersWithoutXmlFilesAreStillIncluded) {
+  TempTree t;
+  fs::path folder = t.root() / "Art";
+  fs::create_directories(folder / "Textures");
+  fs::create_directories(folder / "Models");
+  WriteFile(folder / "readme.txt", "text");
+  ExpectManifest(GetParam(), folder, "zenter.xml", {"Models\\zenter.xml", "Textures\\zenter.xml"});
+}
+
+TEST_P(EndToEnd, XmlFilesWithoutSubFoldersAndAnEmptyFolder) {
+  TempTree t;
+  fs::path folder = t.root() / "Units";
+  WriteFile(folder / "Tank.xml", "<t/>");
+  WriteFile(folder / "infantry.XML", "<i/>");
+  ExpectManifest(GetParam(), folder, "zenter.xml", {"infantry.XML", "Tank.xml"});
+
+  fs::path empty = t.root() / "Empty";
+  fs::create_directories(empty);
+  ExpectManifest(GetParam(), empty, "zenter.xml", {});
+}
+
+TEST_P(EndToEnd, ASecondRunWritesTheSameBytesAndKeepsOtherManifests) {
+  TempTree t;
+  fs::path folder = t.root() / "Maps";
+  WriteFile(folder / "Skirmish.xml", "<s/>");
+  // A Mod.xml in a folder that writes zenter.xml is an ordinary XML file.
+  WriteFile(folder / "Mod.xml", "<m/>");
+  fs::create_directories(folder / "Sub");
+  std::vector<std::string> entries{"Mod.xml", "Skirmish.xml", "Sub\\zenter.xml"};
+  ExpectManifest(GetParam(), folder, "zenter.xml", entries);
+  std::string first = ReadFile(folder / "zenter.xml");
+  ExpectManifest(GetParam(), folder, "zenter.xml", entries);
+  EXPECT_EQ(ReadFile(folder / "zenter.xml"), first);
+}
+
+TEST_P(EndToEnd, HiddenFilesAndFoldersAreListedLikeOthers) {
+  TempTree t;
+  fs::path folder = t.root() / "Hidden";
+  WriteFile(folder / ".secret.xml", "<h/>");
+  WriteFile(folder / "plain.xml", "<p/>");
+  fs::create_directories(folder / ".cache");
+  ExpectManifest(GetParam(), folder, "zenter.xml",
+                 {".secret.xml", "plain.xml", ".cache\\zenter.xml"});
+}
+
+TEST_P(EndToEnd, AReadOnlyTargetIsLeftUnchangedAndTheRunExitsOne) {
+  TempTree t;
+  fs::path folder = t.root() / "Locked";
+  WriteFile(folder / "a.xml", "<a/>");
+  WriteFile(folder / "zenter.xml", "previous manifest");
+  fs::permissions(folder / "zenter.xml", fs::perms::owner_read | fs::perms::group_read |
+                                             fs::perms::others_read);
+  EXPECT_EQ(RunIn(GetParam(), folder), 1);
+  EXPECT_EQ(ReadFile(folder / "zenter.xml"), "previous manifest");
+  // Nothing else is left behind.
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.xml", "zenter.xml"}));
+}
+
+TEST_P(EndToEnd, AFolderWithoutWritePermissionExitsOneAndLeavesNothing) {
+  if (GetParam().wine) GTEST_SKIP() << "Wine needs a prefix its user owns";
+  if (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP();
+  TempTree t;
+  fs::path folder = t.root() / "ReadOnlyFolder";
+  WriteFile(folder / "a.xml", "<a/>");
+  fs::path program = folder / GetParam().program.filename();
+  fs::copy_file(GetParam().program, program);
+  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read |
+                              fs::perms::others_exec);
+  // Root ignores permission bits, so run as an unprivileged user.
+  std::vector<std::string> prefix;
+  if (geteuid() == 0) {
+    prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  }
+  EXPECT_EQ(Run({program.string()}, folder, prefix), 1);
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.xml", program.filename().string()}));
+}
+
+TEST_P(EndToEnd, ArgumentsAndTheWorkingDirectoryAreIgnored) {
+  TempTree t;
+  fs::path folder = t.root() / "Data";
+  WriteFile(folder / "a.xml", "<a/>");
+  fs::path elsewhere = t.root() / "elsewhere";
+  fs::create_directories(elsewhere);
+  ASSERT_EQ(RunIn(GetParam(), folder, {"--help", "x.xml", "..\\other"}, elsewhere), 0);
+  EXPECT_EQ(ReadFile(folder / "Mod.xml"), Document({"a.xml"}));
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+}
+
+TEST_P(EndToEnd, LargeFolderListsEveryEntryInOrder) {
+  TempTree t;
+  fs::path folder = t.root() / "Big";
+  fs::create_directories(folder);
+  std::vector<std::string> files, folders;
+  for (int i = 0; i < 10000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "unit%05d.xml", i);
+    std::ofstream(folder / name) << "<u/>";
+    files.push_back(name);
+  }
+  for (int i = 0; i < 1000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "dir%04d", i);
+    fs::create_directory(folder / name);
+    folders.push_back(std::string(name) + "\\zenter.xml");
+  }
+  std::vector<std::string> entries = files;
+  entries.insert(entries.end(), folders.begin(), folders.end());
+  ExpectManifest(GetParam(), folder, "zenter.xml", entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, EndToEnd, ::testing::ValuesIn(Runners()),
+                         [](const ::testing::TestParamInfo<Runner>& info) {
+                           return "program" + std::to_string(info.index);
+                         });
+
+// Every build writes the same bytes for a tree of ASCII names.
+TEST(EndToEndBuilds, LinuxAndWindowsWriteTheSameBytes) {
+  std::vector<Runner> runners = Runners();
+  if (runners.size() < 2) GTEST_SKIP() << "no Windows build given (MODMANIFEST_WINDOWS_EXES)";
+  std::string first;
+  for (const Runner& runner : runners) {
+    TempTree t;
+    fs::path data = t.root() / "Mod" / "Data";
+    WriteFile(data / "GameData.xml", "<g/>");
+    WriteFile(data / "strings.xml", "<s/>");
+    fs::create_directories(data / "Units");
+    fs::create_directories(data / "art");
+    ASSERT_EQ(RunIn(runner, data), 0) << runner.label;
+    std::string bytes = ReadFile(data / "Mod.xml");
+    if (first.empty()) {
+      first = bytes;
+    } else {
+      EXPECT_EQ(bytes, first) << runner.label;
+    }
+  }
+}
+
+}  // namespace
