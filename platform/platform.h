@@ -164,6 +164,12 @@ struct Platform {
   void (*fpreset)();
   void (*DebugBreak)();
 
+  // What the end of the run gives back: modules of external libraries, the
+  // socket library, worker threads (waited for without a time limit).
+  Bool (*FreeLibrary)(Handle module);
+  int (*WSACleanup)();
+  Dword (*WaitForSingleObject)(Handle object, Dword milliseconds);
+
   // OLE apartment of the calling thread.
   int32_t (*OleInitialize)(void* reserved);
   void (*OleUninitialize)();

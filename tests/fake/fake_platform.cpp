@@ -442,6 +442,18 @@ struct Callbacks {
     return icon != nullptr ? 1 : 0;
   }
   static os::Handle GetModuleHandleA(const char*) { return kModule; }
+  static os::Bool FreeLibrary(os::Handle) {
+    Record("FreeLibrary");
+    return 1;
+  }
+  static int WSACleanup() {
+    Record("WSACleanup");
+    return 0;
+  }
+  static os::Dword WaitForSingleObject(os::Handle, os::Dword) {
+    Record("WaitForSingleObject");
+    return 0;
+  }
   static int MessageBoxA(os::Handle, const char* text, const char* caption, os::Dword style) {
     Record("MessageBoxA");
     F().boxes.push_back(MessageBox{text != nullptr ? text : "", caption != nullptr ? caption : "",
@@ -499,6 +511,9 @@ FakePlatform::FakePlatform() {
   table_.DestroyWindow = C::DestroyWindow;
   table_.DestroyIcon = C::DestroyIcon;
   table_.GetModuleHandleA = C::GetModuleHandleA;
+  table_.FreeLibrary = C::FreeLibrary;
+  table_.WSACleanup = C::WSACleanup;
+  table_.WaitForSingleObject = C::WaitForSingleObject;
   table_.MessageBoxA = C::MessageBoxA;
 
   previousFake_ = g_fake;
