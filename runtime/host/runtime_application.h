@@ -89,6 +89,11 @@ class RuntimeApplication : public os::WinApp {
   std::vector<void (*)(intptr_t)> IdleRoutines;
   std::vector<intptr_t> IdleArguments;
 
+  // The exit status of a normal end when the run reports that it failed
+  // (1: the manifest could not be written). ExitInstance returns it unless
+  // the framework's own result is nonzero.
+  int32_t ExitStatus = 0;
+
   // Guards the worker-thread list.
   std::mutex WorkerLock;
 };
