@@ -16,6 +16,7 @@ const os::Platform& P() { return os::NativePlatform(); }
 
 constexpr os::Dword kClassAlreadyExists = 1410;
 constexpr os::Dword kClassHasWindows = 1412;
+const os::Handle kMessageOnly = reinterpret_cast<os::Handle>(static_cast<intptr_t>(-3));
 
 // What the test window procedure saw: the application messages and
 // WM_DESTROY, with the thread each arrived on.
@@ -50,8 +51,9 @@ class WindowTest : public ::testing::Test {
     wc.lpszClassName = kClass;
     atom_ = P().RegisterClassA(&wc);
     ASSERT_NE(atom_, 0);
-    hwnd_ = P().CreateWindowExA(os::kWsExToolWindow, kClass, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                wc.hInstance, nullptr);
+    // A message-only window: Wine without a display makes no other kind.
+    hwnd_ = P().CreateWindowExA(os::kWsExToolWindow, kClass, "", 0, 0, 0, 0, 0, kMessageOnly,
+                                nullptr, wc.hInstance, nullptr);
     ASSERT_NE(hwnd_, nullptr);
   }
   void TearDown() override {

@@ -16,7 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/platform/test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/platform/test_support.h"
 
 namespace {
 
@@ -63,12 +63,16 @@ TEST(ModulePath, FullPathWithBackslashesAndTruncationAsWindowsDoesIt) {
   EXPECT_EQ(P().GetModuleFileNameA(nullptr, buffer.data(), n + 1), n);
   EXPECT_EQ(buffer.c_str(), full);
 
-  // One byte short: all that fits, terminated, the buffer size, and the error.
+  // One byte short: the buffer size and the error, with the path cut short.
   buffer.assign(n, 'x');
   EXPECT_EQ(P().GetModuleFileNameA(nullptr, buffer.data(), n), n);
   EXPECT_EQ(P().GetLastError(), kInsufficientBuffer);
+  EXPECT_EQ(buffer.substr(0, n - 1), full.substr(0, n - 1));
+#ifndef _WIN32
+  // Terminated, as Windows does since Vista (Wine still copies the last
+  // byte instead, as Windows XP did).
   EXPECT_EQ(buffer[n - 1], '\0');
-  EXPECT_EQ(std::string(buffer.c_str()), full.substr(0, n - 1));
+#endif
 }
 
 TEST(CurrentDirectory, SetThenGetAndTheSizeNeededWhenTheBufferIsShort) {

@@ -1,5 +1,5 @@
-// A fresh folder under the system's temporary folder for one test, removed
-// with everything in it (read-only files included) when the test ends.
+// What the platform tests share: a temporary folder per test, and whether
+// the Win32 build runs under Wine.
 #pragma once
 
 #include <atomic>
@@ -10,8 +10,26 @@
 
 #include "platform/platform.h"
 
+#ifdef _WIN32
+extern "C" __declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
+#endif
+
 namespace platform_test {
 
+// Wine, run by root, lets a process write to and replace read-only files, as
+// the Unix permissions allow; Windows itself refuses. Those checks are left
+// out there.
+inline bool WineIgnoresReadOnly() {
+#ifdef _WIN32
+  void* ntdll = os::NativePlatform().GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+// A fresh folder under the system's temporary folder for one test, removed
+// with everything in it (read-only files included) when the test ends.
 class TempFolder {
  public:
   TempFolder() {
