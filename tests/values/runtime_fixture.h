@@ -55,7 +55,7 @@ class Runtime : public ::testing::Test {
     return a;
   }
   // The texts of a text array, in storage order; "<null>" for a null slot.
-  static std::vector<std::string> Texts(const void* a) {
+  static std::vector<std::string> Elements(const void* a) {
     std::vector<std::string> out;
     rt::ArraySlots slots = rt::ArrayFirstSlot(a);
     for (int32_t i = 0; i < slots.count; ++i) {
