@@ -41,7 +41,10 @@ TEST_F(ValueMemory, StaticRangesAreHalfOpen) {
   EXPECT_EQ(rt::FindStaticRange(start + 5), end);
   EXPECT_EQ(rt::FindStaticRange(end - 1), end);
   EXPECT_EQ(rt::FindStaticRange(end), nullptr);
-  EXPECT_EQ(rt::FindStaticRange(start - 1), nullptr);
+  // The address just before the range, formed without pointer arithmetic
+  // outside the object.
+  const void* before = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(start) - 1);
+  EXPECT_EQ(rt::FindStaticRange(before), nullptr);
   EXPECT_EQ(rt::FindStaticRange(nullptr), nullptr);
 
   // An empty range registers nothing; later ranges are found after earlier ones.
