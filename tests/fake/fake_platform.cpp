@@ -43,6 +43,7 @@ struct Callbacks {
     Record("HeapAlloc " + std::to_string(bytes));
     if (Refuse(bytes)) return nullptr;
     void* p = std::malloc(bytes == 0 ? 1 : bytes);
+    if (p != nullptr && F().fillNewBlocks >= 0) std::memset(p, F().fillNewBlocks, bytes);
     if (p != nullptr) F().blocks_[p] = bytes;
     return p;
   }
