@@ -55,6 +55,8 @@ void ExpectWellFormed(const std::string& document) {
 
 class ManifestDocument : public ::testing::Test {
  protected:
+  ManifestDocument() { app.RuntimeHeap = os::Os().GetProcessHeap(); }
+
   std::string Render(const std::vector<std::string>& entries) {
     std::string document = gen::RenderManifestText(entries);
     ExpectWellFormed(document);

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,8 @@ class DirectorySearch : public ::testing::Test {
   DirectorySearch() {
     fake.listings["C:\\m\\*.*"] = {{".", kDir},      {"..", kDir},    {"a.xml", kFile},
                                    {"b.txt", kFile}, {"sub", kDir}};
+    app.RuntimeHeap = os::Os().GetProcessHeap();
+    fake.calls.clear();
   }
 
   // Takes a result: its name (the marker "<null>" for null), released.
@@ -155,6 +161,42 @@ TEST_F(DirectorySearch, SeparateStatesListSideBySide) {
   rt::CloseSearch(state);
   rt::CloseSearch(other);
   EXPECT_EQ(fake.openFinds, 0);
+}
+
+// Over the native back-end in a real folder: bare names, both filters, and
+// the dot entries among the folders.
+TEST(DirectorySearchNative, ListsARealFolder) {
+  namespace fs = std::filesystem;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  const fs::path folder = fs::temp_directory_path() / ("mm_search_" + std::to_string(stamp));
+  fs::create_directories(folder / "sub");
+  std::ofstream(folder / "a.xml") << "<a/>";
+  std::ofstream(folder / "b.txt") << "b";
+  std::string pattern = folder.string();
+  for (char& c : pattern) {
+    if (c == '/') c = '\\';
+  }
+
+  rt::ProgramDescription description{};
+  rt::ProgramImage image{&description, nullptr, nullptr, nullptr};
+  rt::RuntimeApplication app{image};
+  app.RuntimeHeap = os::Os().GetProcessHeap();
+  auto all = [](const std::string& first, int32_t mask, int32_t omitted) {
+    void* state = nullptr;
+    std::multiset<std::string> names;
+    for (char* name = rt::FindFile(first.c_str(), mask, omitted, &state); name != nullptr;
+         name = rt::FindFile(nullptr, mask, omitted, &state)) {
+      names.insert(name);
+      rt::ReleaseBlock(name);
+    }
+    EXPECT_EQ(state, nullptr);
+    return names;
+  };
+  EXPECT_EQ(all(pattern + "\\*.xml", 0, 1), (std::multiset<std::string>{"a.xml"}));
+  EXPECT_EQ(all(pattern + "\\*.*", 0, 1), (std::multiset<std::string>{"a.xml", "b.txt"}));
+  EXPECT_EQ(all(pattern + "\\*.*", 0x10, 0), (std::multiset<std::string>{".", "..", "sub"}));
+  EXPECT_TRUE(all(pattern + "\\missing\\*.*", 0, 1).empty());
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -82,6 +82,7 @@ TEST_F(ProgramDirectory, PathsLongerThanTheFirstBufferAreNeverCutShort) {
 // GetProgramDirectory asks the host through the entry that start-up handed
 // to the core library.
 TEST_F(ProgramDirectory, CommandHandsOutNewCopies) {
+  app.RuntimeHeap = os::Os().GetProcessHeap();
   rt::CoreLibrary.notify(1, reinterpret_cast<intptr_t>(&rt::HostRequest), 0);
   app.ProgramDirectory = "C:\\Tools\\Gen";
 

@@ -11,14 +11,10 @@
 #include "runtime/services/command.h"
 #include "tests/fake/fake_platform.h"
 
-#if defined(__linux__)
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#endif
 
 namespace {
 
@@ -173,22 +169,22 @@ TEST_F(WriteToFile, DoubleByteFolderNames) {
   EXPECT_EQ(fake.files.size(), 1u);
 }
 
-#if defined(__linux__)
 // Over the real file system through the native back-end.
 class WriteToFileNative : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = std::filesystem::temp_directory_path() /
-             ("mm_write_" + std::to_string(::getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    folder = std::filesystem::temp_directory_path() / ("mm_write_" + std::to_string(stamp));
     std::filesystem::create_directories(folder);
   }
   void TearDown() override {
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add);
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+    }
     std::filesystem::remove_all(folder);
   }
-  // The path as the runtime spells it.
+  // The path as the runtime spells it: with backslashes.
   std::string RuntimePath(const std::string& name) const {
     std::string path = (folder / name).string();
     for (char& c : path) {
@@ -222,7 +218,11 @@ TEST_F(WriteToFileNative, ReplacesOrRefusesOnDisk) {
   EXPECT_EQ(Names(), std::vector<std::string>{"zenter.xml"});
 
   // A read-only target (no write bit at all) is left as it is.
-  ::chmod((folder / "zenter.xml").c_str(), 0444);
+  std::filesystem::permissions(folder / "zenter.xml",
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
   EXPECT_EQ(Write(RuntimePath("zenter.xml"), {"new"}), 0u);
   EXPECT_EQ(Read("zenter.xml"), "abc");
 
@@ -230,6 +230,24 @@ TEST_F(WriteToFileNative, ReplacesOrRefusesOnDisk) {
   EXPECT_EQ(Write(RuntimePath("missing\\zenter.xml"), {"new"}), 0u);
   EXPECT_FALSE(std::filesystem::exists(folder / "missing"));
   EXPECT_EQ(Names(), std::vector<std::string>{"zenter.xml"});
+}
+
+#if defined(_WIN32)
+// Windows refuses to share a file opened without sharing: while someone
+// holds the target that way, it is not replaced.
+TEST_F(WriteToFileNative, TargetHeldOpenIsNotReplaced) {
+  const std::string target = RuntimePath("zenter.xml");
+  EXPECT_EQ(Write(target, {"abc"}), 1u);
+  const os::Platform& native = os::NativePlatform();
+  os::Handle held = native.CreateFileA(target.c_str(), os::kGenericWrite, 0, nullptr,
+                                       os::kOpenExisting, os::kAttrNormal, nullptr);
+  ASSERT_NE(held, os::InvalidHandle());
+  EXPECT_EQ(Write(target, {"new"}), 0u);
+  native.CloseHandle(held);
+  EXPECT_EQ(Read("zenter.xml"), "abc");
+  EXPECT_EQ(Names(), std::vector<std::string>{"zenter.xml"});
+  EXPECT_EQ(Write(target, {"new"}), 1u);
+  EXPECT_EQ(Read("zenter.xml"), "new");
 }
 #endif
 
