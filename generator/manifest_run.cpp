@@ -1,0 +1,144 @@
+// The manifest run: lists the program's folder, collects its XML files and
+// one zenter.xml reference per sub-folder, renders the manifest and writes it
+// as Mod.xml (a folder whose path ends in "Data") or zenter.xml.
+//
+// The run reaches the runtime only through its contract: ServiceTable slots,
+// HelperTable entries and commands called with argument records. Every value
+// it holds is a runtime value with one owner, released before it returns.
+#include "generator/manifest_run.h"
+
+#include "generator/manifest_document.h"
+#include "generator/program_constants.h"
+#include "runtime/host/runtime_application.h"
+#include "runtime/host/service_table.h"
+#include "runtime/services/command.h"
+#include "runtime/values/text_value.h"
+#include "runtime/values/value_array.h"
+
+namespace gen {
+namespace {
+
+using rt::ArgRecord;
+
+// The runtime's services, by slot and helper entry.
+void* Allocate(int32_t size) { return rt::Service<void* (*)(int32_t)>(rt::kSlotAllocateBlock)(size); }
+void Release(void* block) { rt::Service<void (*)(void*)>(rt::kSlotReleaseBlock)(block); }
+ArgRecord Call(rt::Command command, int32_t count, const ArgRecord* args) {
+  return rt::Service<ArgRecord (*)(rt::Command, int32_t, const ArgRecord*)>(rt::kSlotCallCommand)(
+      command, count, args);
+}
+char* FindFile(const char* pattern, int32_t mask, int32_t maskOmitted, void** state) {
+  return rt::Helper<char* (*)(const char*, int32_t, int32_t, void**)>(rt::kHelperFindFile)(
+      pattern, mask, maskOmitted, state);
+}
+void CloseSearch(void* handle) { rt::Helper<void (*)(void*)>(rt::kHelperCloseSearch)(handle); }
+
+ArgRecord Text(const char* t) {
+  // A null text is passed as the empty-text constant.
+  return {reinterpret_cast<uintptr_t>(t ? t : kConstants.emptyText), 0, rt::kTagText};
+}
+ArgRecord Int32(int32_t n) { return {static_cast<uint32_t>(n), 0, rt::kTagInt32}; }
+ArgRecord Bytes(const void* block) {
+  // A null ByteBlock is passed as the empty-array constant.
+  return {reinterpret_cast<uintptr_t>(block ? block : kConstants.emptyArray), 0,
+          rt::kTagByteBlock};
+}
+
+bool IsDotEntry(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// A name holding a backslash (possible only on POSIX file systems) would read
+// as a path into another folder once it stands in the manifest.
+bool HoldsBackslash(const char* name) {
+  for (; *name; ++name) {
+    if (*name == '\\') return true;
+  }
+  return false;
+}
+
+// Whether name is the file this run writes. Windows file systems compare
+// names without regard to case; POSIX ones compare bytes.
+bool IsOutputFile(const char* name, const char* outputName) {
+#ifdef _WIN32
+  for (;; ++name, ++outputName) {
+    unsigned char a = static_cast<unsigned char>(*name);
+    unsigned char b = static_cast<unsigned char>(*outputName);
+    if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 'a' + 'A');
+    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 'a' + 'A');
+    if (a != b) return false;
+    if (a == 0) return true;
+  }
+#else
+  return rt::TextCompare(name, outputName) == 0;
+#endif
+}
+
+}  // namespace
+
+int32_t ManifestRun() {
+  // The EntryList starts as a heap copy of the empty-array constant.
+  void* entries = Allocate(8);
+  auto* header = static_cast<int32_t*>(entries);
+  header[0] = kConstants.emptyArray[0];
+  header[1] = kConstants.emptyArray[1];
+  void* state = nullptr;
+
+  ArgRecord none{};
+  auto* folder = reinterpret_cast<char*>(Call(&rt::GetProgramDirectory, 0, &none).value);
+
+  // The output first, so that the XML pass can leave out the manifest an
+  // earlier run wrote here (a manifest must not include itself).
+  ArgRecord rightArgs[2] = {Text(folder), Int32(4)};
+  auto* tail = reinterpret_cast<char*>(Call(&rt::RightText, 2, rightArgs).value);
+  const bool dataFolder = rt::TextCompare(tail, kConstants.dataSuffix) == 0;
+  Release(tail);
+  const char* suffix = dataFolder ? kConstants.modSuffix : kConstants.zenterSuffix;
+  char* path = rt::TextJoin({folder, suffix});
+  const char* outputName = suffix + 1;
+
+  // XML pass: every entry of folder\*.xml that is not a directory.
+  char* pattern = rt::TextJoin({folder, kConstants.xmlPattern});
+  char* name = FindFile(pattern, 0, 1, &state);
+  Release(pattern);
+  while (name != nullptr) {
+    if (!IsOutputFile(name, outputName) && !HoldsBackslash(name)) rt::ArrayAppend(&entries, name);
+    Release(name);
+    name = FindFile(nullptr, 0, 1, &state);
+  }
+
+  // Sub-folder pass: every directory of folder\*.* but the entries . and ..,
+  // wherever the listing puts them, as Sub\zenter.xml.
+  pattern = rt::TextJoin({folder, kConstants.allPattern});
+  name = FindFile(pattern, 0x10, 0, &state);
+  Release(pattern);
+  while (name != nullptr) {
+    if (!IsDotEntry(name) && !HoldsBackslash(name)) {
+      char* entry = rt::TextJoin({name, kConstants.zenterSuffix});
+      rt::ArrayAppend(&entries, entry);
+      Release(entry);
+    }
+    Release(name);
+    name = FindFile(nullptr, 0x10, 0, &state);
+  }
+
+  char* document = RenderManifestDocument(entries);
+
+  ArgRecord textArgs[1] = {Text(document)};
+  void* bytes = reinterpret_cast<void*>(Call(&rt::ToByteBlock, 1, textArgs).value);
+  ArgRecord writeArgs[2] = {Text(path), Bytes(bytes)};
+  const bool written = Call(&rt::WriteToFile, 2, writeArgs).value == 1;
+  // A manifest that could not be written is reported by the exit status
+  // alone: a batch run over a tree must not stop at a box.
+  if (!written) rt::App().ExitStatus = 1;
+  Release(path);
+  Release(bytes);
+
+  CloseSearch(state);
+  Release(folder);
+  rt::ArrayRelease(entries);
+  Release(document);
+  return 0;
+}
+
+}  // namespace gen

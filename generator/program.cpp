@@ -1,0 +1,67 @@
+// This program's side of the runtime contract: the description it carries
+// for the runtime, its read-only constant data, its two no-op hook stubs and
+// its start-up routine.
+#include "generator/program.h"
+
+#include "generator/manifest_run.h"
+#include "generator/program_constants.h"
+#include "platform/platform.h"
+#include "runtime/host/service_table.h"
+#include "runtime/services/libraries.h"
+
+namespace gen {
+namespace {
+
+// The two no-op stubs every HookSlot is filled with: the initialiser answers
+// 0, which disarms the slot on its first use, so no hook ever runs.
+intptr_t StubA(intptr_t) { return 0; }
+void StubB() {}
+
+// The program's initialisation and end-of-run routines: this program has
+// nothing to set up or tear down.
+void InitialisationRoutine() {}
+void EndOfRunRoutine() {}
+
+// The serialised window-unit table: an index of 0 bytes, so no unit exists.
+const uint32_t kWindowUnits[1] = {0};
+
+const rt::LibraryDescriptor* const kLibraries[2] = {&rt::CoreLibrary,
+                                                    &rt::SpecialFunctionsLibrary};
+
+const rt::ProgramDescription kDescription = {
+    3,                                                  // RunMode
+    0,                                                  // second mode word
+    65558,                                              // identifier seed
+    reinterpret_cast<const void*>(&InitialisationRoutine),  // first routine after the stubs
+    &kConstants,                                        // constant data
+    static_cast<uint32_t>(sizeof kConstants),
+    kWindowUnits,
+    static_cast<uint32_t>(sizeof kWindowUnits),
+    2,
+    kLibraries,
+    0,
+    nullptr,
+    nullptr,
+};
+
+const rt::ProgramImage kImage = {&kDescription, &ProgramEntry, &StubA, &StubB};
+
+}  // namespace
+
+const ProgramConstants kConstants = {
+    "\\*.xml", "\\*.*", "\\zenter.xml", "Data", "\\Mod.xml", "", 1.0, {1, 0},
+};
+
+const rt::ProgramImage& ThisProgram() { return kImage; }
+
+int32_t ProgramEntry() {
+  rt::Helper<void (*)()>(rt::kHelperInitRuntime)();
+  os::Os().fpreset();
+  InitialisationRoutine();
+  rt::Helper<void (*)(void (*)())>(rt::kHelperSetEndOfRunHandler)(&EndOfRunRoutine);
+  ManifestRun();
+  rt::Service<void (*)()>(rt::kSlotFinishRun)();
+  return 0;
+}
+
+}  // namespace gen

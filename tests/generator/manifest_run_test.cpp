@@ -1,0 +1,141 @@
+// The manifest run in-process over the fake platform: what it lists, what it
+// leaves out, where it writes, and how a failed write shows in the exit
+// status.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "generator/manifest_document.h"
+#include "generator/program.h"
+#include "runtime/host/runtime_application.h"
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+using fake::Entry;
+
+constexpr os::Dword kFile = os::kAttrArchive;
+constexpr os::Dword kDir = os::kAttrDirectory;
+
+struct Run {
+  fake::FakePlatform fake;
+
+  explicit Run(const std::string& folder) {
+    fake.modulePath = folder + "\\tool.exe";
+    fake.folders.insert(folder);
+    this->folder = folder;
+  }
+  void List(const std::vector<Entry>& xml, const std::vector<Entry>& all) {
+    fake.listings[folder + "\\*.xml"] = xml;
+    fake.listings[folder + "\\*.*"] = all;
+  }
+  // Runs the program's entry in a fresh runtime application; returns the
+  // exit status the framework would end with.
+  int Start() {
+    rt::RuntimeApplication app(gen::ThisProgram());
+    EXPECT_EQ(app.InitInstance(), 0);
+    return app.ExitInstance();
+  }
+  std::string Written(const std::string& name) {
+    auto it = fake.files.find(folder + "\\" + name);
+    return it == fake.files.end() ? std::string("<missing>") : it->second.bytes;
+  }
+  std::string folder;
+};
+
+TEST(ManifestRun, ListsXmlFilesThenSubFoldersAndSkipsOnlyDotEntries) {
+  Run run("C:\\Mods\\MyMod\\Units");
+  // A listing that does not start with . and .. (as at a drive root): every
+  // real sub-folder stays, and . and .. are dropped wherever they stand.
+  run.List({{"a.xml", kFile}, {"b.xml", kFile | os::kAttrHidden}},
+           {{"S", kDir}, {".", kDir}, {"a.xml", kFile}, {"T", kDir | os::kAttrHidden},
+            {"..", kDir}, {"b.xml", kFile}, {"U", kDir}});
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_EQ(run.Written("zenter.xml"),
+            gen::RenderManifestText({"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml",
+                                     "U\\zenter.xml"}));
+  EXPECT_TRUE(run.fake.boxes.empty());
+  EXPECT_EQ(run.fake.openFinds, 0);
+}
+
+TEST(ManifestRun, FolderWithoutXmlFilesStillIncludesItsSubFolders) {
+  Run run("C:\\Mods\\MyMod\\Data");
+  run.List({}, {{".", kDir}, {"..", kDir}, {"Units", kDir}, {"Maps", kDir}});
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_EQ(run.Written("Mod.xml"),
+            gen::RenderManifestText({"Units\\zenter.xml", "Maps\\zenter.xml"}));
+  EXPECT_EQ(run.Written("zenter.xml"), "<missing>");
+}
+
+TEST(ManifestRun, DataTestLooksAtTheLastFourBytesOnly) {
+  for (const char* folder : {"C:\\x\\MyData", "C:\\Data"}) {
+    Run run(folder);
+    run.List({}, {{".", kDir}, {"..", kDir}});
+    EXPECT_EQ(run.Start(), 0);
+    EXPECT_EQ(run.Written("Mod.xml"), gen::RenderManifestText({})) << folder;
+  }
+  for (const char* folder : {"C:\\x\\data", "C:\\x\\DATA", "C:\\x\\Database"}) {
+    Run run(folder);
+    run.List({}, {{".", kDir}, {"..", kDir}});
+    EXPECT_EQ(run.Start(), 0);
+    EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({})) << folder;
+  }
+}
+
+TEST(ManifestRun, LeavesOutExactlyTheFileItWrites) {
+  Run run("C:\\Mods\\Sub");
+  run.List({{"a.xml", kFile}, {"Mod.xml", kFile}, {"zenter.xml", kFile}},
+           {{".", kDir}, {"..", kDir}});
+  run.fake.files["C:\\Mods\\Sub\\zenter.xml"].bytes = "old";
+  EXPECT_EQ(run.Start(), 0);
+  const std::string first = run.Written("zenter.xml");
+  EXPECT_EQ(first, gen::RenderManifestText({"a.xml", "Mod.xml"}));
+  // A second run over the same listing writes the same bytes.
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_EQ(run.Written("zenter.xml"), first);
+}
+
+TEST(ManifestRun, OutputNameComparesAsTheFileSystemDoes) {
+  Run run("C:\\Mods\\Sub");
+  run.List({{"ZENTER.XML", kFile}}, {{".", kDir}, {"..", kDir}});
+  EXPECT_EQ(run.Start(), 0);
+#ifdef _WIN32
+  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({}));
+#else
+  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({"ZENTER.XML"}));
+#endif
+}
+
+TEST(ManifestRun, NamesHoldingABackslashAreLeftOut) {
+  Run run("C:\\Mods\\Sub");
+  run.List({{"a\\b.xml", kFile}, {"c.xml", kFile}},
+           {{".", kDir}, {"..", kDir}, {"x\\y", kDir}, {"z", kDir}});
+  EXPECT_EQ(run.Start(), 0);
+  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({"c.xml", "z\\zenter.xml"}));
+}
+
+TEST(ManifestRun, FailedWriteExitsWithOneKeepsTheOldManifestAndShowsNoBox) {
+  Run run("C:\\Mods\\Sub");
+  run.List({{"a.xml", kFile}}, {{".", kDir}, {"..", kDir}});
+  run.fake.files["C:\\Mods\\Sub\\zenter.xml"].bytes = "previous";
+  run.fake.failMove = true;
+  EXPECT_EQ(run.Start(), 1);
+  EXPECT_EQ(run.Written("zenter.xml"), "previous");
+  EXPECT_TRUE(run.fake.boxes.empty());
+  EXPECT_EQ(run.fake.files.size(), 1u) << "a temporary file was left behind";
+}
+
+TEST(ManifestRun, ReleasesEveryBlockItTakes) {
+  Run run("C:\\Mods\\Sub");
+  run.List({{"a.xml", kFile}, {"b.xml", kFile}}, {{".", kDir}, {"..", kDir}, {"S", kDir}});
+  {
+    rt::RuntimeApplication app(gen::ThisProgram());
+    const size_t before = run.fake.LiveBlocks();
+    app.InitInstance();
+    EXPECT_EQ(run.fake.LiveBlocks(), before);
+    app.ExitInstance();
+  }
+}
+
+}  // namespace
