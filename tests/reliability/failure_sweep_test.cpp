@@ -48,7 +48,8 @@ std::string ExpectedManifest() {
       "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
       "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
       "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
-  for (const char* e : {"a.xml", "b.xml", "zenter.xml", "S\\zenter.xml", "T\\zenter.xml"}) {
+  // The previous manifest is the file the run writes: it does not list it.
+  for (const char* e : {"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml"}) {
     d += std::string(" <Include type=\"all\" source=\"") + e + "\" />\r\n";
   }
   return d + "\r\n </Includes>\r\n</AssetDeclaration>\r\n";

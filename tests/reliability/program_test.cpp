@@ -196,8 +196,7 @@ TEST(Concurrency, EightRunsAtOnceLeaveOneCompleteManifest) {
     WriteFile(folder / name, "<x/>");
     entries.push_back(name);
   }
-  // A manifest is there before every round, so every run lists it.
-  entries.push_back("zenter.xml");
+  // A manifest is there before every round; a run never lists its own.
   for (int i = 0; i < 4; ++i) {
     std::string sub = "sub" + std::to_string(i);
     mkdir((folder / sub).c_str(), 0755);
