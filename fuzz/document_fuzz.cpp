@@ -45,7 +45,7 @@ NameClass ClassifyEntry(const std::string& e) {
 }
 
 bool Plain(const std::string& e) {
-  return ClassifyEntry(e) == NameClass::kCarried && e.find_first_of("&<>\"") == std::string::npos;
+  return ClassifyEntry(e) == NameClass::kCarried && e.find_first_of("&<>\"\t\n\r") == std::string::npos;
 }
 
 std::string Attribute(xmlNode* node, const char* name) {

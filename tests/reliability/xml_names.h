@@ -1,9 +1,10 @@
 // Which names a manifest can carry. A manifest is XML 1.0 in UTF-8, so a name
-// must be valid UTF-8 made of XML characters. Tab, line feed and carriage
-// return are XML characters but only survive as character references, and
-// DEL and the C1 controls are allowed but discouraged: a manifest may carry
-// those names exactly or leave them out. On POSIX a name holding '\' is always
-// left out: the asset pipeline would read it as a path into another folder.
+// must be valid UTF-8 made of XML characters; tab, line feed and carriage
+// return are carried too (as character references, or a parser would turn
+// them into spaces). DEL and the C1 controls are XML characters but control
+// characters all the same: a manifest may carry those names exactly or leave
+// them out. On POSIX a name holding '\' is always left out: the asset
+// pipeline would read it as a path into another folder.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,7 @@ inline NameClass ClassifyName(const std::string& bytes, bool backslashIsPath) {
     } else if (cp >= 0xC2 && cp <= 0xDF) {
       len = 2, cp &= 0x1F, min = 0x80;
     } else if (cp >= 0x80) {
-      return NameClass::kLeftOut;  // continuation byte, C0, C1 or F5..FF as lead
+      return NameClass::kLeftOut;  // 80..BF, C0, C1 and F5..FF cannot begin a character
     }
     if (i + len > n) return NameClass::kLeftOut;
     for (size_t k = 1; k < len; ++k) {
@@ -45,7 +46,9 @@ inline NameClass ClassifyName(const std::string& bytes, bool backslashIsPath) {
     }
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return NameClass::kLeftOut;
     i += len;
-    if (cp == '\t' || cp == '\n' || cp == '\r' || (cp >= 0x7F && cp <= 0x9F)) {
+    if (cp == '\t' || cp == '\n' || cp == '\r') {
+      continue;
+    } else if (cp >= 0x7F && cp <= 0x9F) {
       c = Worse(c, NameClass::kOptional);
     } else if (cp < 0x20 || cp == 0xFFFE || cp == 0xFFFF) {
       return NameClass::kLeftOut;
