@@ -123,8 +123,11 @@ TEST_F(ValueMemory, RefusedResizeEndsTheProcessAndLeavesTheOldBlockAlone) {
   EXPECT_EQ(Bytes(old, 4), "keep");
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].text, kRefusalBox);
+}
 
+TEST_F(ValueMemory, RefusedCopyOfAStaticBlockEndsTheProcess) {
   // The copy of a static block is an allocation like any other.
+  fake.refuseAbove = 1048575;
   EXPECT_EQ(fake::ExpectExit([&] {
               rt::ResizeBlock(const_cast<char*>(kConstants.fixed), 1048576);
             }),
