@@ -276,25 +276,37 @@ Handle FindFirstFileA(const char* pattern, FindDataA* data) {
         fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       return AttributesFromMode(st.st_mode, name.c_str());
     }
-    // Gone since readdir saw it: keep what the directory entry said.
+    // Gone since readdir saw it (another process's temporary file): it is
+    // left out, so nobody is handed a name that no longer exists.
+    if (errno == ENOENT) return kInvalidFileAttributes;
+    // Present but not to be examined: what the directory entry said.
     return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name.c_str());
   };
 
   // "." and ".." come first, as Windows lists them.
   std::vector<FindEntry> dots;
   for (const char* dot : {".", ".."}) {
-    if (MatchCompiled(items, dot)) dots.push_back({dot, dot, attributesOf(dot, DT_DIR)});
+    if (!MatchCompiled(items, dot)) continue;
+    Dword attributes = attributesOf(dot, DT_DIR);
+    dots.push_back({dot, dot, attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
   }
-  errno = 0;
-  while (struct dirent* e = readdir(dir)) {
+  int readError = 0;
+  for (;;) {
+    // Only readdir's own errno counts: a stat of an entry that vanished
+    // meanwhile (another process's temporary file) leaves one behind too.
+    errno = 0;
+    struct dirent* e = readdir(dir);
+    if (e == nullptr) {
+      readError = errno;
+      break;
+    }
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     std::string name = e->d_name;
     if (name.size() >= kMaxPath || !MatchCompiled(items, name)) continue;
-    FindEntry entry{name, UpperAscii(name), 0};
-    entry.attributes = attributesOf(name, e->d_type);
-    find->entries.push_back(std::move(entry));
+    Dword attributes = attributesOf(name, e->d_type);
+    if (attributes == kInvalidFileAttributes) continue;
+    find->entries.push_back(FindEntry{name, UpperAscii(name), attributes});
   }
-  int readError = errno;
   closedir(dir);
   if (readError != 0) {
     delete find;

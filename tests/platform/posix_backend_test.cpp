@@ -133,6 +133,40 @@ void WriteBeyondFileSizeLimit(const std::string& path) {
   P().ExitProcess(failed && full && written == 10 ? 3 : 4);
 }
 
+TEST(PosixListing, FilesComingAndGoingMeanwhileNeverCostTheOtherEntries) {
+  TempFolder dir;
+  dir.WriteFile("keep.xml", "x");
+  dir.MakeFolder("sub");
+  // Enough entries that a listing takes a while to examine.
+  for (int i = 0; i < 400; ++i) dir.WriteFile("part" + std::to_string(i), "x");
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    for (int i = 0; !stop; ++i) {
+      std::string name = "tmp" + std::to_string(i % 50) + ".xml";
+      dir.WriteFile(name, "x");
+      std::error_code ignored;
+      fs::remove(dir.Native(name), ignored);
+    }
+  });
+  int incomplete = 0;
+  for (int round = 0; round < 60; ++round) {
+    bool keep = false, sub = false;
+    os::FindDataA data{};
+    os::Handle h = P().FindFirstFileA(dir.Path("*").c_str(), &data);
+    if (h != os::InvalidHandle()) {
+      do {
+        keep = keep || std::string(data.cFileName) == "keep.xml";
+        sub = sub || std::string(data.cFileName) == "sub";
+      } while (P().FindNextFileA(h, &data));
+      P().FindClose(h);
+    }
+    if (!keep || !sub) ++incomplete;
+  }
+  stop = true;
+  churn.join();
+  EXPECT_EQ(incomplete, 0);
+}
+
 TEST(PosixFilesDeathTest, AWritePastTheFileSizeLimitFailsInsteadOfKillingTheProcess) {
   TempFolder dir;
   EXPECT_EXIT(WriteBeyondFileSizeLimit(dir.Path("big")), ::testing::ExitedWithCode(3), "");
