@@ -123,12 +123,17 @@ TEST_F(ValueMemory, RefusedResizeEndsTheProcessAndLeavesTheOldBlockAlone) {
   EXPECT_EQ(Bytes(old, 4), "keep");
   ASSERT_EQ(fake.boxes.size(), 1u);
   EXPECT_EQ(fake.boxes[0].text, kRefusalBox);
+}
 
-  // The copy of a static block is an allocation like any other.
+TEST_F(ValueMemory, RefusedCopyOfAStaticBlockEndsTheProcess) {
+  fake.refuseAbove = 1048575;
   EXPECT_EQ(fake::ExpectExit([&] {
               rt::ResizeBlock(const_cast<char*>(kConstants.fixed), 1048576);
             }),
             0xFFFFFFFFu);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text, kRefusalBox);
+  EXPECT_EQ(fake.CallCount("HeapReAlloc"), 0);
 }
 
 }  // namespace
