@@ -122,6 +122,11 @@ class FakePlatform {
   std::set<std::string> classes;
   std::vector<os::Msg> queue;  // posted messages of the one thread
 
+  // External libraries LoadLibraryA can load: name -> function name ->
+  // address. LoadLibraryA of any other name fails.
+  std::map<std::string, std::map<std::string, void*>> libraries;
+  std::map<os::Handle, std::string> loadedLibraries;
+
   const os::Platform& table() const { return table_; }
 
  private:

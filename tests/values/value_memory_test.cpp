@@ -126,6 +126,7 @@ TEST_F(ValueMemory, RefusedResizeEndsTheProcessAndLeavesTheOldBlockAlone) {
 }
 
 TEST_F(ValueMemory, RefusedCopyOfAStaticBlockEndsTheProcess) {
+  // The copy of a static block is an allocation like any other.
   fake.refuseAbove = 1048575;
   EXPECT_EQ(fake::ExpectExit([&] {
               rt::ResizeBlock(const_cast<char*>(kConstants.fixed), 1048576);
