@@ -172,12 +172,14 @@ void EndFromSecondThread() {
 
 // Whether this system can create a window at all (Wine without a graphics
 // driver cannot); without one the end request has no window to go to.
+intptr_t OS_CALLBACK ProbeProc(os::Handle hwnd, uint32_t message, uintptr_t w, intptr_t l) {
+  return os::NativePlatform().DefWindowProcA(hwnd, message, w, l);
+}
+
 bool WindowsCanBeCreated() {
   const os::Platform& p = os::NativePlatform();
   os::WndClassA cls{};
-  cls.lpfnWndProc = [](os::Handle hwnd, uint32_t message, uintptr_t w, intptr_t l) -> intptr_t {
-    return os::NativePlatform().DefWindowProcA(hwnd, message, w, l);
-  };
+  cls.lpfnWndProc = ProbeProc;
   cls.hInstance = p.GetModuleHandleA(nullptr);
   cls.lpszClassName = "ModManifestWindowProbe";
   p.RegisterClassA(&cls);
