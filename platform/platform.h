@@ -41,6 +41,7 @@ constexpr Dword kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr Dword kGenericWrite = 0x40000000u;
 constexpr Dword kCreateNew = 1;
 constexpr Dword kCreateAlways = 2;
+constexpr Dword kOpenExisting = 3;
 
 // MoveFileExA flags.
 constexpr Dword kMoveReplaceExisting = 0x1;
@@ -48,6 +49,7 @@ constexpr Dword kMoveWriteThrough = 0x8;
 
 // GetLastError values the runtime tells apart.
 constexpr Dword kErrorFileNotFound = 2;
+constexpr Dword kErrorPathNotFound = 3;
 constexpr Dword kErrorAccessDenied = 5;
 constexpr Dword kErrorSharingViolation = 32;
 constexpr Dword kErrorFileExists = 80;
@@ -62,6 +64,8 @@ constexpr Dword kSemNoOpenFileErrorBox = 0x8000;
 constexpr Dword kCodePageAnsi = 0;  // CP_ACP: the process's ANSI code page
 constexpr Dword kCodePageGbk = 936;
 constexpr Dword kCodePageUtf8 = 65001;
+// MultiByteToWideChar flag: fail on bytes that are not valid in the code page.
+constexpr Dword kMbErrInvalidChars = 0x8;
 
 // Window messages and styles the runtime uses.
 constexpr uint32_t kWmNull = 0x0000;

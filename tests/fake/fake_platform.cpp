@@ -43,6 +43,7 @@ struct Callbacks {
     Record("HeapAlloc " + std::to_string(bytes));
     if (Refuse(bytes)) return nullptr;
     void* p = std::malloc(bytes == 0 ? 1 : bytes);
+    if (p != nullptr && F().fillNewBlocks >= 0) std::memset(p, F().fillNewBlocks, bytes);
     if (p != nullptr) F().blocks_[p] = bytes;
     return p;
   }
@@ -103,10 +104,23 @@ struct Callbacks {
     return codePage == 936 && byte >= 0x81 && byte <= 0xFE;
   }
   // Latin-1 stands in for any single-byte ANSI code page; UTF-8 is exact.
-  static int MultiByteToWideChar(os::Dword codePage, os::Dword, const char* text, int length,
+  static int MultiByteToWideChar(os::Dword codePage, os::Dword flags, const char* text, int length,
                                  char16_t* wide, int wideLength) {
     if (codePage == os::kCodePageAnsi) codePage = F().ansiCodePage;
     if (length < 0) length = static_cast<int>(std::strlen(text)) + 1;
+    // Under code page 936 a lead byte needs a trail byte (0x40..0xFE but
+    // 0x7F); with MB_ERR_INVALID_CHARS a missing or wrong one fails the call.
+    if (codePage == os::kCodePageGbk && (flags & os::kMbErrInvalidChars)) {
+      const auto* b = reinterpret_cast<const unsigned char*>(text);
+      for (int i = 0; i < length; ++i) {
+        if (b[i] < 0x81 || b[i] > 0xFE) continue;
+        if (i + 1 >= length || b[i + 1] < 0x40 || b[i + 1] == 0x7F || b[i + 1] == 0xFF) {
+          F().lastError_ = 1113;  // ERROR_NO_UNICODE_TRANSLATION
+          return 0;
+        }
+        ++i;
+      }
+    }
     std::u16string out;
     const auto* s = reinterpret_cast<const unsigned char*>(text);
     for (int i = 0; i < length;) {
@@ -221,6 +235,10 @@ struct Callbacks {
       return os::InvalidHandle();
     }
     auto it = f.files.find(p);
+    if (it == f.files.end() && disposition == os::kOpenExisting) {
+      f.lastError_ = os::kErrorFileNotFound;
+      return os::InvalidHandle();
+    }
     if (it != f.files.end()) {
       if (disposition == os::kCreateNew) {
         f.lastError_ = os::kErrorFileExists;
@@ -236,8 +254,10 @@ struct Callbacks {
       }
     }
     File& file = f.files[p];
-    file.bytes.clear();
-    file.attributes = os::kAttrArchive;
+    if (disposition != os::kOpenExisting) {
+      file.bytes.clear();
+      file.attributes = os::kAttrArchive;
+    }
     os::Handle h = f.NewHandle();
     f.fileHandles_[h] = FakePlatform::OpenFile{p, {}};
     ++f.openFiles;

@@ -1,0 +1,250 @@
+#include "generator/manifest_document.h"
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include "platform/platform.h"
+#include "runtime/host/runtime_error.h"
+#include "runtime/values/value_array.h"
+#include "runtime/values/value_memory.h"
+
+#ifndef MODMANIFEST_ASSET_NAMESPACE
+#error "MODMANIFEST_ASSET_NAMESPACE must name the engine's asset-declaration namespace"
+#endif
+
+namespace gen {
+namespace {
+
+// The namespace is written into an attribute as it is: it must not hold
+// anything that would need a reference there.
+constexpr bool IsPlainAttributeText(const char* text) {
+  for (; *text != '\0'; ++text) {
+    const auto c = static_cast<unsigned char>(*text);
+    if (c < 0x20 || c == '"' || c == '&' || c == '<') return false;
+  }
+  return true;
+}
+static_assert(IsPlainAttributeText(MODMANIFEST_ASSET_NAMESPACE),
+              "the asset namespace must not contain quotes, '&', '<' or control characters");
+
+constexpr char kHead[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<AssetDeclaration xmlns=\"" MODMANIFEST_ASSET_NAMESPACE
+    "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n"
+    " <Includes>\r\n"
+    "\r\n"
+    "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
+    "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
+    "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n"
+    "\r\n";
+constexpr char kIncludeOpen[] = " <Include type=\"all\" source=\"";
+constexpr char kIncludeClose[] = "\" />\r\n";
+constexpr char kTail[] =
+    "\r\n"
+    " </Includes>\r\n"
+    "</AssetDeclaration>\r\n";
+
+constexpr size_t kHeadLength = sizeof kHead - 1;
+constexpr size_t kIncludeLength = sizeof kIncludeOpen - 1 + sizeof kIncludeClose - 1;
+constexpr size_t kTailLength = sizeof kTail - 1;
+
+// Characters XML 1.0 allows in a document.
+bool IsXmlChar(uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF) made only of characters XML 1.0 allows.
+bool IsXmlUtf8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char lead = s[i];
+    uint32_t c;
+    size_t length;
+    uint32_t least;  // smallest code point of this length: rejects overlong forms
+    if (lead < 0x80) {
+      c = lead;
+      length = 1;
+      least = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
+      c = lead & 0x1F;
+      length = 2;
+      least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      c = lead & 0x0F;
+      length = 3;
+      least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      c = lead & 0x07;
+      length = 4;
+      least = 0x10000;
+    } else {
+      return false;
+    }
+    if (length > n - i) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return false;
+      c = (c << 6) | (s[i + k] & 0x3F);
+    }
+    if (c < least || !IsXmlChar(c)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// The UTF-8 form of an entry: the entry itself when it is ASCII or the code
+// page is UTF-8 already, otherwise its conversion from the ANSI code page,
+// made in *scratch. Nothing when the entry cannot be carried by XML 1.0.
+std::optional<std::string_view> Utf8Form(std::string_view entry, std::string* scratch) {
+  bool ascii = true;
+  for (char c : entry) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (!ascii) {
+    const os::Platform& platform = os::Os();
+    if (platform.GetACP() != os::kCodePageUtf8) {
+      const int length = static_cast<int>(entry.size());
+      const int wideLength = platform.MultiByteToWideChar(
+          os::kCodePageAnsi, os::kMbErrInvalidChars, entry.data(), length, nullptr, 0);
+      if (wideLength <= 0) return std::nullopt;
+      std::u16string wide(static_cast<size_t>(wideLength), u'\0');
+      if (platform.MultiByteToWideChar(os::kCodePageAnsi, os::kMbErrInvalidChars, entry.data(),
+                                       length, wide.data(), wideLength) != wideLength) {
+        return std::nullopt;
+      }
+      const int utf8Length = platform.WideCharToMultiByte(os::kCodePageUtf8, 0, wide.data(),
+                                                          wideLength, nullptr, 0, nullptr, nullptr);
+      if (utf8Length <= 0) return std::nullopt;
+      scratch->assign(static_cast<size_t>(utf8Length), '\0');
+      if (platform.WideCharToMultiByte(os::kCodePageUtf8, 0, wide.data(), wideLength,
+                                       scratch->data(), utf8Length, nullptr,
+                                       nullptr) != utf8Length) {
+        return std::nullopt;
+      }
+      entry = *scratch;
+    }
+  }
+  if (!IsXmlUtf8(entry)) return std::nullopt;
+  return entry;
+}
+
+// The reference that stands for c in an attribute value, or null when c
+// stands for itself. TAB, LF and CR are references too: a parser would turn
+// them into spaces otherwise.
+const char* Reference(char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\t': return "&#9;";
+    case '\n': return "&#10;";
+    case '\r': return "&#13;";
+    default: return nullptr;
+  }
+}
+
+size_t EscapedLength(std::string_view value) {
+  size_t length = 0;
+  for (char c : value) {
+    const char* reference = Reference(c);
+    length += reference != nullptr ? std::strlen(reference) : 1;
+  }
+  return length;
+}
+
+char* WriteEscaped(std::string_view value, char* out) {
+  for (char c : value) {
+    const char* reference = Reference(c);
+    if (reference == nullptr) {
+      *out++ = c;
+    } else {
+      const size_t length = std::strlen(reference);
+      std::memcpy(out, reference, length);
+      out += length;
+    }
+  }
+  return out;
+}
+
+char* Put(char* out, const char* text, size_t length) {
+  std::memcpy(out, text, length);
+  return out + length;
+}
+
+// The document is made in two passes over the entries: the first works out
+// its exact length, the second fills a buffer of that length, so the work is
+// linear in the size of the document. entryAt(i) gives entry i's bytes.
+template <typename EntryAt>
+uint64_t DocumentLength(size_t count, EntryAt entryAt) {
+  std::string scratch;
+  uint64_t length = kHeadLength + kTailLength;
+  for (size_t i = 0; i < count; ++i) {
+    if (std::optional<std::string_view> value = Utf8Form(entryAt(i), &scratch)) {
+      length += kIncludeLength + EscapedLength(*value);
+    }
+  }
+  return length;
+}
+
+template <typename EntryAt>
+char* FillDocument(char* out, size_t count, EntryAt entryAt) {
+  std::string scratch;
+  out = Put(out, kHead, kHeadLength);
+  for (size_t i = 0; i < count; ++i) {
+    if (std::optional<std::string_view> value = Utf8Form(entryAt(i), &scratch)) {
+      out = Put(out, kIncludeOpen, sizeof kIncludeOpen - 1);
+      out = WriteEscaped(*value, out);
+      out = Put(out, kIncludeClose, sizeof kIncludeClose - 1);
+    }
+  }
+  return Put(out, kTail, kTailLength);
+}
+
+}  // namespace
+
+extern const char kAssetNamespace[] = MODMANIFEST_ASSET_NAMESPACE;
+
+bool RenderManifestEntry(std::string_view entry, std::string* rendered) {
+  std::string scratch;
+  std::optional<std::string_view> value = Utf8Form(entry, &scratch);
+  if (!value) return false;
+  std::string escaped(EscapedLength(*value), '\0');
+  WriteEscaped(*value, escaped.data());
+  *rendered = std::move(escaped);
+  return true;
+}
+
+std::string RenderManifestText(const std::vector<std::string>& entries) {
+  auto entryAt = [&entries](size_t i) { return std::string_view(entries[i]); };
+  std::string document(DocumentLength(entries.size(), entryAt), '\0');
+  FillDocument(document.data(), entries.size(), entryAt);
+  return document;
+}
+
+char* RenderManifestDocument(const void* entryList) {
+  rt::ArraySlots slots{0, nullptr};
+  if (entryList != nullptr) slots = rt::ArrayFirstSlot(entryList);
+  const size_t count = slots.count > 0 ? static_cast<size_t>(slots.count) : 0;
+  auto entryAt = [&slots](size_t i) {
+    const char* text = rt::LoadTextSlot(static_cast<const char*>(slots.first) +
+                                        i * static_cast<size_t>(rt::kTextSlotWidth));
+    return text != nullptr ? std::string_view(text) : std::string_view();
+  };
+  const uint64_t length = DocumentLength(count, entryAt);
+  // A text's length is a signed 32-bit count; a larger document cannot be a
+  // block at all.
+  if (length + 1 > static_cast<uint64_t>(INT32_MAX)) rt::ReportAllocationFailure(INT32_MAX);
+  auto* document = static_cast<char*>(rt::AllocateBlock(static_cast<int32_t>(length + 1)));
+  char* end = FillDocument(document, count, entryAt);
+  *end = '\0';
+  return document;
+}
+
+}  // namespace gen

@@ -1,0 +1,163 @@
+// The manifest document: exact bytes for ASCII entries, escapes, UTF-8
+// rendering of non-ASCII names, entries left out, and a well-formedness check
+// of every document by an independent XML parser.
+#include "generator/manifest_document.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "runtime/host/runtime_application.h"
+#include "runtime/values/value_array.h"
+#include "runtime/values/value_memory.h"
+#include "tests/fake/fake_platform.h"
+
+#if defined(__linux__)
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The document for already rendered source values, built from the fixed
+// lines independently of the renderer.
+std::string Expected(const std::vector<std::string>& sources) {
+  std::string d = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
+  d += "<AssetDeclaration xmlns=\"";
+  d += gen::kAssetNamespace;
+  d += "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n";
+  d += " <Includes>\r\n\r\n";
+  d += "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n";
+  d += "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n";
+  d += "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
+  for (const std::string& s : sources) d += " <Include type=\"all\" source=\"" + s + "\" />\r\n";
+  d += "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
+  return d;
+}
+
+// Every document a test renders goes through xmllint as well.
+void ExpectWellFormed(const std::string& document) {
+#if defined(__linux__)
+  const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                     ("mm_document_" + std::to_string(::getpid()) + ".xml");
+  std::ofstream(file, std::ios::binary) << document;
+  const std::string command = "/usr/bin/xmllint --noout '" + file.string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << document;
+  std::filesystem::remove(file);
+#else
+  (void)document;
+#endif
+}
+
+class ManifestDocument : public ::testing::Test {
+ protected:
+  ManifestDocument() { app.RuntimeHeap = os::Os().GetProcessHeap(); }
+
+  std::string Render(const std::vector<std::string>& entries) {
+    std::string document = gen::RenderManifestText(entries);
+    ExpectWellFormed(document);
+    return document;
+  }
+
+  fake::FakePlatform fake;
+  rt::ProgramDescription description{};
+  rt::ProgramImage image{&description, nullptr, nullptr, nullptr};
+  rt::RuntimeApplication app{image};
+};
+
+TEST_F(ManifestDocument, FixedLinesAroundAsciiEntries) {
+  const std::string empty = Render({});
+  EXPECT_EQ(empty, Expected({}));
+  // The reference includes are always there; with no entries two empty
+  // lines stand where the generated lines would.
+  EXPECT_NE(empty.find("audio.xml\" />\r\n\r\n\r\n </Includes>\r\n</AssetDeclaration>\r\n"),
+            std::string::npos);
+
+  EXPECT_EQ(Render({"a.xml", "b.xml", "S\\zenter.xml"}),
+            Expected({"a.xml", "b.xml", "S\\zenter.xml"}));
+  // Order, case, spaces and an empty entry are kept as given.
+  EXPECT_EQ(Render({"Weapons\\zenter.xml", "B.XML", "my units.xml", ""}),
+            Expected({"Weapons\\zenter.xml", "B.XML", "my units.xml", ""}));
+}
+
+TEST_F(ManifestDocument, MarkupCharactersAreEscaped) {
+  EXPECT_EQ(Render({"R&D.xml", "a\"b\".xml", "<x>.xml", "it's.xml", "&amp;.xml"}),
+            Expected({"R&amp;D.xml", "a&quot;b&quot;.xml", "&lt;x&gt;.xml", "it's.xml",
+                      "&amp;amp;.xml"}));
+  // Whitespace that attribute normalisation would turn into spaces.
+  EXPECT_EQ(Render({"a\tb.xml", "c\nd\r.xml"}), Expected({"a&#9;b.xml", "c&#10;d&#13;.xml"}));
+}
+
+TEST_F(ManifestDocument, EntriesXmlCannotCarryAreLeftOut) {
+  fake.ansiCodePage = os::kCodePageUtf8;
+  EXPECT_EQ(Render({"a\x01.xml", "ok.xml", "b\x1f.xml", "\x1b"}), Expected({"ok.xml"}));
+  // Malformed UTF-8: a stray continuation byte, a cut sequence, an overlong
+  // slash, an encoded surrogate, a code point above U+10FFFF, and the
+  // non-characters U+FFFE and U+FFFF.
+  EXPECT_EQ(Render({"\x80.xml", "\xC3.xml", "\xC0\xAF.xml", "\xED\xA0\x80.xml",
+                    "\xF4\x90\x80\x80.xml", "\xEF\xBF\xBE.xml", "\xEF\xBF\xBF.xml", "z.xml"}),
+            Expected({"z.xml"}));
+  std::string rendered = "unchanged";
+  EXPECT_FALSE(gen::RenderManifestEntry("\xC3(", &rendered));
+  EXPECT_EQ(rendered, "unchanged");
+  EXPECT_TRUE(gen::RenderManifestEntry("R&D.xml", &rendered));
+  EXPECT_EQ(rendered, "R&amp;D.xml");
+}
+
+TEST_F(ManifestDocument, Utf8NamesStayAsTheyAre) {
+  fake.ansiCodePage = os::kCodePageUtf8;
+  const std::vector<std::string> names{"\xC3\xA9t\xC3\xA9.xml", "\xE6\xAD\xA6\xE5\x99\xA8.xml",
+                                       "\xF0\x9F\x98\x80.xml", "\xC2\x85.xml"};
+  EXPECT_EQ(Render(names), Expected(names));
+}
+
+TEST_F(ManifestDocument, AnsiNamesAreConvertedToUtf8) {
+  fake.ansiCodePage = 1252;
+  EXPECT_EQ(Render({"\xE9t\xE9.xml", "plain.xml", "R&\xC9.xml"}),
+            Expected({"\xC3\xA9t\xC3\xA9.xml", "plain.xml", "R&amp;\xC3\x89.xml"}));
+
+  // Under code page 936 a lead byte needs its trail byte: a name cut after
+  // one, or with a byte that cannot follow one, is not a valid name there.
+  fake.ansiCodePage = os::kCodePageGbk;
+  std::string converted;
+  ASSERT_TRUE(gen::RenderManifestEntry("\xCE\xE4\xC6\xF7.xml", &converted));
+  EXPECT_NE(converted.find(".xml"), std::string::npos);
+  EXPECT_EQ(Render({"\xCE\xE4\xC6\xF7.xml", "a\xCE.xml", "b\xCE", "c\xCE\x7F.xml"}),
+            Expected({converted}));
+}
+
+TEST_F(ManifestDocument, DocumentBlockFromAnEntryList) {
+  fake.ansiCodePage = 1252;
+  void* list = nullptr;
+  for (const char* entry : {"a.xml", "R&D.xml", "\xE9.xml", "bad\x02.xml", "", "S\\zenter.xml"}) {
+    rt::ArrayAppend(&list, entry);
+  }
+  char* document = gen::RenderManifestDocument(list);
+  const std::string expected = Expected({"a.xml", "R&amp;D.xml", "\xC3\xA9.xml", "", "S\\zenter.xml"});
+  EXPECT_EQ(std::string(document), expected);
+  // One block of exactly the document's length and its NUL.
+  EXPECT_EQ(fake.BlockSize(document), static_cast<long>(expected.size() + 1));
+  ExpectWellFormed(document);
+  rt::ReleaseBlock(document);
+  rt::ArrayRelease(list);
+
+  char* empty = gen::RenderManifestDocument(nullptr);
+  EXPECT_EQ(std::string(empty), Expected({}));
+  EXPECT_EQ(fake.BlockSize(empty), static_cast<long>(Expected({}).size() + 1));
+  rt::ReleaseBlock(empty);
+}
+
+TEST_F(ManifestDocument, ManyEntriesInOrder) {
+  std::vector<std::string> entries;
+  for (int i = 0; i < 20000; ++i) {
+    entries.push_back(i % 10 == 9 ? "dir" + std::to_string(i) + "\\zenter.xml"
+                                  : "file" + std::to_string(i) + ".xml");
+  }
+  EXPECT_EQ(Render(entries), Expected(entries));
+}
+
+}  // namespace
