@@ -204,6 +204,12 @@ struct Platform {
   // The message box. Caption and text are GBK (code page 936) bytes; the
   // back-end decodes them for the person who reads them.
   int (*MessageBoxA)(Handle owner, const char* text, const char* caption, Dword style);
+
+  // External libraries whose functions a program declares: loaded by name
+  // (released with FreeLibrary), functions looked up by name. Null where a
+  // back-end offers none; the runtime then reports the call as failed.
+  Handle (*LoadLibraryA)(const char* name);
+  void* (*GetProcAddress)(Handle module, const char* name);
 };
 
 // The table in use. The program uses its back-end's table for its whole life;

@@ -4,6 +4,7 @@
 // the end of the run releases.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -33,10 +34,42 @@ struct HookSlot {
 
 // One window-unit template of the WindowUnitTable.
 struct WindowUnit {
+  // The unit's number, from the first half of the table's index.
+  uint32_t id = 0;
   std::string name;
   std::string caption;
+  // Event-handler addresses (code base + stored offset); null where the
+  // stored offset is -1.
+  std::vector<const void*> handlers;
   // The unit's live window, null while the unit is not loaded.
   os::Handle window = nullptr;
+};
+
+// An object the runtime keeps open on the program's behalf (a file, a
+// device); closed and deleted at the end of the run.
+class LiveObject {
+ public:
+  virtual ~LiveObject() = default;
+  virtual void Close() = 0;
+};
+
+// An object the runtime owns until the end of the run.
+class OwnedObject {
+ public:
+  virtual ~OwnedObject() = default;
+};
+
+// An icon the runtime made for the program, with the buffer it came from.
+struct IconRecord {
+  os::Handle icon = nullptr;
+  std::vector<uint8_t> buffer;
+};
+
+// A component (type library or server library) the run registered with the
+// system, with the routine that undoes the registration.
+struct RegisteredComponent {
+  std::string path;
+  void (*unregister)(const std::string& path) = nullptr;
 };
 
 // A program-supplied handler consulted before the runtime-error box; a
@@ -96,6 +129,46 @@ class RuntimeApplication : public os::WinApp {
 
   // Guards the worker-thread list.
   std::mutex WorkerLock;
+
+  // What the end of the run releases besides the fields above. Nothing in
+  // this program fills these lists; runtime services that open such
+  // resources add them here so the end of the run gives them back.
+  //
+  // Libraries loaded for calls of external-library functions, with their
+  // names, and the external-function resolver's cache.
+  std::vector<os::Handle> ExternalCallModules;
+  std::vector<std::string> ExternalCallNames;
+  os::Handle ResolverModule = nullptr;
+  std::string ResolverLibraryName;
+  std::string ResolverFunctionName;
+  // The two icons the runtime may hold (the program's and the tray icon).
+  os::Handle Icons[2] = {nullptr, nullptr};
+  // Objects kept open for the program, with a companion word each.
+  std::vector<LiveObject*> LiveObjects;
+  std::vector<intptr_t> LiveObjectTags;
+  std::vector<OwnedObject*> OwnedObjects;
+  // The registered player object, removed through the "RemovePlayer"
+  // routine that the first HookSlot resolves.
+  void* Player = nullptr;
+  // The background worker: its thread handle and the flag that asks it to
+  // stop.
+  os::Handle BackgroundWorker = nullptr;
+  std::atomic<bool> BackgroundStopRequested{false};
+  // Worker threads (guarded by WorkerLock) and the flag that asks them to
+  // end.
+  std::vector<os::Handle> WorkerThreads;
+  std::atomic<bool> WorkersEndRequested{false};
+  std::vector<std::unique_ptr<IconRecord>> IconRecords;
+  // Set when the run started the socket library.
+  bool SocketsStarted = false;
+  std::vector<RegisteredComponent> RegisteredTypeLibraries;
+  std::vector<RegisteredComponent> RegisteredServers;
+  // Whether a modal state is active; MessageLoop(1) returns when it ends.
+  bool ModalActive = false;
+
+ private:
+  // The application that App() answered before this one was constructed.
+  RuntimeApplication* previous_ = nullptr;
 };
 
 // The RuntimeApplication the runtime acts on: the program's one instance, or

@@ -32,5 +32,8 @@ const char kBoxCaption[] = "错误";
 const char kAllocationFailureFormat[] = "分配 %d 字节内存失败!";
 const char kWindowTemplateLoadFailure[] = "载入窗口模板数据段出错!";
 const char kStartupWindowLoadFailure[] = "载入启动窗口失败";
+// Followed by the library's and the function's names.
+const char kExternalFunctionNotFound[] = "找不到所调用的DLL命令：";
+const char kUnknownHelper[] = "调用了不存在的运行时辅助程序";
 
 }  // namespace rt

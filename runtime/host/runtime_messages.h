@@ -13,5 +13,7 @@ extern const char kBoxCaption[];
 extern const char kAllocationFailureFormat[];
 extern const char kWindowTemplateLoadFailure[];
 extern const char kStartupWindowLoadFailure[];
+extern const char kExternalFunctionNotFound[];
+extern const char kUnknownHelper[];
 
 }  // namespace rt

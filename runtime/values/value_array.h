@@ -30,4 +30,9 @@ void ArrayRelease(void* a);
 char* LoadTextSlot(const void* slot);
 void StoreTextSlot(void* slot, char* text);
 
+// The empty-array constant {1, 0}, which is also the empty ByteBlock: the last
+// 8 bytes of the program's constant data, or the runtime's own copy when the
+// program carries fewer than 8 bytes. Never released, never changed.
+const void* EmptyArrayConstant();
+
 }  // namespace rt

@@ -57,7 +57,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 
 // Runs argv with the given working directory; returns the exit status, or
 // -1000 - signal when it was killed.
-int Run(const std::vector<std::string>& argv, const fs::path& workingDirectory,
+int RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory,
         const std::vector<std::string>& prefix = {}) {
   std::vector<std::string> all = prefix;
   all.insert(all.end(), argv.begin(), argv.end());
@@ -88,7 +88,7 @@ int RunIn(const Runner& runner, const fs::path& folder,
   if (runner.wine) argv.push_back(MODMANIFEST_WINE_RUN);
   argv.push_back(copy.string());
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-  int status = Run(argv, workingDirectory.empty() ? folder : workingDirectory, prefix);
+  int status = RunProcess(argv, workingDirectory.empty() ? folder : workingDirectory, prefix);
   fs::remove(copy);
   // Wine reports the exit status -1 as 255 like Linux does.
   return status;
@@ -255,7 +255,7 @@ TEST_P(EndToEnd, AFolderWithoutWritePermissionExitsOneAndLeavesNothing) {
   if (geteuid() == 0) {
     prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
   }
-  EXPECT_EQ(Run({program.string()}, folder, prefix), 1);
+  EXPECT_EQ(RunProcess({program.string()}, folder, prefix), 1);
   std::vector<std::string> names;
   for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());

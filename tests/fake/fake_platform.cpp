@@ -43,6 +43,7 @@ struct Callbacks {
     Record("HeapAlloc " + std::to_string(bytes));
     if (Refuse(bytes)) return nullptr;
     void* p = std::malloc(bytes == 0 ? 1 : bytes);
+    if (p != nullptr && F().fillNewBlocks >= 0) std::memset(p, F().fillNewBlocks, bytes);
     if (p != nullptr) F().blocks_[p] = bytes;
     return p;
   }
@@ -461,9 +462,28 @@ struct Callbacks {
     return icon != nullptr ? 1 : 0;
   }
   static os::Handle GetModuleHandleA(const char*) { return kModule; }
-  static os::Bool FreeLibrary(os::Handle) {
+  static os::Bool FreeLibrary(os::Handle module) {
     Record("FreeLibrary");
+    F().loadedLibraries.erase(module);
     return 1;
+  }
+  static os::Handle LoadLibraryA(const char* name) {
+    Record(std::string("LoadLibraryA ") + name);
+    if (F().libraries.count(name) == 0) {
+      F().lastError_ = 126;  // ERROR_MOD_NOT_FOUND
+      return nullptr;
+    }
+    os::Handle h = F().NewHandle();
+    F().loadedLibraries[h] = name;
+    return h;
+  }
+  static void* GetProcAddress(os::Handle module, const char* name) {
+    Record(std::string("GetProcAddress ") + name);
+    auto lib = F().loadedLibraries.find(module);
+    if (lib == F().loadedLibraries.end()) return nullptr;
+    const auto& functions = F().libraries[lib->second];
+    auto fn = functions.find(name);
+    return fn == functions.end() ? nullptr : fn->second;
   }
   static int WSACleanup() {
     Record("WSACleanup");
@@ -534,6 +554,8 @@ FakePlatform::FakePlatform() {
   table_.WSACleanup = C::WSACleanup;
   table_.WaitForSingleObject = C::WaitForSingleObject;
   table_.MessageBoxA = C::MessageBoxA;
+  table_.LoadLibraryA = C::LoadLibraryA;
+  table_.GetProcAddress = C::GetProcAddress;
 
   previousFake_ = g_fake;
   g_fake = this;

@@ -62,6 +62,10 @@ class FakePlatform {
   // Refuse every request larger than this many bytes (SIZE_MAX: none).
   size_t refuseAbove = SIZE_MAX;
   int heapRequests = 0;          // HeapAlloc + HeapReAlloc calls so far
+  // Fill every block HeapAlloc hands out with this byte (0-255), so a test
+  // can tell the bytes the runtime wrote from the rest; -1 leaves a new
+  // block's bytes undefined, as a real heap does.
+  int fillNewBlocks = -1;
   // Exact size of a live block of the fake heap; -1 when p is not one.
   long BlockSize(const void* p) const;
   size_t LiveBlocks() const { return blocks_.size(); }
@@ -117,6 +121,11 @@ class FakePlatform {
   std::map<os::Handle, Window> windows;
   std::set<std::string> classes;
   std::vector<os::Msg> queue;  // posted messages of the one thread
+
+  // External libraries LoadLibraryA can load: name -> function name ->
+  // address. LoadLibraryA of any other name fails.
+  std::map<std::string, std::map<std::string, void*>> libraries;
+  std::map<os::Handle, std::string> loadedLibraries;
 
   const os::Platform& table() const { return table_; }
 

@@ -18,10 +18,10 @@ using fake::Entry;
 constexpr os::Dword kFile = os::kAttrArchive;
 constexpr os::Dword kDir = os::kAttrDirectory;
 
-struct Run {
+struct FolderRun {
   fake::FakePlatform fake;
 
-  explicit Run(const std::string& folder) {
+  explicit FolderRun(const std::string& folder) {
     fake.modulePath = folder + "\\tool.exe";
     fake.folders.insert(folder);
     this->folder = folder;
@@ -45,7 +45,7 @@ struct Run {
 };
 
 TEST(ManifestRun, ListsXmlFilesThenSubFoldersAndSkipsOnlyDotEntries) {
-  Run run("C:\\Mods\\MyMod\\Units");
+  FolderRun run("C:\\Mods\\MyMod\\Units");
   // A listing that does not start with . and .. (as at a drive root): every
   // real sub-folder stays, and . and .. are dropped wherever they stand.
   run.List({{"a.xml", kFile}, {"b.xml", kFile | os::kAttrHidden}},
@@ -60,7 +60,7 @@ TEST(ManifestRun, ListsXmlFilesThenSubFoldersAndSkipsOnlyDotEntries) {
 }
 
 TEST(ManifestRun, FolderWithoutXmlFilesStillIncludesItsSubFolders) {
-  Run run("C:\\Mods\\MyMod\\Data");
+  FolderRun run("C:\\Mods\\MyMod\\Data");
   run.List({}, {{".", kDir}, {"..", kDir}, {"Units", kDir}, {"Maps", kDir}});
   EXPECT_EQ(run.Start(), 0);
   EXPECT_EQ(run.Written("Mod.xml"),
@@ -70,13 +70,13 @@ TEST(ManifestRun, FolderWithoutXmlFilesStillIncludesItsSubFolders) {
 
 TEST(ManifestRun, DataTestLooksAtTheLastFourBytesOnly) {
   for (const char* folder : {"C:\\x\\MyData", "C:\\Data"}) {
-    Run run(folder);
+    FolderRun run(folder);
     run.List({}, {{".", kDir}, {"..", kDir}});
     EXPECT_EQ(run.Start(), 0);
     EXPECT_EQ(run.Written("Mod.xml"), gen::RenderManifestText({})) << folder;
   }
   for (const char* folder : {"C:\\x\\data", "C:\\x\\DATA", "C:\\x\\Database"}) {
-    Run run(folder);
+    FolderRun run(folder);
     run.List({}, {{".", kDir}, {"..", kDir}});
     EXPECT_EQ(run.Start(), 0);
     EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({})) << folder;
@@ -84,7 +84,7 @@ TEST(ManifestRun, DataTestLooksAtTheLastFourBytesOnly) {
 }
 
 TEST(ManifestRun, LeavesOutExactlyTheFileItWrites) {
-  Run run("C:\\Mods\\Sub");
+  FolderRun run("C:\\Mods\\Sub");
   run.List({{"a.xml", kFile}, {"Mod.xml", kFile}, {"zenter.xml", kFile}},
            {{".", kDir}, {"..", kDir}});
   run.fake.files["C:\\Mods\\Sub\\zenter.xml"].bytes = "old";
@@ -97,7 +97,7 @@ TEST(ManifestRun, LeavesOutExactlyTheFileItWrites) {
 }
 
 TEST(ManifestRun, OutputNameComparesAsTheFileSystemDoes) {
-  Run run("C:\\Mods\\Sub");
+  FolderRun run("C:\\Mods\\Sub");
   run.List({{"ZENTER.XML", kFile}}, {{".", kDir}, {"..", kDir}});
   EXPECT_EQ(run.Start(), 0);
 #ifdef _WIN32
@@ -108,7 +108,7 @@ TEST(ManifestRun, OutputNameComparesAsTheFileSystemDoes) {
 }
 
 TEST(ManifestRun, NamesHoldingABackslashAreLeftOut) {
-  Run run("C:\\Mods\\Sub");
+  FolderRun run("C:\\Mods\\Sub");
   run.List({{"a\\b.xml", kFile}, {"c.xml", kFile}},
            {{".", kDir}, {"..", kDir}, {"x\\y", kDir}, {"z", kDir}});
   EXPECT_EQ(run.Start(), 0);
@@ -116,7 +116,7 @@ TEST(ManifestRun, NamesHoldingABackslashAreLeftOut) {
 }
 
 TEST(ManifestRun, FailedWriteExitsWithOneKeepsTheOldManifestAndShowsNoBox) {
-  Run run("C:\\Mods\\Sub");
+  FolderRun run("C:\\Mods\\Sub");
   run.List({{"a.xml", kFile}}, {{".", kDir}, {"..", kDir}});
   run.fake.files["C:\\Mods\\Sub\\zenter.xml"].bytes = "previous";
   run.fake.failMove = true;
@@ -127,7 +127,7 @@ TEST(ManifestRun, FailedWriteExitsWithOneKeepsTheOldManifestAndShowsNoBox) {
 }
 
 TEST(ManifestRun, ReleasesEveryBlockItTakes) {
-  Run run("C:\\Mods\\Sub");
+  FolderRun run("C:\\Mods\\Sub");
   run.List({{"a.xml", kFile}, {"b.xml", kFile}}, {{".", kDir}, {"..", kDir}, {"S", kDir}});
   {
     rt::RuntimeApplication app(gen::ThisProgram());

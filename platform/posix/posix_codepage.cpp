@@ -1,0 +1,310 @@
+// Code pages of the POSIX back-end. The ANSI code page is UTF-8 (65001): names
+// are the bytes the file system stores. GBK (936) is supported too, because
+// the runtime's own message texts are GBK; its table is built once from the
+// C library's converter.
+#include <iconv.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_internal.h"
+
+namespace os::posix {
+namespace {
+
+constexpr Dword kCodePageOem = 1;
+constexpr Dword kCodePageThreadAnsi = 3;
+constexpr Dword kMbErrInvalidChars = 0x08;
+constexpr Dword kWcErrInvalidChars = 0x80;
+constexpr char16_t kReplacement = 0xFFFD;
+
+// CP_ACP, CP_OEMCP and CP_THREAD_ACP all mean UTF-8 here.
+Dword Resolve(Dword codePage) {
+  if (codePage == kCodePageAnsi || codePage == kCodePageOem || codePage == kCodePageThreadAnsi) {
+    return kCodePageUtf8;
+  }
+  return codePage;
+}
+
+bool IsGbkLead(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+bool IsGbkTrail(uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+// The double-byte part of code page 936 in both directions, built on first
+// use and kept for the life of the process.
+struct GbkTables {
+  // [lead - 0x81][trail - 0x40] -> UTF-16 unit; 0 where the pair is unmapped.
+  std::vector<char16_t> toWide = std::vector<char16_t>(126 * 191, 0);
+  // UTF-16 unit -> GBK bytes (one byte in the low 8 bits, two as lead << 8 |
+  // trail); 0 where the character has no GBK form.
+  std::vector<uint16_t> fromWide = std::vector<uint16_t>(65536, 0);
+};
+
+const GbkTables& Gbk() {
+  static GbkTables* tables = [] {
+    auto* t = new GbkTables;
+    for (unsigned c = 0; c < 0x80; ++c) t->fromWide[c] = static_cast<uint16_t>(c);
+    // The single byte 0x80 is the euro sign in this code page.
+    t->fromWide[0x20AC] = 0x80;
+    iconv_t cd = iconv_open("UTF-16LE", "CP936");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return t;
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        char out[8];
+        char* ip = in;
+        char* op = out;
+        size_t il = 2, ol = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op - out != 2) continue;
+        char16_t u = static_cast<char16_t>(static_cast<uint8_t>(out[0]) |
+                                           static_cast<uint8_t>(out[1]) << 8);
+        t->toWide[(lead - 0x81) * 191 + (trail - 0x40)] = u;
+        if (t->fromWide[u] == 0) t->fromWide[u] = static_cast<uint16_t>(lead << 8 | trail);
+      }
+    }
+    iconv_close(cd);
+    return t;
+  }();
+  return *tables;
+}
+
+// Decodes UTF-8 into UTF-16. Invalid input (stray or missing continuation
+// bytes, overlong forms, surrogates, values above U+10FFFF) becomes one U+FFFD
+// per maximal invalid part, or fails the call when strict.
+bool DecodeUtf8(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
+  size_t i = 0;
+  while (i < n) {
+    uint8_t b = s[i];
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    }
+    // Length of the sequence and the range its second byte must lie in.
+    int need = 0;
+    uint8_t low = 0x80, high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      if (b == 0xE0) low = 0xA0;   // overlong below
+      if (b == 0xED) high = 0x9F;  // surrogates above
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      if (b == 0xF0) low = 0x90;   // overlong below
+      if (b == 0xF4) high = 0x8F;  // beyond U+10FFFF above
+    }
+    uint32_t c = need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
+    size_t j = i + 1;
+    bool ok = need > 0;
+    for (int k = 0; ok && k < need; ++k, ++j) {
+      uint8_t lo = k == 0 ? low : 0x80, hi = k == 0 ? high : 0xBF;
+      if (j >= n || s[j] < lo || s[j] > hi) {
+        ok = false;
+        break;
+      }
+      c = c << 6 | (s[j] & 0x3F);
+    }
+    if (!ok) {
+      if (strict) return false;
+      out += kReplacement;
+      i = j;  // the byte that broke the sequence starts the next one
+      continue;
+    }
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i = j;
+  }
+  return true;
+}
+
+bool DecodeGbk(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
+  const GbkTables& t = Gbk();
+  for (size_t i = 0; i < n;) {
+    uint8_t b = s[i];
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      ++i;
+    } else if (b == 0x80) {
+      out += static_cast<char16_t>(0x20AC);
+      ++i;
+    } else if (IsGbkLead(b) && i + 1 < n && IsGbkTrail(s[i + 1]) &&
+               t.toWide[(b - 0x81) * 191 + (s[i + 1] - 0x40)] != 0) {
+      out += t.toWide[(b - 0x81) * 191 + (s[i + 1] - 0x40)];
+      i += 2;
+    } else {
+      if (strict) return false;
+      out += kReplacement;
+      // A lead byte takes its partner with it unless that is plain ASCII.
+      i += (IsGbkLead(b) && i + 1 < n && s[i + 1] >= 0x40) ? 2 : 1;
+    }
+  }
+  return true;
+}
+
+void AppendUtf8(uint32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool EncodeUtf8(const char16_t* w, size_t n, bool strict, std::string& out) {
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t c = w[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      if (strict) return false;
+      c = kReplacement;  // a lone surrogate has no UTF-8 form
+    }
+    AppendUtf8(c, out);
+  }
+  return true;
+}
+
+void EncodeGbk(const char16_t* w, size_t n, char defaultChar, bool& usedDefault,
+               std::string& out) {
+  const GbkTables& t = Gbk();
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = w[i];
+    uint16_t g = c == 0 ? 0 : t.fromWide[c];
+    if (c != 0 && g == 0) {
+      out += defaultChar;
+      usedDefault = true;
+      // A surrogate pair is one character and gets one default character.
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+        ++i;
+      }
+    } else if (g > 0xFF) {
+      out += static_cast<char>(g >> 8);
+      out += static_cast<char>(g & 0xFF);
+    } else {
+      out += static_cast<char>(g);
+    }
+  }
+}
+
+}  // namespace
+
+Dword GetACP() { return kCodePageUtf8; }
+
+Bool IsDBCSLeadByteEx(Dword codePage, uint8_t byte) {
+  switch (Resolve(codePage)) {
+    case 932: return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return byte >= 0x81 && byte <= 0xFE;
+    default: return 0;
+  }
+}
+
+int MultiByteToWideChar(Dword codePage, Dword flags, const char* text, int length,
+                        char16_t* wide, int wideLength) {
+  codePage = Resolve(codePage);
+  if (text == nullptr || length == 0 || length < -1 || wideLength < 0 ||
+      (wide == nullptr && wideLength != 0)) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  if (codePage == kCodePageUtf8 && (flags & ~kMbErrInvalidChars) != 0) {
+    SetLastError(kErrorInvalidFlags);
+    return 0;
+  }
+  // length -1: the text is NUL-terminated and the terminator is converted too.
+  size_t n = length < 0 ? std::strlen(text) + 1 : static_cast<size_t>(length);
+  const auto* s = reinterpret_cast<const uint8_t*>(text);
+  bool strict = (flags & kMbErrInvalidChars) != 0;
+  std::u16string out;
+  bool ok;
+  if (codePage == kCodePageUtf8) {
+    ok = DecodeUtf8(s, n, strict, out);
+  } else if (codePage == kCodePageGbk) {
+    ok = DecodeGbk(s, n, strict, out);
+  } else {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  if (!ok) {
+    SetLastError(kErrorNoUnicodeTranslation);
+    return 0;
+  }
+  if (wideLength == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(wideLength)) {
+    SetLastError(kErrorInsufficientBuffer);
+    return 0;
+  }
+  std::memcpy(wide, out.data(), out.size() * sizeof(char16_t));
+  return static_cast<int>(out.size());
+}
+
+int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
+                        char* text, int length, const char* defaultChar, Bool* usedDefault) {
+  codePage = Resolve(codePage);
+  if (wide == nullptr || wideLength == 0 || wideLength < -1 || length < 0 ||
+      (text == nullptr && length != 0)) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  size_t n = wideLength < 0 ? std::char_traits<char16_t>::length(wide) + 1
+                            : static_cast<size_t>(wideLength);
+  std::string out;
+  if (codePage == kCodePageUtf8) {
+    // UTF-8 can carry every character: a default character makes no sense.
+    if (defaultChar != nullptr || usedDefault != nullptr) {
+      SetLastError(kErrorInvalidParameter);
+      return 0;
+    }
+    if ((flags & ~kWcErrInvalidChars) != 0) {
+      SetLastError(kErrorInvalidFlags);
+      return 0;
+    }
+    if (!EncodeUtf8(wide, n, (flags & kWcErrInvalidChars) != 0, out)) {
+      SetLastError(kErrorNoUnicodeTranslation);
+      return 0;
+    }
+  } else if (codePage == kCodePageGbk) {
+    bool used = false;
+    EncodeGbk(wide, n, defaultChar != nullptr ? *defaultChar : '?', used, out);
+    if (usedDefault != nullptr) *usedDefault = used ? 1 : 0;
+  } else {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  if (length == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(length)) {
+    SetLastError(kErrorInsufficientBuffer);
+    return 0;
+  }
+  std::memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
+
+std::string GbkToUtf8(const char* text) {
+  std::u16string wide;
+  DecodeGbk(reinterpret_cast<const uint8_t*>(text), std::strlen(text), false, wide);
+  std::string out;
+  EncodeUtf8(wide.data(), wide.size(), false, out);
+  return out;
+}
+
+}  // namespace os::posix

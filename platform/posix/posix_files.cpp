@@ -1,0 +1,607 @@
+// Files and directory listings of the POSIX back-end, with Win32 results:
+// handles are objects of this file, paths arrive with '\', a listing is
+// sorted as NTFS sorts it, and sharing and read-only rules are kept as far as
+// POSIX lets them be.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/posix/posix_internal.h"
+
+namespace os::posix {
+namespace {
+
+constexpr Dword kGenericRead = 0x80000000u;
+constexpr Dword kGenericAll = 0x10000000u;
+constexpr Dword kFileReadData = 0x1;
+constexpr Dword kFileWriteData = 0x2;
+constexpr Dword kFileAppendData = 0x4;
+constexpr Dword kOpenExisting = 3;
+constexpr Dword kOpenAlways = 4;
+constexpr Dword kTruncateExisting = 5;
+constexpr Dword kMoveCopyAllowed = 0x2;
+constexpr Dword kMoveDelayUntilReboot = 0x4;
+constexpr Dword kMoveCreateHardlink = 0x10;
+
+// --- Handles ----------------------------------------------------------------
+// Every handle this file gives out is registered, so a stale or foreign
+// handle is refused with ERROR_INVALID_HANDLE instead of being dereferenced.
+// The registry is never destroyed: handles may be closed during process exit.
+
+struct HandleObject {
+  enum class Kind { File, Find } kind;
+  explicit HandleObject(Kind k) : kind(k) {}
+  virtual ~HandleObject() = default;
+};
+
+struct FileObject : HandleObject {
+  int fd;
+  explicit FileObject(int f) : HandleObject(Kind::File), fd(f) {}
+};
+
+struct FindEntry {
+  std::string name;
+  std::string key;  // the name upper-cased, as NTFS orders names
+  Dword attributes = 0;
+};
+
+struct FindObject : HandleObject {
+  std::vector<FindEntry> entries;
+  size_t next = 0;
+  FindObject() : HandleObject(Kind::Find) {}
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::unordered_set<HandleObject*> live;
+};
+
+Registry& Handles() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+Handle Register(HandleObject* object) {
+  std::lock_guard<std::mutex> lock(Handles().mutex);
+  Handles().live.insert(object);
+  return object;
+}
+
+template <typename T>
+T* Lookup(Handle handle, HandleObject::Kind kind, bool remove) {
+  auto* object = static_cast<HandleObject*>(handle);
+  std::lock_guard<std::mutex> lock(Handles().mutex);
+  auto it = Handles().live.find(object);
+  if (it == Handles().live.end() || (*it)->kind != kind) return nullptr;
+  if (remove) Handles().live.erase(it);
+  return static_cast<T*>(object);
+}
+
+// --- Listing helpers --------------------------------------------------------
+
+std::string UpperAscii(const std::string& s) {
+  std::string u = s;
+  for (char& c : u) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return u;
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+void Fill(FindDataA* data, const FindEntry& entry) {
+  data->dwFileAttributes = entry.attributes;
+  std::memset(data->cFileName, 0, sizeof data->cFileName);
+  std::memcpy(data->cFileName, entry.name.data(),
+              std::min(entry.name.size(), sizeof data->cFileName - 1));
+}
+
+// The last component of a POSIX path, trailing separators ignored.
+std::string LastComponent(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t cut = path.rfind('/');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  size_t cut = p.rfind('/');
+  if (cut == std::string::npos) return ".";
+  return cut == 0 ? "/" : p.substr(0, cut);
+}
+
+bool ReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+// Whether another opener holds the file with a no-sharing or shared lock
+// (see CreateFileA). Only openers that took such a lock are seen.
+bool HeldElsewhere(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  close(fd);
+  return held;
+}
+
+void SyncFolder(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// A write past the file-size limit must fail with EFBIG, not kill the process.
+void IgnoreFileSizeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current;
+    if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      signal(SIGXFSZ, SIG_IGN);
+    }
+  });
+}
+
+}  // namespace
+
+// --- Wildcards --------------------------------------------------------------
+// Win32 matching: case-insensitive; '*' matches any run of characters, '?'
+// one character other than '.' (and nothing at a '.' or the end of the name).
+// Before a '.', '*' stops short of the name's last '.'; a '.' followed by '*'
+// or '?', or ending the pattern, also matches the end of a name without
+// extension. So "*.*" matches every name and "*." the names without a dot.
+
+namespace {
+
+enum class Token { Literal, Star, DosStar, DosQm, DosDot };
+
+struct Item {
+  Token token;
+  char c;
+};
+
+std::vector<Item> Compile(const std::string& pattern) {
+  std::vector<Item> items;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char c = pattern[i];
+    char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    if (c == '*') {
+      items.push_back({next == '.' ? Token::DosStar : Token::Star, 0});
+    } else if (c == '?') {
+      items.push_back({Token::DosQm, 0});
+    } else if (c == '.' && (next == '*' || next == '?' || next == '\0')) {
+      items.push_back({Token::DosDot, 0});
+    } else {
+      items.push_back({Token::Literal, Upper(c)});
+    }
+  }
+  return items;
+}
+
+struct Matcher {
+  const std::vector<Item>& items;
+  const std::string& name;
+  size_t lastDot;
+  std::vector<signed char> memo;  // -1 unknown, 0 no, 1 yes
+
+  bool At(size_t i, size_t j) {
+    signed char& m = memo[i * (name.size() + 1) + j];
+    if (m < 0) m = Compute(i, j) ? 1 : 0;
+    return m == 1;
+  }
+
+  bool Compute(size_t i, size_t j) {
+    size_t n = name.size();
+    if (i == items.size()) return j == n;
+    const Item& it = items[i];
+    switch (it.token) {
+      case Token::Literal:
+        return j < n && Upper(name[j]) == it.c && At(i + 1, j + 1);
+      case Token::Star:
+        return At(i + 1, j) || (j < n && At(i, j + 1));
+      case Token::DosStar:
+        return At(i + 1, j) || (j < n && j != lastDot && At(i, j + 1));
+      case Token::DosQm:
+        if (j < n && name[j] != '.') return At(i + 1, j + 1);
+        return At(i + 1, j);
+      case Token::DosDot:
+        return (j < n && name[j] == '.' && At(i + 1, j + 1)) || (j == n && At(i + 1, j));
+    }
+    return false;
+  }
+};
+
+bool MatchCompiled(const std::vector<Item>& items, const std::string& name) {
+  size_t dot = name.rfind('.');
+  Matcher m{items, name, dot == std::string::npos ? name.size() + 1 : dot,
+            std::vector<signed char>((items.size() + 1) * (name.size() + 1), -1)};
+  return m.At(0, 0);
+}
+
+}  // namespace
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+  return MatchCompiled(Compile(pattern), name);
+}
+
+Dword AttributesFromMode(unsigned mode, const char* name) {
+  Dword a = S_ISDIR(mode) ? kAttrDirectory : kAttrArchive;
+  // As Wine maps it: read-only when nobody may write, whoever we are.
+  if (ReadOnlyMode(mode)) a |= kAttrReadOnly;
+  if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+    a |= kAttrHidden;
+  }
+  return a;
+}
+
+// --- Listings ---------------------------------------------------------------
+
+Handle FindFirstFileA(const char* pattern, FindDataA* data) {
+  std::string p = ToPosixPath(pattern);
+  if (p.empty()) {
+    SetLastError(kErrorPathNotFound);
+    return InvalidHandle();
+  }
+  size_t cut = p.rfind('/');
+  std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : p.substr(0, cut);
+  std::string namePattern = cut == std::string::npos ? p : p.substr(cut + 1);
+  if (namePattern.empty()) {
+    SetLastError(kErrorFileNotFound);
+    return InvalidHandle();
+  }
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    int error = errno;
+    SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
+                                                     : ErrorFromErrno(error, folder));
+    return InvalidHandle();
+  }
+  int dfd = dirfd(dir);
+  std::vector<Item> items = Compile(namePattern);
+  auto* find = new FindObject;
+  auto attributesOf = [dfd](const std::string& name, unsigned char type) {
+    struct stat st;
+    if (fstatat(dfd, name.c_str(), &st, 0) == 0 ||
+        fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      return AttributesFromMode(st.st_mode, name.c_str());
+    }
+    // Gone since readdir saw it: keep what the directory entry said.
+    return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name.c_str());
+  };
+
+  // "." and ".." come first, as Windows lists them.
+  std::vector<FindEntry> dots;
+  for (const char* dot : {".", ".."}) {
+    if (MatchCompiled(items, dot)) dots.push_back({dot, dot, attributesOf(dot, DT_DIR)});
+  }
+  errno = 0;
+  while (struct dirent* e = readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    std::string name = e->d_name;
+    if (name.size() >= kMaxPath || !MatchCompiled(items, name)) continue;
+    FindEntry entry{name, UpperAscii(name), 0};
+    entry.attributes = attributesOf(name, e->d_type);
+    find->entries.push_back(std::move(entry));
+  }
+  int readError = errno;
+  closedir(dir);
+  if (readError != 0) {
+    delete find;
+    SetLastErrorFromErrno(readError, folder);
+    return InvalidHandle();
+  }
+  // Ordinal order of the upper-cased names, as NTFS keeps its index; names
+  // that differ only in case (possible here) keep a fixed order too.
+  std::sort(find->entries.begin(), find->entries.end(),
+            [](const FindEntry& a, const FindEntry& b) {
+              int c = std::strcmp(a.key.c_str(), b.key.c_str());
+              return c != 0 ? c < 0 : std::strcmp(a.name.c_str(), b.name.c_str()) < 0;
+            });
+  find->entries.insert(find->entries.begin(), dots.begin(), dots.end());
+  if (find->entries.empty()) {
+    delete find;
+    SetLastError(kErrorFileNotFound);
+    return InvalidHandle();
+  }
+  Fill(data, find->entries[0]);
+  find->next = 1;
+  SetLastError(kErrorSuccess);
+  return Register(find);
+}
+
+Bool FindNextFileA(Handle handle, FindDataA* data) {
+  auto* find = Lookup<FindObject>(handle, HandleObject::Kind::Find, false);
+  if (find == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  if (find->next >= find->entries.size()) {
+    SetLastError(kErrorNoMoreFiles);
+    return 0;
+  }
+  Fill(data, find->entries[find->next++]);
+  return 1;
+}
+
+Bool FindClose(Handle handle) {
+  auto* find = Lookup<FindObject>(handle, HandleObject::Kind::Find, true);
+  if (find == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  delete find;
+  return 1;
+}
+
+// --- Files ------------------------------------------------------------------
+
+Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttributes* security,
+                   Dword disposition, Dword flagsAndAttributes, Handle) {
+  std::string p = ToPosixPath(path);
+  if (p.empty()) {
+    SetLastError(kErrorPathNotFound);
+    return InvalidHandle();
+  }
+  bool write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
+  bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
+  int flags = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  flags |= O_NOCTTY;
+  if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
+  bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  if (disposition < kCreateNew || disposition > kTruncateExisting ||
+      (disposition == kTruncateExisting && !write)) {
+    SetLastError(kErrorInvalidParameter);
+    return InvalidHandle();
+  }
+  if (write) IgnoreFileSizeSignal();
+
+  // Windows refuses to write to a read-only file, and to replace a hidden one
+  // unless the caller asks for a hidden file again; root would not be stopped
+  // by the mode bits, so both are checked here.
+  struct stat st;
+  if (disposition != kCreateNew && lstat(p.c_str(), &st) == 0 && stat(p.c_str(), &st) == 0 &&
+      !S_ISDIR(st.st_mode)) {
+    if ((write || truncate) && ReadOnlyMode(st.st_mode)) {
+      SetLastError(kErrorAccessDenied);
+      return InvalidHandle();
+    }
+    if (disposition == kCreateAlways && (AttributesFromMode(st.st_mode, LastComponent(p).c_str()) &
+                                         kAttrHidden) &&
+        !(flagsAndAttributes & kAttrHidden)) {
+      SetLastError(kErrorAccessDenied);
+      return InvalidHandle();
+    }
+  }
+
+  mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
+  bool existed = false;
+  int fd = -1;
+  if (disposition == kCreateNew) {
+    fd = open(p.c_str(), flags | O_CREAT | O_EXCL, mode);
+  } else if (disposition == kCreateAlways || disposition == kOpenAlways) {
+    // Try to create first, so the caller learns whether the file was there.
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+      fd = open(p.c_str(), flags | O_CREAT | O_EXCL, mode);
+      if (fd >= 0 || errno != EEXIST) break;
+      fd = open(p.c_str(), flags);
+      existed = fd >= 0;
+      if (fd < 0 && errno != ENOENT) break;
+    }
+  } else {
+    fd = open(p.c_str(), flags);
+    existed = fd >= 0;
+  }
+  if (fd < 0) {
+    SetLastErrorFromErrno(errno, p);
+    return InvalidHandle();
+  }
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    SetLastError(kErrorAccessDenied);
+    return InvalidHandle();
+  }
+  // Sharing: no sharing excludes every other opener and is refused while
+  // anyone else has the file open; any sharing admits other sharers.
+  if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    close(fd);
+    SetLastError(kErrorSharingViolation);
+    return InvalidHandle();
+  }
+  if (truncate && ftruncate(fd, 0) != 0) {
+    int error = errno;
+    close(fd);
+    SetLastErrorFromErrno(error, p);
+    return InvalidHandle();
+  }
+  SetLastError(existed && (disposition == kCreateAlways || disposition == kOpenAlways)
+                   ? kErrorAlreadyExists
+                   : kErrorSuccess);
+  return Register(new FileObject(fd));
+}
+
+Bool WriteFile(Handle handle, const void* bytes, Dword count, Dword* written, void* overlapped) {
+  if (written != nullptr) *written = 0;
+  auto* file = Lookup<FileObject>(handle, HandleObject::Kind::File, false);
+  if (file == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  if (overlapped != nullptr || (bytes == nullptr && count != 0)) {
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  const char* p = static_cast<const char*>(bytes);
+  Dword done = 0;
+  while (done < count) {
+    ssize_t n = write(file->fd, p + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // A handle opened without write access.
+      SetLastError(errno == EBADF ? kErrorAccessDenied : ErrorFromErrno(errno, std::string()));
+      if (written != nullptr) *written = done;
+      return 0;
+    }
+    done += static_cast<Dword>(n);
+  }
+  if (written != nullptr) *written = done;
+  return 1;
+}
+
+Bool FlushFileBuffers(Handle handle) {
+  auto* file = Lookup<FileObject>(handle, HandleObject::Kind::File, false);
+  if (file == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  if (fsync(file->fd) != 0) {
+    SetLastErrorFromErrno(errno);
+    return 0;
+  }
+  return 1;
+}
+
+Bool CloseHandle(Handle handle) {
+  auto* file = Lookup<FileObject>(handle, HandleObject::Kind::File, true);
+  if (file == nullptr) {
+    // Find handles are closed with FindClose, as on Windows.
+    SetLastError(kErrorInvalidHandle);
+    return 0;
+  }
+  // The descriptor is gone whatever close says (EINTR included); an error is
+  // still reported, as it may be a delayed write error.
+  int result = close(file->fd);
+  int error = errno;
+  delete file;
+  if (result != 0 && error != EINTR) {
+    SetLastErrorFromErrno(error);
+    return 0;
+  }
+  return 1;
+}
+
+Dword GetFileAttributesA(const char* path) {
+  std::string p = ToPosixPath(path);
+  if (p.empty()) {
+    SetLastError(kErrorPathNotFound);
+    return kInvalidFileAttributes;
+  }
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0 && lstat(p.c_str(), &st) != 0) {
+    SetLastErrorFromErrno(errno, p);
+    return kInvalidFileAttributes;
+  }
+  return AttributesFromMode(st.st_mode, LastComponent(p).c_str());
+}
+
+Bool MoveFileExA(const char* from, const char* to, Dword flags) {
+  if (from == nullptr || to == nullptr || (flags & (kMoveDelayUntilReboot | kMoveCreateHardlink))) {
+    // Moves at the next boot and hard links are not offered by this back-end.
+    SetLastError(kErrorInvalidParameter);
+    return 0;
+  }
+  std::string source = ToPosixPath(from);
+  std::string target = ToPosixPath(to);
+  struct stat src, dst;
+  if (lstat(source.c_str(), &src) != 0) {
+    SetLastErrorFromErrno(errno, source);
+    return 0;
+  }
+  bool targetExists = lstat(target.c_str(), &dst) == 0;
+  bool sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
+  if (targetExists && !sameFile) {
+    if (!(flags & kMoveReplaceExisting)) {
+      SetLastError(kErrorAlreadyExists);
+      return 0;
+    }
+    // Windows replaces neither a folder nor a read-only file, nor a file that
+    // another opener holds.
+    if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) ||
+        (!S_ISLNK(dst.st_mode) && ReadOnlyMode(dst.st_mode))) {
+      SetLastError(kErrorAccessDenied);
+      return 0;
+    }
+    if (S_ISREG(dst.st_mode) && HeldElsewhere(target)) {
+      SetLastError(kErrorSharingViolation);
+      return 0;
+    }
+  }
+  int result;
+  if (flags & kMoveReplaceExisting) {
+    result = rename(source.c_str(), target.c_str());
+  } else {
+    // Without replacing, a target that appears meanwhile must survive.
+    result = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // The file system cannot do that atomically; check, then rename.
+      struct stat again;
+      if (lstat(target.c_str(), &again) == 0 && !sameFile) {
+        SetLastError(kErrorAlreadyExists);
+        return 0;
+      }
+      result = rename(source.c_str(), target.c_str());
+    }
+  }
+  if (result != 0) {
+    int error = errno;
+    if (error == EEXIST) {
+      SetLastError(kErrorAlreadyExists);
+    } else if (error == EXDEV && (flags & kMoveCopyAllowed)) {
+      // Copying across file systems is not offered; say why the move failed.
+      SetLastError(kErrorNotSameDevice);
+    } else {
+      SetLastErrorFromErrno(error, error == ENOENT ? target : source);
+    }
+    return 0;
+  }
+  if (flags & kMoveWriteThrough) {
+    // The rename is on disk once the folders that changed are. The move has
+    // happened either way, so a folder that cannot be synced does not turn it
+    // into a failure.
+    std::string targetFolder = FolderOf(target);
+    SyncFolder(targetFolder);
+    std::string sourceFolder = FolderOf(source);
+    if (sourceFolder != targetFolder) SyncFolder(sourceFolder);
+  }
+  return 1;
+}
+
+Bool DeleteFileA(const char* path) {
+  std::string p = ToPosixPath(path);
+  struct stat st;
+  if (p.empty() || lstat(p.c_str(), &st) != 0) {
+    if (p.empty()) {
+      SetLastError(kErrorPathNotFound);
+    } else {
+      SetLastErrorFromErrno(errno, p);
+    }
+    return 0;
+  }
+  // Windows deletes neither folders nor read-only files, nor a file another
+  // opener holds.
+  if (S_ISDIR(st.st_mode) || (!S_ISLNK(st.st_mode) && ReadOnlyMode(st.st_mode))) {
+    SetLastError(kErrorAccessDenied);
+    return 0;
+  }
+  if (S_ISREG(st.st_mode) && HeldElsewhere(p)) {
+    SetLastError(kErrorSharingViolation);
+    return 0;
+  }
+  if (unlink(p.c_str()) != 0) {
+    SetLastErrorFromErrno(errno, p);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace os::posix

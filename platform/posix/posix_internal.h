@@ -1,0 +1,124 @@
+// Pieces the files of the POSIX back-end share: the thread's last-error value,
+// the Win32 error numbers the back-end reports, path conversion and the table
+// entries each file defines.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace os::posix {
+
+// Win32 error numbers beyond those platform.h names.
+constexpr Dword kErrorSuccess = 0;
+constexpr Dword kErrorInvalidFunction = 1;
+constexpr Dword kErrorPathNotFound = 3;
+constexpr Dword kErrorTooManyOpenFiles = 4;
+constexpr Dword kErrorInvalidHandle = 6;
+constexpr Dword kErrorNotEnoughMemory = 8;
+constexpr Dword kErrorNotSameDevice = 17;
+constexpr Dword kErrorNoMoreFiles = 18;
+constexpr Dword kErrorWriteProtect = 19;
+constexpr Dword kErrorGenFailure = 31;
+constexpr Dword kErrorInvalidParameter = 87;
+constexpr Dword kErrorInsufficientBuffer = 122;
+constexpr Dword kErrorInvalidName = 123;
+constexpr Dword kErrorModNotFound = 126;
+constexpr Dword kErrorDirNotEmpty = 145;
+constexpr Dword kErrorFilenameExcedRange = 206;
+constexpr Dword kErrorDirectory = 267;
+constexpr Dword kErrorInvalidFlags = 1004;
+constexpr Dword kErrorNoUnicodeTranslation = 1113;
+constexpr Dword kErrorInvalidWindowHandle = 1400;
+constexpr Dword kErrorCannotFindWndClass = 1407;
+constexpr Dword kErrorClassAlreadyExists = 1410;
+constexpr Dword kErrorClassDoesNotExist = 1411;
+constexpr Dword kErrorClassHasWindows = 1412;
+constexpr Dword kErrorInvalidIconHandle = 1414;
+constexpr Dword kErrorResourceTypeNotFound = 1813;
+
+void SetLastError(Dword error);
+Dword GetLastError();
+
+// The Win32 error for an errno value. For a missing path, whether the file
+// or a folder on its way is missing decides between "file not found" and
+// "path not found", so the path is needed too.
+Dword ErrorFromErrno(int error, const std::string& posixPath);
+void SetLastErrorFromErrno(int error, const std::string& posixPath = std::string());
+
+// Paths arrive with '\' separators; the OS wants '/'.
+std::string ToPosixPath(const char* path);
+// And leave with '\'.
+std::string ToWindowsPath(std::string path);
+
+// Heap, process, module and miscellany (posix_process.cpp).
+Handle GetProcessHeap();
+void* HeapAlloc(Handle heap, Dword flags, size_t bytes);
+void* HeapReAlloc(Handle heap, Dword flags, void* block, size_t bytes);
+Bool HeapFree(Handle heap, Dword flags, void* block);
+Dword GetModuleFileNameA(Handle module, char* buffer, Dword size);
+Bool SetCurrentDirectoryA(const char* path);
+Dword GetCurrentDirectoryA(Dword size, char* buffer);
+Dword GetCurrentThreadId();
+Dword GetCurrentProcessId();
+void ExitProcess(uint32_t exitCode);
+Dword SetErrorMode(Dword mode);
+void fpreset();
+void DebugBreak();
+Bool FreeLibrary(Handle module);
+int WSACleanup();
+Dword WaitForSingleObject(Handle object, Dword milliseconds);
+int32_t OleInitialize(void* reserved);
+void OleUninitialize();
+Handle GetModuleHandleA(const char* name);
+int MessageBoxA(Handle owner, const char* text, const char* caption, Dword style);
+
+// Code pages (posix_codepage.cpp).
+Dword GetACP();
+Bool IsDBCSLeadByteEx(Dword codePage, uint8_t byte);
+int MultiByteToWideChar(Dword codePage, Dword flags, const char* text, int length,
+                        char16_t* wide, int wideLength);
+int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
+                        char* text, int length, const char* defaultChar, Bool* usedDefault);
+// GBK bytes as UTF-8, invalid sequences shown as U+FFFD (for display only).
+std::string GbkToUtf8(const char* text);
+
+// Directory listing and files (posix_find.cpp, posix_files.cpp).
+Handle FindFirstFileA(const char* pattern, FindDataA* data);
+Bool FindNextFileA(Handle find, FindDataA* data);
+Bool FindClose(Handle find);
+// Whether name matches a Win32 wildcard pattern (case-insensitive).
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttributes* security,
+                   Dword disposition, Dword flagsAndAttributes, Handle templateFile);
+Bool WriteFile(Handle file, const void* bytes, Dword count, Dword* written, void* overlapped);
+Bool FlushFileBuffers(Handle file);
+Bool CloseHandle(Handle object);
+Dword GetFileAttributesA(const char* path);
+Bool MoveFileExA(const char* from, const char* to, Dword flags);
+Bool DeleteFileA(const char* path);
+// Attributes of an entry, given its stat mode and its name.
+Dword AttributesFromMode(unsigned mode, const char* name);
+
+// Windows and messages (posix_windows.cpp).
+Handle LoadCursorA(Handle instance, uintptr_t resource);
+Handle GetStockObject(int object);
+uint16_t RegisterClassA(const WndClassA* windowClass);
+Bool UnregisterClassA(const char* className, Handle instance);
+Handle CreateWindowExA(Dword exStyle, const char* className, const char* title, Dword style,
+                       int x, int y, int width, int height, Handle parent, Handle menu,
+                       Handle instance, void* param);
+Bool IsWindow(Handle hwnd);
+intptr_t SendMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam);
+Bool PostMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam);
+void PostQuitMessage(int exitCode);
+Bool PeekMessageA(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax,
+                  uint32_t removeFlags);
+Bool GetMessageA(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax);
+Bool TranslateMessage(const Msg* msg);
+intptr_t DispatchMessageA(const Msg* msg);
+intptr_t DefWindowProcA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam);
+Bool DestroyWindow(Handle hwnd);
+Bool DestroyIcon(Handle icon);
+
+}  // namespace os::posix

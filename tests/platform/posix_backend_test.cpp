@@ -1,0 +1,196 @@
+// What only the POSIX back-end does: UTF-8 as the ANSI code page, attributes
+// from mode bits and dot names, Win32 wildcard rules on POSIX names, the
+// message box on standard error, errors from the file system, and windows
+// that go with the thread that made them.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+#include "tests/platform/temp_folder.h"
+
+namespace {
+
+using platform_test::TempFolder;
+namespace fs = std::filesystem;
+
+const os::Platform& P() { return os::NativePlatform(); }
+
+TEST(PosixCodePage, AnsiIsUtf8) {
+  EXPECT_EQ(P().GetACP(), os::kCodePageUtf8);
+  EXPECT_FALSE(P().IsDBCSLeadByteEx(os::kCodePageAnsi, 0xC3));
+}
+
+TEST(PosixWildcards, DosRulesForStarDotQuestionMarkAndExtensions) {
+  using os::posix::WildcardMatch;
+  EXPECT_TRUE(WildcardMatch("*.xml", "a.b.xml"));
+  EXPECT_FALSE(WildcardMatch("*.xml", "a.xml.bak"));
+  EXPECT_TRUE(WildcardMatch("*.xml", ".xml"));
+  EXPECT_TRUE(WildcardMatch("*.*", "Makefile"));
+  EXPECT_TRUE(WildcardMatch("*.*", ".hidden"));
+  EXPECT_TRUE(WildcardMatch("*", ".."));
+  // "*." is the names without an extension.
+  EXPECT_TRUE(WildcardMatch("*.", "Makefile"));
+  EXPECT_FALSE(WildcardMatch("*.", "a.txt"));
+  // '?' is one character, or none just before a '.' or at the end.
+  EXPECT_TRUE(WildcardMatch("a?.txt", "ab.txt"));
+  EXPECT_TRUE(WildcardMatch("a?.txt", "a.txt"));
+  EXPECT_FALSE(WildcardMatch("a?.txt", "abc.txt"));
+  EXPECT_FALSE(WildcardMatch("a?b", "a.b"));
+  EXPECT_TRUE(WildcardMatch("DATA*", "data-1"));
+  EXPECT_FALSE(WildcardMatch("data", "data1"));
+}
+
+TEST(PosixAttributes, ModeBitsAndDotNamesEvenForFolders) {
+  TempFolder dir;
+  dir.MakeFolder(".git");
+  dir.MakeFolder("frozen");
+  dir.WriteFile("chmodded", "x");
+  fs::permissions(dir.Native("frozen"), fs::perms::owner_read | fs::perms::owner_exec);
+  // No write bit at all is read-only even for root, who could still write.
+  fs::permissions(dir.Native("chmodded"), fs::perms::owner_read | fs::perms::group_read |
+                                              fs::perms::others_read);
+  dir.WriteFile("writable-by-group", "x");
+  fs::permissions(dir.Native("writable-by-group"), fs::perms::owner_read | fs::perms::group_write);
+  EXPECT_EQ(P().GetFileAttributesA(dir.Path(".git").c_str()), os::kAttrDirectory | os::kAttrHidden);
+  EXPECT_EQ(P().GetFileAttributesA(dir.Path("frozen").c_str()),
+            os::kAttrDirectory | os::kAttrReadOnly);
+  EXPECT_EQ(P().GetFileAttributesA(dir.Path("chmodded").c_str()),
+            os::kAttrArchive | os::kAttrReadOnly);
+  EXPECT_EQ(P().GetFileAttributesA(dir.Path("writable-by-group").c_str()), os::kAttrArchive);
+  // Slashes work as well as backslashes, and "." is not hidden.
+  EXPECT_EQ(P().GetFileAttributesA((dir.Path() + "/.").c_str()), os::kAttrDirectory);
+
+  os::Handle h = P().CreateFileA(dir.Path("chmodded").c_str(), os::kGenericWrite, 0, nullptr,
+                                 os::kCreateAlways, os::kAttrNormal, nullptr);
+  EXPECT_EQ(h, os::InvalidHandle());
+  EXPECT_EQ(P().GetLastError(), os::kErrorAccessDenied);
+  EXPECT_EQ(dir.ReadFile("chmodded"), "x");
+}
+
+TEST(PosixFiles, HiddenTargetIsReplacedOnlyWhenAskedForHiddenAgain) {
+  TempFolder dir;
+  dir.WriteFile(".settings", "keep");
+  os::Handle h = P().CreateFileA(dir.Path(".settings").c_str(), os::kGenericWrite, 0, nullptr,
+                                 os::kCreateAlways, os::kAttrNormal, nullptr);
+  EXPECT_EQ(h, os::InvalidHandle());
+  EXPECT_EQ(P().GetLastError(), os::kErrorAccessDenied);
+  EXPECT_EQ(dir.ReadFile(".settings"), "keep");
+  h = P().CreateFileA(dir.Path(".settings").c_str(), os::kGenericWrite, 0, nullptr,
+                      os::kCreateAlways, os::kAttrHidden, nullptr);
+  ASSERT_NE(h, os::InvalidHandle());
+  EXPECT_TRUE(P().CloseHandle(h));
+  EXPECT_EQ(dir.ReadFile(".settings"), "");
+}
+
+TEST(PosixFiles, AFullDeviceIsDiskFullAndAHeldTargetIsNotReplaced) {
+  os::Handle h = P().CreateFileA("\\dev\\full", os::kGenericWrite, 1, nullptr, 3, 0, nullptr);
+  ASSERT_NE(h, os::InvalidHandle());
+  os::Dword written = 99;
+  EXPECT_FALSE(P().WriteFile(h, "abc", 3, &written, nullptr));
+  EXPECT_EQ(P().GetLastError(), os::kErrorDiskFull);
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(P().CloseHandle(h));
+
+  TempFolder dir;
+  dir.WriteFile("new", "new");
+  dir.WriteFile("m.xml", "old");
+  h = P().CreateFileA(dir.Path("m.xml").c_str(), os::kGenericWrite, 0, nullptr, 3, 0, nullptr);
+  ASSERT_NE(h, os::InvalidHandle());
+  EXPECT_FALSE(P().MoveFileExA(dir.Path("new").c_str(), dir.Path("m.xml").c_str(),
+                               os::kMoveReplaceExisting));
+  EXPECT_EQ(P().GetLastError(), os::kErrorSharingViolation);
+  EXPECT_FALSE(P().DeleteFileA(dir.Path("m.xml").c_str()));
+  EXPECT_EQ(P().GetLastError(), os::kErrorSharingViolation);
+  EXPECT_TRUE(P().CloseHandle(h));
+  EXPECT_EQ(dir.ReadFile("m.xml"), "old");
+  EXPECT_TRUE(P().MoveFileExA(dir.Path("new").c_str(), dir.Path("m.xml").c_str(),
+                              os::kMoveReplaceExisting));
+  EXPECT_EQ(dir.ReadFile("m.xml"), "new");
+}
+
+// Runs in a child: writes 100 bytes under a 10-byte file-size limit and ends
+// with 3 when the write failed as a full disk after 10 bytes, 4 otherwise.
+void WriteBeyondFileSizeLimit(const std::string& path) {
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = 10;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  os::Handle h = P().CreateFileA(path.c_str(), os::kGenericWrite, 0, nullptr, os::kCreateAlways,
+                                 os::kAttrNormal, nullptr);
+  os::Dword written = 0;
+  bool failed = !P().WriteFile(h, std::string(100, 'x').data(), 100, &written, nullptr);
+  bool full = P().GetLastError() == os::kErrorDiskFull;
+  P().CloseHandle(h);
+  P().ExitProcess(failed && full && written == 10 ? 3 : 4);
+}
+
+TEST(PosixFilesDeathTest, AWritePastTheFileSizeLimitFailsInsteadOfKillingTheProcess) {
+  TempFolder dir;
+  EXPECT_EXIT(WriteBeyondFileSizeLimit(dir.Path("big")), ::testing::ExitedWithCode(3), "");
+}
+
+TEST(PosixMessageBox, WritesCaptionAndTextAsUtf8ToStandardError) {
+  ::testing::internal::CaptureStderr();
+  // "错误" and "运行时出错!\r\n\r\n错误代码：1\r\n" in GBK.
+  int answer = P().MessageBoxA(nullptr,
+                               "\xD4\xCB\xD0\xD0\xCA\xB1\xB3\xF6\xB4\xED!\r\n\r\n"
+                               "\xB4\xED\xCE\xF3\xB4\xFA\xC2\xEB\xA3\xBA"
+                               "1\r\n",
+                               "\xB4\xED\xCE\xF3", os::kMbOk | os::kMbIconError);
+  std::string out = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(answer, 1);
+  EXPECT_EQ(out, "错误\n运行时出错!\n\n错误代码：1\n");
+}
+
+TEST(PosixProcessDeathTest, DebugBreakRaisesTheTrapSignal) {
+  EXPECT_EXIT(P().DebugBreak(), ::testing::KilledBySignal(SIGTRAP), "");
+}
+
+TEST(PosixProcess, NothingToFreeWaitForOrCleanUpIsReportedAsFailure) {
+  EXPECT_FALSE(P().FreeLibrary(reinterpret_cast<os::Handle>(0x1234)));
+  EXPECT_EQ(P().WSACleanup(), -1);
+  EXPECT_EQ(P().WaitForSingleObject(reinterpret_cast<os::Handle>(0x1234), 0), 0xFFFFFFFFu);
+  EXPECT_FALSE(P().DestroyIcon(reinterpret_cast<os::Handle>(0x1234)));
+}
+
+intptr_t OS_CALLBACK PlainProc(os::Handle hwnd, uint32_t message, uintptr_t w, intptr_t l) {
+  if (message == os::kWmApp) return 77;
+  return P().DefWindowProcA(hwnd, message, w, l);
+}
+
+TEST(PosixWindows, AThreadThatEndsTakesItsWindowsAndAnswersWaitingSenders) {
+  os::WndClassA wc{};
+  wc.lpfnWndProc = PlainProc;
+  wc.lpszClassName = "mm thread window";
+  ASSERT_NE(P().RegisterClassA(&wc), 0);
+  std::atomic<os::Handle> hwnd{nullptr};
+  std::atomic<bool> release{false};
+  std::thread owner([&] {
+    hwnd = P().CreateWindowExA(0, "mm thread window", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                               nullptr, nullptr);
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (hwnd.load() == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::atomic<intptr_t> result{-1};
+  std::thread sender([&] { result = P().SendMessageA(hwnd.load(), os::kWmApp, 0, 0); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  release = true;  // the owner ends without ever looking at its queue
+  owner.join();
+  sender.join();
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_FALSE(P().IsWindow(hwnd.load()));
+  EXPECT_TRUE(P().UnregisterClassA("mm thread window", nullptr));
+}
+
+}  // namespace
+
+#endif  // _WIN32

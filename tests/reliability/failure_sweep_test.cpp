@@ -1,0 +1,176 @@
+// The whole program, run in-process over the fake platform, with every heap
+// request and every step of writing the manifest failing in turn. Whatever
+// fails, the manifest a user already has must survive byte for byte and no
+// temporary file may be left in the folder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "generator/program.h"
+#include "platform/app_framework.h"
+#include "runtime/host/runtime_application.h"
+#include "tests/fake/fake_platform.h"
+
+namespace {
+
+const char kFolder[] = "C:\\Tools\\Gen";
+const char kManifest[] = "C:\\Tools\\Gen\\zenter.xml";
+const char kPreviousManifest[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<AssetDeclaration>written by an earlier "
+    "run</AssetDeclaration>\r\n";
+
+// GBK bytes of "字节内存失败", which every allocation-failure box holds.
+const char kAllocationFailureGbk[] = "\xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC";
+
+// A small tree: two XML files, the manifest of an earlier run, the tool
+// itself and two sub-folders.
+void ScriptTree(fake::FakePlatform& f) {
+  using E = fake::Entry;
+  const os::Dword file = os::kAttrArchive, dir = os::kAttrDirectory;
+  f.listings[std::string(kFolder) + "\\*.xml"] = {E{"a.xml", file}, E{"b.xml", file},
+                                                  E{"zenter.xml", file}};
+  f.listings[std::string(kFolder) + "\\*.*"] = {
+      E{".", dir},           E{"..", dir},       E{"a.xml", file}, E{"b.xml", file}, E{"S", dir},
+      E{"T", dir},           E{"tool.exe", file}, E{"zenter.xml", file}};
+  f.files[kManifest].bytes = kPreviousManifest;
+}
+
+std::string ExpectedManifest() {
+  std::string d =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+      "<AssetDeclaration xmlns=\"" MODMANIFEST_ASSET_NAMESPACE
+      "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n"
+      " <Includes>\r\n\r\n"
+      "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
+      "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
+      "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
+  // The previous manifest is the file the run writes: it does not list it.
+  for (const char* e : {"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml"}) {
+    d += std::string(" <Include type=\"all\" source=\"") + e + "\" />\r\n";
+  }
+  return d + "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
+}
+
+// How one in-process run ended.
+struct Outcome {
+  bool exited = false;     // through ExitProcess (the runtime-error path)
+  uint32_t status = 0;     // exit code, or the framework's result
+  std::vector<fake::MessageBox> boxes;
+  std::map<std::string, fake::File> files;
+  int heapRequests = 0;
+  int writeCalls = 0;
+  size_t liveBlocks = 0;
+  int openFiles = 0;
+  int openFinds = 0;
+};
+
+// Runs the program as its entry point does: the framework's main routine
+// drives a fresh RuntimeApplication over a fresh fake.
+Outcome RunProgram(const std::function<void(fake::FakePlatform&)>& script) {
+  fake::FakePlatform f;
+  ScriptTree(f);
+  script(f);
+  Outcome o;
+  {
+    rt::RuntimeApplication app(gen::ThisProgram());
+    try {
+      o.status = static_cast<uint32_t>(os::FrameworkMain(nullptr, "", 10));
+    } catch (const fake::FakeExit& e) {
+      o.exited = true;
+      o.status = e.code;
+    }
+    // Nothing may refuse the clean-up the application's destructor runs.
+    f.refuseFromRequest = 0;
+    f.failClose = f.failFlush = f.failMove = false;
+    f.shortWriteAt = 0;
+  }
+  o.boxes = f.boxes;
+  o.files = f.files;
+  o.heapRequests = f.heapRequests;
+  o.writeCalls = f.writeCalls;
+  o.liveBlocks = f.LiveBlocks();
+  o.openFiles = f.openFiles;
+  o.openFinds = f.openFinds;
+  return o;
+}
+
+// The folder holds exactly the previous manifest, unchanged.
+void ExpectPreviousManifestOnly(const Outcome& o, const std::string& what) {
+  std::string names;
+  for (const auto& [path, file] : o.files) names += " " + path;
+  ASSERT_EQ(o.files.size(), 1u) << what << ": the folder holds" << names;
+  ASSERT_EQ(o.files.count(kManifest), 1u) << what;
+  EXPECT_EQ(o.files.at(kManifest).bytes, kPreviousManifest) << what;
+}
+
+TEST(FailureSweep, CleanRunWritesTheManifestAndReleasesEverything) {
+  Outcome o = RunProgram([](fake::FakePlatform&) {});
+  EXPECT_FALSE(o.exited);
+  EXPECT_EQ(o.status, 0u);
+  EXPECT_TRUE(o.boxes.empty());
+  ASSERT_EQ(o.files.size(), 1u);
+  EXPECT_EQ(o.files.at(kManifest).bytes, ExpectedManifest());
+  EXPECT_EQ(o.liveBlocks, 0u);
+  EXPECT_EQ(o.openFiles, 0);
+  EXPECT_EQ(o.openFinds, 0);
+  EXPECT_GT(o.heapRequests, 0);
+}
+
+// Fails the 1st heap request, then the 2nd, and so on, until a run no longer
+// reaches the refused request and completes.
+TEST(FailureSweep, EveryHeapRefusalEndsThroughTheAllocationBoxAndKeepsTheManifest) {
+  int covered = 0;
+  for (int n = 1;; ++n) {
+    Outcome o = RunProgram([n](fake::FakePlatform& f) { f.refuseFromRequest = n; });
+    std::string what = "heap request " + std::to_string(n) + " refused";
+    if (!o.exited) {
+      // The run made fewer than n requests: it is complete.
+      EXPECT_EQ(o.status, 0u) << what;
+      EXPECT_EQ(o.files.at(kManifest).bytes, ExpectedManifest()) << what;
+      break;
+    }
+    ++covered;
+    EXPECT_EQ(o.status, 0xFFFFFFFFu) << what;
+    ASSERT_EQ(o.boxes.size(), 1u) << what;
+    EXPECT_NE(o.boxes[0].text.find(kAllocationFailureGbk), std::string::npos)
+        << what << ": not the allocation-failure box";
+    ExpectPreviousManifestOnly(o, what);
+    ASSERT_LT(n, 100000) << "the sweep does not end";
+  }
+  std::printf("allocation points covered: %d\n", covered);
+  RecordProperty("allocation_points", covered);
+  EXPECT_GT(covered, 10);
+}
+
+TEST(FailureSweep, EveryFailingWriteStepKeepsThePreviousManifestAndExitsWithOne) {
+  int writes = RunProgram([](fake::FakePlatform&) {}).writeCalls;
+  ASSERT_GT(writes, 0);
+  std::vector<std::pair<std::string, std::function<void(fake::FakePlatform&)>>> failures;
+  for (int k = 1; k <= writes; ++k) {
+    failures.emplace_back("short write at call " + std::to_string(k),
+                          [k](fake::FakePlatform& f) { f.shortWriteAt = k; });
+  }
+  failures.emplace_back("failed flush", [](fake::FakePlatform& f) { f.failFlush = true; });
+  failures.emplace_back("failed close", [](fake::FakePlatform& f) { f.failClose = true; });
+  failures.emplace_back("failed replace", [](fake::FakePlatform& f) { f.failMove = true; });
+  failures.emplace_back("failed create", [](fake::FakePlatform& f) { f.failCreate = true; });
+  failures.emplace_back("read-only manifest", [](fake::FakePlatform& f) {
+    f.files[kManifest].attributes = os::kAttrReadOnly;
+  });
+  for (auto& [what, script] : failures) {
+    Outcome o = RunProgram(script);
+    EXPECT_FALSE(o.exited) << what;
+    EXPECT_EQ(o.status, 1u) << what;
+    EXPECT_TRUE(o.boxes.empty()) << what;
+    ExpectPreviousManifestOnly(o, what);
+    EXPECT_EQ(o.openFiles, 0) << what;
+    EXPECT_EQ(o.liveBlocks, 0u) << what;
+  }
+  std::printf("write failures tried: %zu\n", failures.size());
+}
+
+}  // namespace
