@@ -63,6 +63,19 @@ bool Named(xmlNode* node, const char* name) {
 
 void Quiet(void*, const char*, ...) {}
 
+std::string Latin1ToUtf8(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -73,6 +86,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
+  // The Linux build's code page is UTF-8; a Windows one converts from its
+  // ANSI code page, for which the fake has Latin-1.
+  const bool utf8 = in.ConsumeBool();
   std::vector<std::string> entries;
   while (in.remaining_bytes() > 0 && entries.size() < 64) {
     std::string e = in.ConsumeRandomLengthString(120);
@@ -82,7 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   fuzz::Runtime runtime;
+  runtime.fake().ansiCodePage = utf8 ? os::kCodePageUtf8 : 1252;
   std::string doc = gen::RenderManifestText(entries);
+  if (!utf8) {
+    for (std::string& e : entries) e = Latin1ToUtf8(e);
+  }
 
   FUZZ_CHECK(doc.compare(0, kHead.size(), kHead) == 0, "the head is not the fixed one");
   FUZZ_CHECK(doc.size() >= kHead.size() + kTail.size() &&
