@@ -14,6 +14,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "generator/manifest_document.h"
+#include "runtime/values/value_array.h"
+#include "runtime/values/value_memory.h"
 #include "tests/reliability/xml_names.h"
 
 namespace {
@@ -100,6 +102,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Runtime runtime;
   runtime.fake().ansiCodePage = utf8 ? os::kCodePageUtf8 : 1252;
   std::string doc = gen::RenderManifestText(entries);
+  {
+    // The program renders from its EntryList, a text ValueArray: the same
+    // bytes, in one block of exactly length + 1 bytes.
+    void* list = rt::AllocateBlock(8);
+    const int32_t empty[2] = {1, 0};
+    std::memcpy(list, empty, sizeof empty);
+    for (const std::string& e : entries) rt::ArrayAppend(&list, e.c_str());
+    char* rendered = gen::RenderManifestDocument(list);
+    FUZZ_CHECK(runtime.fake().BlockSize(rendered) == static_cast<long>(doc.size() + 1),
+               "the document block is not length + 1 bytes");
+    FUZZ_CHECK(std::memcmp(rendered, doc.c_str(), doc.size() + 1) == 0,
+               "the EntryList renders other bytes than the same list of strings");
+    rt::ReleaseBlock(rendered);
+    rt::ArrayRelease(list);
+    FUZZ_CHECK(runtime.fake().LiveBlocks() == 0, "rendering left a block behind");
+  }
   if (!utf8) {
     for (std::string& e : entries) e = Latin1ToUtf8(e);
   }
