@@ -158,10 +158,16 @@ class Session {
         std::string payload = in_.ConsumeBytesAsString(
             static_cast<size_t>(count) * static_cast<size_t>(ElementSize(base)));
         payload.resize(static_cast<size_t>(count) * ElementSize(base), '\x5A');
-        pointee.Make(Word(in_.ConsumeIntegralInRange<uint32_t>(1, 3)) + Word(count) + payload);
+        // Mostly one dimension; the bytes of other shapes are not settled.
+        uint32_t dimensions = in_.ConsumeIntegralInRange<uint32_t>(0, 7) == 0 ? 2 : 1;
+        pointee.Make(Word(dimensions) + Word(count) + payload);
         record.value = reinterpret_cast<uintptr_t>(pointee.bytes.get());
         pointees.push_back(&pointee);
-        expected = payload;
+        if (dimensions == 1) {
+          expected = payload;
+        } else {
+          expected.reset();
+        }
       }
     } else if (base == rt::kTagText) {
       std::string t = NoNul(in_.ConsumeRandomLengthString(300));

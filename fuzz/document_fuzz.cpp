@@ -14,6 +14,8 @@
 
 #include "fuzz/fuzz_support.h"
 #include "generator/manifest_document.h"
+#include "runtime/values/value_array.h"
+#include "runtime/values/value_memory.h"
 #include "tests/reliability/xml_names.h"
 
 namespace {
@@ -63,6 +65,19 @@ bool Named(xmlNode* node, const char* name) {
 
 void Quiet(void*, const char*, ...) {}
 
+std::string Latin1ToUtf8(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -73,6 +88,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
+  // The Linux build's code page is UTF-8; a Windows one converts from its
+  // ANSI code page, for which the fake has Latin-1.
+  const bool utf8 = in.ConsumeBool();
   std::vector<std::string> entries;
   while (in.remaining_bytes() > 0 && entries.size() < 64) {
     std::string e = in.ConsumeRandomLengthString(120);
@@ -82,7 +100,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   fuzz::Runtime runtime;
+  runtime.fake().ansiCodePage = utf8 ? os::kCodePageUtf8 : 1252;
   std::string doc = gen::RenderManifestText(entries);
+  {
+    // The program renders from its EntryList, a text ValueArray: the same
+    // bytes, in one block of exactly length + 1 bytes.
+    void* list = rt::AllocateBlock(8);
+    const int32_t empty[2] = {1, 0};
+    std::memcpy(list, empty, sizeof empty);
+    for (const std::string& e : entries) rt::ArrayAppend(&list, e.c_str());
+    char* rendered = gen::RenderManifestDocument(list);
+    FUZZ_CHECK(runtime.fake().BlockSize(rendered) == static_cast<long>(doc.size() + 1),
+               "the document block is not length + 1 bytes");
+    FUZZ_CHECK(std::memcmp(rendered, doc.c_str(), doc.size() + 1) == 0,
+               "the EntryList renders other bytes than the same list of strings");
+    rt::ReleaseBlock(rendered);
+    rt::ArrayRelease(list);
+    FUZZ_CHECK(runtime.fake().LiveBlocks() == 0, "rendering left a block behind");
+  }
+  if (!utf8) {
+    for (std::string& e : entries) e = Latin1ToUtf8(e);
+  }
 
   FUZZ_CHECK(doc.compare(0, kHead.size(), kHead) == 0, "the head is not the fixed one");
   FUZZ_CHECK(doc.size() >= kHead.size() + kTail.size() &&

@@ -95,49 +95,10 @@ bool IsXmlUtf8(std::string_view bytes) {
   return true;
 }
 
-// The UTF-8 form of an entry: the entry itself when it is ASCII or the code
-// page is UTF-8 already, otherwise its conversion from the ANSI code page,
-// made in *scratch. Nothing when the entry cannot be carried by XML 1.0.
-std::optional<std::string_view> Utf8Form(std::string_view entry, std::string* scratch) {
-  bool ascii = true;
-  for (char c : entry) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      ascii = false;
-      break;
-    }
-  }
-  if (!ascii) {
-    const os::Platform& platform = os::Os();
-    if (platform.GetACP() != os::kCodePageUtf8) {
-      const int length = static_cast<int>(entry.size());
-      const int wideLength = platform.MultiByteToWideChar(
-          os::kCodePageAnsi, os::kMbErrInvalidChars, entry.data(), length, nullptr, 0);
-      if (wideLength <= 0) return std::nullopt;
-      std::u16string wide(static_cast<size_t>(wideLength), u'\0');
-      if (platform.MultiByteToWideChar(os::kCodePageAnsi, os::kMbErrInvalidChars, entry.data(),
-                                       length, wide.data(), wideLength) != wideLength) {
-        return std::nullopt;
-      }
-      const int utf8Length = platform.WideCharToMultiByte(os::kCodePageUtf8, 0, wide.data(),
-                                                          wideLength, nullptr, 0, nullptr, nullptr);
-      if (utf8Length <= 0) return std::nullopt;
-      scratch->assign(static_cast<size_t>(utf8Length), '\0');
-      if (platform.WideCharToMultiByte(os::kCodePageUtf8, 0, wide.data(), wideLength,
-                                       scratch->data(), utf8Length, nullptr,
-                                       nullptr) != utf8Length) {
-        return std::nullopt;
-      }
-      entry = *scratch;
-    }
-  }
-  if (!IsXmlUtf8(entry)) return std::nullopt;
-  return entry;
-}
-
 // The reference that stands for c in an attribute value, or null when c
 // stands for itself. TAB, LF and CR are references too: a parser would turn
 // them into spaces otherwise.
-const char* Reference(char c) {
+constexpr const char* Reference(char c) {
   switch (c) {
     case '&': return "&amp;";
     case '<': return "&lt;";
@@ -173,6 +134,90 @@ char* WriteEscaped(std::string_view value, char* out) {
   return out;
 }
 
+// The UTF-8 form of an entry that holds non-ASCII bytes: the entry itself
+// when the code page is UTF-8 already, otherwise its conversion from the ANSI
+// code page, made in *scratch. Nothing when the entry cannot be carried by
+// XML 1.0.
+std::optional<std::string_view> Utf8Form(std::string_view entry, std::string* scratch) {
+  const os::Platform& platform = os::Os();
+  if (platform.GetACP() != os::kCodePageUtf8) {
+    const int length = static_cast<int>(entry.size());
+    const int wideLength = platform.MultiByteToWideChar(
+        os::kCodePageAnsi, os::kMbErrInvalidChars, entry.data(), length, nullptr, 0);
+    if (wideLength <= 0) return std::nullopt;
+    std::u16string wide(static_cast<size_t>(wideLength), u'\0');
+    if (platform.MultiByteToWideChar(os::kCodePageAnsi, os::kMbErrInvalidChars, entry.data(),
+                                     length, wide.data(), wideLength) != wideLength) {
+      return std::nullopt;
+    }
+    const int utf8Length = platform.WideCharToMultiByte(os::kCodePageUtf8, 0, wide.data(),
+                                                        wideLength, nullptr, 0, nullptr, nullptr);
+    if (utf8Length <= 0) return std::nullopt;
+    scratch->assign(static_cast<size_t>(utf8Length), '\0');
+    if (platform.WideCharToMultiByte(os::kCodePageUtf8, 0, wide.data(), wideLength,
+                                     scratch->data(), utf8Length, nullptr,
+                                     nullptr) != utf8Length) {
+      return std::nullopt;
+    }
+    entry = *scratch;
+  }
+  if (!IsXmlUtf8(entry)) return std::nullopt;
+  return entry;
+}
+
+// What each byte of an entry needs: 0 stands for itself, 3 to 5 are the
+// bytes its reference adds, kHigh marks a byte of a non-ASCII character and
+// kControl a control character that XML 1.0 cannot carry (in UTF-8 and in
+// every ANSI code page a byte below 0x20 is always such a character).
+constexpr uint8_t kHigh = 0x40;
+constexpr uint8_t kControl = 0x80;
+struct ByteTable {
+  uint8_t need[256];
+};
+constexpr ByteTable MakeByteTable() {
+  ByteTable t{};
+  for (int b = 0; b < 0x20; ++b) t.need[b] = kControl;
+  for (int b = 0x80; b < 0x100; ++b) t.need[b] = kHigh;
+  for (char c : {'&', '<', '>', '"', '\t', '\n', '\r'}) {
+    t.need[static_cast<unsigned char>(c)] = 0;
+    for (const char* r = Reference(c); r[1] != '\0'; ++r) ++t.need[static_cast<unsigned char>(c)];
+  }
+  return t;
+}
+constexpr ByteTable kByteTable = MakeByteTable();
+
+// An entry as it stands in the document: its UTF-8 bytes and the length they
+// take once escaped.
+struct RenderedEntry {
+  std::string_view utf8;
+  size_t length;
+};
+
+// Nothing when the entry is left out. ASCII entries, the usual case, take one
+// pass over their bytes; only others go through conversion and validation.
+std::optional<RenderedEntry> PrepareEntry(std::string_view entry, std::string* scratch) {
+  size_t extra = 0;
+  uint8_t seen = 0;
+  for (char c : entry) {
+    const uint8_t need = kByteTable.need[static_cast<unsigned char>(c)];
+    seen |= need;
+    extra += need & 0x07;
+  }
+  if (seen & kControl) return std::nullopt;
+  if (!(seen & kHigh)) return RenderedEntry{entry, entry.size() + extra};
+  std::optional<std::string_view> utf8 = Utf8Form(entry, scratch);
+  if (!utf8) return std::nullopt;
+  return RenderedEntry{*utf8, EscapedLength(*utf8)};
+}
+
+char* WriteEntry(const RenderedEntry& entry, char* out) {
+  if (entry.length == entry.utf8.size()) {  // nothing to escape
+    std::memcpy(out, entry.utf8.data(), entry.length);
+    return out + entry.length;
+  }
+  return WriteEscaped(entry.utf8, out);
+}
+
 char* Put(char* out, const char* text, size_t length) {
   std::memcpy(out, text, length);
   return out + length;
@@ -186,8 +231,8 @@ uint64_t DocumentLength(size_t count, EntryAt entryAt) {
   std::string scratch;
   uint64_t length = kHeadLength + kTailLength;
   for (size_t i = 0; i < count; ++i) {
-    if (std::optional<std::string_view> value = Utf8Form(entryAt(i), &scratch)) {
-      length += kIncludeLength + EscapedLength(*value);
+    if (std::optional<RenderedEntry> entry = PrepareEntry(entryAt(i), &scratch)) {
+      length += kIncludeLength + entry->length;
     }
   }
   return length;
@@ -198,9 +243,9 @@ char* FillDocument(char* out, size_t count, EntryAt entryAt) {
   std::string scratch;
   out = Put(out, kHead, kHeadLength);
   for (size_t i = 0; i < count; ++i) {
-    if (std::optional<std::string_view> value = Utf8Form(entryAt(i), &scratch)) {
+    if (std::optional<RenderedEntry> entry = PrepareEntry(entryAt(i), &scratch)) {
       out = Put(out, kIncludeOpen, sizeof kIncludeOpen - 1);
-      out = WriteEscaped(*value, out);
+      out = WriteEntry(*entry, out);
       out = Put(out, kIncludeClose, sizeof kIncludeClose - 1);
     }
   }
@@ -213,11 +258,11 @@ extern const char kAssetNamespace[] = MODMANIFEST_ASSET_NAMESPACE;
 
 bool RenderManifestEntry(std::string_view entry, std::string* rendered) {
   std::string scratch;
-  std::optional<std::string_view> value = Utf8Form(entry, &scratch);
-  if (!value) return false;
-  std::string escaped(EscapedLength(*value), '\0');
-  WriteEscaped(*value, escaped.data());
-  *rendered = std::move(escaped);
+  std::optional<RenderedEntry> prepared = PrepareEntry(entry, &scratch);
+  if (!prepared) return false;
+  std::string text(prepared->length, '\0');
+  WriteEntry(*prepared, text.data());
+  *rendered = std::move(text);
   return true;
 }
 

@@ -121,16 +121,18 @@ void LoadStartupWindow(int32_t number) {
   WindowUnit* unit = FindUnit(number);
   if (unit != nullptr && unit->window != nullptr && p.IsWindow(unit->window)) return;
   if (unit != nullptr) {
+    os::Handle instance =
+        app.m_hInstance != nullptr ? app.m_hInstance : p.GetModuleHandleA(nullptr);
     os::WndClassA cls{};
     cls.lpfnWndProc = UnitWindowProc;
-    cls.hInstance = app.m_hInstance;
+    cls.hInstance = instance;
     cls.hCursor = p.LoadCursorA(nullptr, os::kIdcArrow);
     cls.lpszClassName = kUnitWindowClass;
     os::RegisterFrameworkClass(cls);  // already registered by an earlier load: fine
     unit->window = p.CreateWindowExA(0, kUnitWindowClass, unit->caption.c_str(),
                                      kWsOverlappedWindow | kWsVisible, kCwUseDefault,
                                      kCwUseDefault, kCwUseDefault, kCwUseDefault, nullptr,
-                                     nullptr, app.m_hInstance, nullptr);
+                                     nullptr, instance, nullptr);
     if (unit->window != nullptr) return;
   }
   app.ReportRuntimeError(kStartupWindowLoadFailure, 0);

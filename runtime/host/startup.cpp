@@ -28,10 +28,13 @@ intptr_t OS_CALLBACK EndRequestProc(os::Handle hwnd, uint32_t message, uintptr_t
 
 os::Handle CreateEndRequestWindow(RuntimeApplication& app) {
   const os::Platform& p = os::Os();
+  // The framework stores the module handle before the program runs; an
+  // application driven without it (a test) registers for the executable.
+  os::Handle instance = app.m_hInstance != nullptr ? app.m_hInstance : p.GetModuleHandleA(nullptr);
   os::WndClassA cls{};
   cls.style = 0;
   cls.lpfnWndProc = EndRequestProc;
-  cls.hInstance = app.m_hInstance;
+  cls.hInstance = instance;
   cls.hIcon = nullptr;
   cls.hCursor = p.LoadCursorA(nullptr, os::kIdcArrow);
   cls.hbrBackground = p.GetStockObject(os::kNullBrush);
@@ -41,7 +44,7 @@ os::Handle CreateEndRequestWindow(RuntimeApplication& app) {
   // request from another thread.
   os::RegisterFrameworkClass(cls);
   return p.CreateWindowExA(os::kWsExToolWindow, kEndRequestClass, "", 0, 0, 0, 0, 0, nullptr,
-                           nullptr, app.m_hInstance, nullptr);
+                           nullptr, instance, nullptr);
 }
 
 // Reads the serialised WindowUnitTable: a 32-bit byte count n of the unit

@@ -17,8 +17,6 @@
 
 namespace {
 
-const char kFolder[] = "C:\\Tools\\Gen";
-const char kManifest[] = "C:\\Tools\\Gen\\zenter.xml";
 const char kPreviousManifest[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<AssetDeclaration>written by an earlier "
     "run</AssetDeclaration>\r\n";
@@ -26,20 +24,52 @@ const char kPreviousManifest[] =
 // GBK bytes of "字节内存失败", which every allocation-failure box holds.
 const char kAllocationFailureGbk[] = "\xD7\xD6\xBD\xDA\xC4\xDA\xB4\xE6\xCA\xA7\xB0\xDC";
 
-// A small tree: two XML files, the manifest of an earlier run, the tool
-// itself and two sub-folders.
-void ScriptTree(fake::FakePlatform& f) {
+// A folder as the fake lists it, with the manifest of an earlier run.
+struct Tree {
+  std::string name;
+  std::string modulePath;
+  std::vector<std::string> folders;
+  std::string manifest;
+  std::vector<fake::Entry> xmlListing;  // empty: the pattern matches nothing
+  std::vector<fake::Entry> allListing;
+  std::vector<std::string> entries;     // what the manifest must list
+};
+
+std::vector<Tree> Trees() {
   using E = fake::Entry;
   const os::Dword file = os::kAttrArchive, dir = os::kAttrDirectory;
-  f.listings[std::string(kFolder) + "\\*.xml"] = {E{"a.xml", file}, E{"b.xml", file},
-                                                  E{"zenter.xml", file}};
-  f.listings[std::string(kFolder) + "\\*.*"] = {
-      E{".", dir},           E{"..", dir},       E{"a.xml", file}, E{"b.xml", file}, E{"S", dir},
-      E{"T", dir},           E{"tool.exe", file}, E{"zenter.xml", file}};
-  f.files[kManifest].bytes = kPreviousManifest;
+  // Two XML files, the previous manifest, the tool itself and two sub-folders.
+  Tree tools{"tools folder",
+             "C:\\Tools\\Gen\\tool.exe",
+             {"C:", "C:\\Tools", "C:\\Tools\\Gen"},
+             "C:\\Tools\\Gen\\zenter.xml",
+             {E{"a.xml", file}, E{"b.xml", file}, E{"zenter.xml", file}},
+             {E{".", dir}, E{"..", dir}, E{"a.xml", file}, E{"b.xml", file}, E{"S", dir},
+              E{"T", dir}, E{"tool.exe", file}, E{"zenter.xml", file}},
+             // A run never lists the manifest it writes.
+             {"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml"}};
+  // A mod's Data folder without XML files of its own: it gets Mod.xml.
+  Tree data{"Data folder",
+            "C:\\Mods\\MyMod\\Data\\tool.exe",
+            {"C:", "C:\\Mods", "C:\\Mods\\MyMod", "C:\\Mods\\MyMod\\Data"},
+            "C:\\Mods\\MyMod\\Data\\Mod.xml",
+            {},
+            {E{".", dir}, E{"..", dir}, E{"Art", dir}, E{"Mod.xml", file}, E{"tool.exe", file},
+             E{"Units", dir}},
+            {"Art\\zenter.xml", "Units\\zenter.xml"}};
+  return {tools, data};
 }
 
-std::string ExpectedManifest() {
+void ScriptTree(const Tree& tree, fake::FakePlatform& f) {
+  f.modulePath = tree.modulePath;
+  f.folders = {tree.folders.begin(), tree.folders.end()};
+  std::string folder = tree.folders.back();
+  if (!tree.xmlListing.empty()) f.listings[folder + "\\*.xml"] = tree.xmlListing;
+  f.listings[folder + "\\*.*"] = tree.allListing;
+  f.files[tree.manifest].bytes = kPreviousManifest;
+}
+
+std::string ExpectedManifest(const Tree& tree) {
   std::string d =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
       "<AssetDeclaration xmlns=\"" MODMANIFEST_ASSET_NAMESPACE
@@ -48,9 +78,8 @@ std::string ExpectedManifest() {
       "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
       "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
       "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
-  // The previous manifest is the file the run writes: it does not list it.
-  for (const char* e : {"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml"}) {
-    d += std::string(" <Include type=\"all\" source=\"") + e + "\" />\r\n";
+  for (const std::string& e : tree.entries) {
+    d += " <Include type=\"all\" source=\"" + e + "\" />\r\n";
   }
   return d + "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
 }
@@ -70,9 +99,9 @@ struct Outcome {
 
 // Runs the program as its entry point does: the framework's main routine
 // drives a fresh RuntimeApplication over a fresh fake.
-Outcome RunProgram(const std::function<void(fake::FakePlatform&)>& script) {
+Outcome RunProgram(const Tree& tree, const std::function<void(fake::FakePlatform&)>& script) {
   fake::FakePlatform f;
-  ScriptTree(f);
+  ScriptTree(tree, f);
   script(f);
   Outcome o;
   {
@@ -99,78 +128,86 @@ Outcome RunProgram(const std::function<void(fake::FakePlatform&)>& script) {
 }
 
 // The folder holds exactly the previous manifest, unchanged.
-void ExpectPreviousManifestOnly(const Outcome& o, const std::string& what) {
+void ExpectPreviousManifestOnly(const Tree& tree, const Outcome& o, const std::string& what) {
   std::string names;
   for (const auto& [path, file] : o.files) names += " " + path;
   ASSERT_EQ(o.files.size(), 1u) << what << ": the folder holds" << names;
-  ASSERT_EQ(o.files.count(kManifest), 1u) << what;
-  EXPECT_EQ(o.files.at(kManifest).bytes, kPreviousManifest) << what;
+  ASSERT_EQ(o.files.count(tree.manifest), 1u) << what;
+  EXPECT_EQ(o.files.at(tree.manifest).bytes, kPreviousManifest) << what;
 }
 
 TEST(FailureSweep, CleanRunWritesTheManifestAndReleasesEverything) {
-  Outcome o = RunProgram([](fake::FakePlatform&) {});
-  EXPECT_FALSE(o.exited);
-  EXPECT_EQ(o.status, 0u);
-  EXPECT_TRUE(o.boxes.empty());
-  ASSERT_EQ(o.files.size(), 1u);
-  EXPECT_EQ(o.files.at(kManifest).bytes, ExpectedManifest());
-  EXPECT_EQ(o.liveBlocks, 0u);
-  EXPECT_EQ(o.openFiles, 0);
-  EXPECT_EQ(o.openFinds, 0);
-  EXPECT_GT(o.heapRequests, 0);
+  for (const Tree& tree : Trees()) {
+    Outcome o = RunProgram(tree, [](fake::FakePlatform&) {});
+    EXPECT_FALSE(o.exited) << tree.name;
+    EXPECT_EQ(o.status, 0u) << tree.name;
+    EXPECT_TRUE(o.boxes.empty()) << tree.name;
+    ASSERT_EQ(o.files.size(), 1u) << tree.name;
+    EXPECT_EQ(o.files.at(tree.manifest).bytes, ExpectedManifest(tree)) << tree.name;
+    EXPECT_EQ(o.liveBlocks, 0u) << tree.name;
+    EXPECT_EQ(o.openFiles, 0) << tree.name;
+    EXPECT_EQ(o.openFinds, 0) << tree.name;
+  }
 }
 
 // Fails the 1st heap request, then the 2nd, and so on, until a run no longer
 // reaches the refused request and completes.
 TEST(FailureSweep, EveryHeapRefusalEndsThroughTheAllocationBoxAndKeepsTheManifest) {
   int covered = 0;
-  for (int n = 1;; ++n) {
-    Outcome o = RunProgram([n](fake::FakePlatform& f) { f.refuseFromRequest = n; });
-    std::string what = "heap request " + std::to_string(n) + " refused";
-    if (!o.exited) {
-      // The run made fewer than n requests: it is complete.
-      EXPECT_EQ(o.status, 0u) << what;
-      EXPECT_EQ(o.files.at(kManifest).bytes, ExpectedManifest()) << what;
-      break;
+  for (const Tree& tree : Trees()) {
+    for (int n = 1;; ++n) {
+      Outcome o = RunProgram(tree, [n](fake::FakePlatform& f) { f.refuseFromRequest = n; });
+      std::string what = tree.name + ", heap request " + std::to_string(n) + " refused";
+      if (!o.exited) {
+        // The run made fewer than n requests: it is complete.
+        EXPECT_EQ(o.status, 0u) << what;
+        EXPECT_EQ(o.files.at(tree.manifest).bytes, ExpectedManifest(tree)) << what;
+        EXPECT_GT(n, 10) << what << ": hardly any allocation reached";
+        break;
+      }
+      ++covered;
+      EXPECT_EQ(o.status, 0xFFFFFFFFu) << what;
+      ASSERT_EQ(o.boxes.size(), 1u) << what;
+      EXPECT_NE(o.boxes[0].text.find(kAllocationFailureGbk), std::string::npos)
+          << what << ": not the allocation-failure box";
+      ExpectPreviousManifestOnly(tree, o, what);
+      ASSERT_LT(n, 100000) << "the sweep does not end";
     }
-    ++covered;
-    EXPECT_EQ(o.status, 0xFFFFFFFFu) << what;
-    ASSERT_EQ(o.boxes.size(), 1u) << what;
-    EXPECT_NE(o.boxes[0].text.find(kAllocationFailureGbk), std::string::npos)
-        << what << ": not the allocation-failure box";
-    ExpectPreviousManifestOnly(o, what);
-    ASSERT_LT(n, 100000) << "the sweep does not end";
   }
   std::printf("allocation points covered: %d\n", covered);
   RecordProperty("allocation_points", covered);
-  EXPECT_GT(covered, 10);
 }
 
 TEST(FailureSweep, EveryFailingWriteStepKeepsThePreviousManifestAndExitsWithOne) {
-  int writes = RunProgram([](fake::FakePlatform&) {}).writeCalls;
-  ASSERT_GT(writes, 0);
-  std::vector<std::pair<std::string, std::function<void(fake::FakePlatform&)>>> failures;
-  for (int k = 1; k <= writes; ++k) {
-    failures.emplace_back("short write at call " + std::to_string(k),
-                          [k](fake::FakePlatform& f) { f.shortWriteAt = k; });
+  int tried = 0;
+  for (const Tree& tree : Trees()) {
+    int writes = RunProgram(tree, [](fake::FakePlatform&) {}).writeCalls;
+    ASSERT_GT(writes, 0) << tree.name;
+    std::vector<std::pair<std::string, std::function<void(fake::FakePlatform&)>>> failures;
+    for (int k = 1; k <= writes; ++k) {
+      failures.emplace_back("short write at call " + std::to_string(k),
+                            [k](fake::FakePlatform& f) { f.shortWriteAt = k; });
+    }
+    failures.emplace_back("failed flush", [](fake::FakePlatform& f) { f.failFlush = true; });
+    failures.emplace_back("failed close", [](fake::FakePlatform& f) { f.failClose = true; });
+    failures.emplace_back("failed replace", [](fake::FakePlatform& f) { f.failMove = true; });
+    failures.emplace_back("failed create", [](fake::FakePlatform& f) { f.failCreate = true; });
+    failures.emplace_back("read-only manifest", [&tree](fake::FakePlatform& f) {
+      f.files[tree.manifest].attributes = os::kAttrReadOnly;
+    });
+    for (auto& [failure, script] : failures) {
+      std::string what = tree.name + ", " + failure;
+      Outcome o = RunProgram(tree, script);
+      EXPECT_FALSE(o.exited) << what;
+      EXPECT_EQ(o.status, 1u) << what;
+      EXPECT_TRUE(o.boxes.empty()) << what;
+      ExpectPreviousManifestOnly(tree, o, what);
+      EXPECT_EQ(o.openFiles, 0) << what;
+      EXPECT_EQ(o.liveBlocks, 0u) << what;
+      ++tried;
+    }
   }
-  failures.emplace_back("failed flush", [](fake::FakePlatform& f) { f.failFlush = true; });
-  failures.emplace_back("failed close", [](fake::FakePlatform& f) { f.failClose = true; });
-  failures.emplace_back("failed replace", [](fake::FakePlatform& f) { f.failMove = true; });
-  failures.emplace_back("failed create", [](fake::FakePlatform& f) { f.failCreate = true; });
-  failures.emplace_back("read-only manifest", [](fake::FakePlatform& f) {
-    f.files[kManifest].attributes = os::kAttrReadOnly;
-  });
-  for (auto& [what, script] : failures) {
-    Outcome o = RunProgram(script);
-    EXPECT_FALSE(o.exited) << what;
-    EXPECT_EQ(o.status, 1u) << what;
-    EXPECT_TRUE(o.boxes.empty()) << what;
-    ExpectPreviousManifestOnly(o, what);
-    EXPECT_EQ(o.openFiles, 0) << what;
-    EXPECT_EQ(o.liveBlocks, 0u) << what;
-  }
-  std::printf("write failures tried: %zu\n", failures.size());
+  std::printf("write failures tried: %d\n", tried);
 }
 
 }  // namespace

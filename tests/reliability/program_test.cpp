@@ -190,9 +190,9 @@ TEST(FullDisk, AFileSizeLimitFailsTheRunAndKeepsThePreviousManifest) {
 TEST(Concurrency, EightRunsAtOnceLeaveOneCompleteManifest) {
   Folder folder;
   std::vector<std::string> entries;
-  for (int i = 0; i < 60; ++i) {
+  for (int i = 0; i < 300; ++i) {
     char name[32];
-    std::snprintf(name, sizeof name, "part%02d.xml", i);
+    std::snprintf(name, sizeof name, "part%03d.xml", i);
     WriteFile(folder / name, "<x/>");
     entries.push_back(name);
   }
@@ -205,14 +205,17 @@ TEST(Concurrency, EightRunsAtOnceLeaveOneCompleteManifest) {
   WriteFile(folder / "zenter.xml", kPrevious);
   std::set<std::string> before = folder.Names();
   const std::string expected = Document(entries);
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 20; ++round) {
     std::vector<pid_t> children;
     for (int i = 0; i < 8; ++i) children.push_back(Start(folder));
     for (pid_t child : children) {
       int status = Wait(child);
       EXPECT_TRUE(status == 0 || status == 1) << "round " << round << ": exit status " << status;
     }
-    EXPECT_EQ(ReadFile(folder / "zenter.xml"), expected) << "round " << round;
+    std::vector<std::string> sources;
+    EXPECT_TRUE(ReadSources(folder / "zenter.xml", &sources)) << "round " << round;
+    EXPECT_EQ(sources, entries) << "round " << round << ": the manifest left behind is incomplete";
+    EXPECT_TRUE(ReadFile(folder / "zenter.xml") == expected) << "round " << round;
     EXPECT_TRUE(WellFormed(folder / "zenter.xml")) << "round " << round;
     EXPECT_EQ(folder.Names(), before) << "round " << round << ": a file was left";
   }

@@ -18,6 +18,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #endif
 
 namespace {
@@ -134,10 +136,14 @@ TEST(ProgramDirectoryNative, FolderLongerThanTheFirstBuffer) {
   ASSERT_GT(deep.string().size(), 320u);
   const fs::path copy = deep / "services_test";
   fs::copy_file(fs::read_symlink("/proc/self/exe"), copy);
+  const fs::path output = root / "output.txt";
   const std::string command =
-      "'" + copy.string() +
-      "' --gtest_filter=ProgramDirectoryNative.FolderOfTheRunningExecutable >/dev/null 2>&1";
+      "'" + copy.string() + "' --gtest_filter=ProgramDirectoryNative.FolderOfTheRunningExecutable >'" +
+      output.string() + "' 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0);
+  std::ifstream in(output);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("[  PASSED  ] 1 test."), std::string::npos) << text;
   fs::remove_all(root);
 }
 #endif

@@ -227,3 +227,46 @@ TEST_F(ValueArrays, WithoutConstantDataTheRuntimeHasItsOwnStaticEmptyArray) {
 }
 
 }  // namespace
+
+namespace {
+
+// Fails each heap request of a short run of value operations in turn: every
+// refusal ends the process with the allocation box, and no operation ever
+// goes on with a null block.
+TEST(ValueOperationsOutOfMemory, EveryRefusedRequestEndsTheProcess) {
+  for (int refused = 1;; ++refused) {
+    fake::FakePlatform fake;
+    rt::RuntimeApplication app(testrt::kImage);
+    app.RuntimeHeap = os::Os().GetProcessHeap();
+    rt::AddStaticRange(&testrt::kConstants, testrt::kConstantLength);
+    fake.refuseFromRequest = refused;
+    bool finished = false;
+    uint32_t code = 0;
+    try {
+      void* a = rt::ResizeBlock(const_cast<int32_t*>(testrt::kConstants.emptyArray), 8);
+      char* name = rt::TextJoin({"C:\\Mods", "\\", "a.xml"});
+      rt::ArrayAppend(&a, name);
+      rt::ReleaseBlock(name);
+      rt::ArrayAppend(&a, testrt::kConstants.fixed);
+      rt::ArrayAppend(&a, nullptr);
+      rt::ArrayRemove(&a, 0, 1);
+      char* copy = rt::TextCopy(rt::LoadTextSlot(rt::ArrayElementAt(a, 0)));
+      rt::ReleaseBlock(copy);
+      rt::ArrayRelease(a);
+      finished = true;
+    } catch (const fake::FakeExit& e) {
+      code = e.code;
+    }
+    if (finished) {
+      EXPECT_GT(refused, 8) << "the run needs more heap requests than that";
+      EXPECT_TRUE(fake.boxes.empty());
+      EXPECT_EQ(fake.LiveBlocks(), 0u);
+      break;
+    }
+    EXPECT_EQ(code, 0xFFFFFFFFu) << "request " << refused;
+    ASSERT_EQ(fake.boxes.size(), 1u) << "request " << refused;
+    EXPECT_EQ(fake.boxes[0].text.find(testrt::kCodeLabel), std::string::npos);
+  }
+}
+
+}  // namespace

@@ -132,6 +132,9 @@ TEST_F(ValueMemory, RefusedCopyOfAStaticBlockEndsTheProcess) {
               rt::ResizeBlock(const_cast<char*>(kConstants.fixed), 1048576);
             }),
             0xFFFFFFFFu);
+  ASSERT_EQ(fake.boxes.size(), 1u);
+  EXPECT_EQ(fake.boxes[0].text, kRefusalBox);
+  EXPECT_EQ(fake.CallCount("HeapReAlloc"), 0);
 }
 
 }  // namespace
