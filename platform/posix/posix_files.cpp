@@ -382,7 +382,7 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
   // unless the caller asks for a hidden file again; root would not be stopped
   // by the mode bits, so both are checked here.
   struct stat st;
-  if (disposition != kCreateNew && lstat(p.c_str(), &st) == 0 && stat(p.c_str(), &st) == 0 &&
+  if (disposition != kCreateNew && stat(p.c_str(), &st) == 0 &&
       !S_ISDIR(st.st_mode)) {
     if ((write || truncate) && ReadOnlyMode(st.st_mode)) {
       SetLastError(kErrorAccessDenied);

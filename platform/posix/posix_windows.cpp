@@ -131,7 +131,7 @@ bool IsMainThread() { return GetCurrentThreadId() == GetCurrentProcessId(); }
 struct ThreadExit {
   Dword thread = 0;
   ~ThreadExit() {
-    if (thread == 0 || IsMainThread()) return;
+    if (thread == 0) return;
     WindowSystem& ws = Ws();
     std::lock_guard<std::mutex> lock(ws.mutex);
     auto q = ws.queues.find(thread);
@@ -156,9 +156,13 @@ ThreadQueue& QueueLocked(Dword thread) {
 }
 
 ThreadQueue& OwnQueueLocked() {
-  thread_local ThreadExit exitGuard;
   Dword me = GetCurrentThreadId();
-  exitGuard.thread = me;
+  // Only other threads get the guard: the main thread's thread-local objects
+  // are destroyed at exit, before the clean-up that still uses its queue.
+  if (!IsMainThread()) {
+    thread_local ThreadExit exitGuard;
+    exitGuard.thread = me;
+  }
   return QueueLocked(me);
 }
 

@@ -138,9 +138,17 @@ Bool UnregisterClassA(const char* className, Handle instance) {
 Handle CreateWindowExA(Dword exStyle, const char* className, const char* title, Dword style,
                        int x, int y, int width, int height, Handle parent, Handle menu,
                        Handle instance, void* param) {
-  return ::CreateWindowExA(exStyle, className, title, style, x, y, width, height,
-                           static_cast<HWND>(parent), static_cast<HMENU>(menu),
-                           static_cast<HINSTANCE>(instance), param);
+  HWND hwnd = ::CreateWindowExA(exStyle, className, title, style, x, y, width, height,
+                                static_cast<HWND>(parent), static_cast<HMENU>(menu),
+                                static_cast<HINSTANCE>(instance), param);
+  // Without a desktop (Wine with no display) no top-level window can be made.
+  // A hidden one only ever receives messages, which a message-only window
+  // does as well, so that is made instead.
+  if (hwnd == nullptr && parent == nullptr && (style & WS_VISIBLE) == 0) {
+    hwnd = ::CreateWindowExA(exStyle, className, title, style, x, y, width, height, HWND_MESSAGE,
+                             static_cast<HMENU>(menu), static_cast<HINSTANCE>(instance), param);
+  }
+  return hwnd;
 }
 Bool IsWindow(Handle hwnd) { return ::IsWindow(static_cast<HWND>(hwnd)); }
 intptr_t SendMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam) {

@@ -128,6 +128,16 @@ TEST_F(WindowTest, DestroyWindowSendsDestroyAndTheHandleDies) {
   EXPECT_FALSE(P().DestroyWindow(hwnd_));
 }
 
+TEST_F(WindowTest, AHiddenWindowWithoutParentExistsEvenWithoutADisplay) {
+  os::Handle top = P().CreateWindowExA(os::kWsExToolWindow, kClass, "", 0, 0, 0, 0, 0, nullptr,
+                                       nullptr, P().GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(top, nullptr);
+  EXPECT_TRUE(P().IsWindow(top));
+  EXPECT_EQ(P().SendMessageA(top, os::kWmApp + 4, 4, 0), 8);
+  EXPECT_TRUE(P().DestroyWindow(top));
+  EXPECT_FALSE(P().IsWindow(top));
+}
+
 TEST_F(WindowTest, SendFromAnotherThreadWaitsUntilTheOwnerRetrievesMessages) {
   std::atomic<intptr_t> result{-1};
   std::thread sender([&] { result = P().SendMessageA(hwnd_, os::kWmApp + 7, 50, 0); });
