@@ -60,8 +60,13 @@ RuntimeApplication::RuntimeApplication(const ProgramImage& image) : program(imag
 }
 
 RuntimeApplication::~RuntimeApplication() {
-  // Normally a second pass after the exit hook's: it finds nothing left.
+  // Normally a second pass after the exit hook's: it finds nothing left. The
+  // clean-up acts on App(), so an application torn down out of order is made
+  // current for it.
+  RuntimeApplication* current = g_current;
+  g_current = this;
   EndOfRunCleanup(0);
+  g_current = current;
   if (g_current == this) {
     g_current = previous_;
     return;

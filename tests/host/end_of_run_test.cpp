@@ -262,3 +262,19 @@ TEST_F(EndOfRunTest, FinishRunWaitsUntilTheLastWindowUnitCloses) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EndOfRunTest, ApplicationTornDownOutOfOrderCleansUpItself) {
+  rt::RuntimeApplication& first = Started();
+  auto second = std::make_unique<rt::RuntimeApplication>(program.image);
+  app.reset();  // the first goes while the second is current
+  EXPECT_EQ(Events().front(), "end-of-run routine");
+  EXPECT_EQ(fake.oleDepth, 0);
+  EXPECT_EQ(&rt::App(), second.get());
+  EXPECT_EQ(second->CleanupRunning, 0u);
+  second.reset();
+  (void)first;
+}
+
+}  // namespace
