@@ -84,6 +84,12 @@ constexpr Dword kMbIconError = 0x10;
 
 constexpr Dword kMaxPath = 260;
 
+// FindFirstFileExA arguments.
+constexpr int kFindExInfoStandard = 0;
+constexpr int kFindExInfoBasic = 1;
+constexpr int kFindExSearchNameMatch = 0;
+constexpr Dword kFindFirstExLargeFetch = 2;
+
 struct FindDataA {
   Dword dwFileAttributes;
   char cFileName[kMaxPath];
@@ -144,6 +150,13 @@ struct Platform {
   Handle (*FindFirstFileA)(const char* pattern, FindDataA* data);
   Bool (*FindNextFileA)(Handle find, FindDataA* data);
   Bool (*FindClose)(Handle find);
+  // As FindFirstFileA; searchOp kFindExSearchNameMatch, no filter. With
+  // kFindExInfoBasic the caller needs only names and the directory bit: the
+  // POSIX back-end then takes the attribute word from the directory entry
+  // (directory, hidden, otherwise archive) rather than examining every file,
+  // so the read-only bit is not reported. Windows gives every bit either way.
+  Handle (*FindFirstFileExA)(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
+                             void* searchFilter, Dword additionalFlags);
 
   // Files.
   Handle (*CreateFileA)(const char* path, Dword access, Dword share, SecurityAttributes* security,

@@ -85,6 +85,8 @@ std::string GbkToUtf8(const char* text);
 
 // Directory listing and files (posix_find.cpp, posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);
+Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
+                        void* searchFilter, Dword additionalFlags);
 Bool FindNextFileA(Handle find, FindDataA* data);
 Bool FindClose(Handle find);
 // Whether name matches a Win32 wildcard pattern (case-insensitive).

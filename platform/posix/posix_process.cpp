@@ -236,6 +236,18 @@ void DebugBreak() { raise(SIGTRAP); }
 
 // Nothing loads libraries, starts sockets or creates waitable objects on this
 // back-end, so these calls always name something that does not exist.
+// Windows libraries do not exist here: a program's external functions cannot
+// be loaded, which the runtime reports as a failed call.
+Handle LoadLibraryA(const char*) {
+  SetLastError(kErrorModNotFound);
+  return nullptr;
+}
+
+void* GetProcAddress(Handle, const char*) {
+  SetLastError(kErrorInvalidHandle);
+  return nullptr;
+}
+
 Bool FreeLibrary(Handle) {
   SetLastError(kErrorInvalidHandle);
   return 0;
@@ -315,6 +327,7 @@ const Platform& NativePlatform() {
       .FindFirstFileA = posix::FindFirstFileA,
       .FindNextFileA = posix::FindNextFileA,
       .FindClose = posix::FindClose,
+      .FindFirstFileExA = posix::FindFirstFileExA,
       .CreateFileA = posix::CreateFileA,
       .WriteFile = posix::WriteFile,
       .FlushFileBuffers = posix::FlushFileBuffers,
@@ -352,6 +365,8 @@ const Platform& NativePlatform() {
       .DestroyIcon = posix::DestroyIcon,
       .GetModuleHandleA = posix::GetModuleHandleA,
       .MessageBoxA = posix::MessageBoxA,
+      .LoadLibraryA = posix::LoadLibraryA,
+      .GetProcAddress = posix::GetProcAddress,
   };
   return table;
 }

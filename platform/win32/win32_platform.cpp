@@ -63,6 +63,15 @@ Handle FindFirstFileA(const char* pattern, FindDataA* data) {
   if (h != INVALID_HANDLE_VALUE) CopyFindData(found, data);
   return h;
 }
+Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
+                        void* searchFilter, Dword additionalFlags) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = ::FindFirstFileExA(pattern, static_cast<FINDEX_INFO_LEVELS>(infoLevel), &found,
+                                static_cast<FINDEX_SEARCH_OPS>(searchOp), searchFilter,
+                                additionalFlags);
+  if (h != INVALID_HANDLE_VALUE) CopyFindData(found, data);
+  return h;
+}
 Bool FindNextFileA(Handle find, FindDataA* data) {
   WIN32_FIND_DATAA found;
   BOOL ok = ::FindNextFileA(find, &found);
@@ -109,6 +118,10 @@ void fpreset() { _fpreset(); }
 void DebugBreak() { ::DebugBreak(); }
 
 Bool FreeLibrary(Handle module) { return ::FreeLibrary(static_cast<HMODULE>(module)); }
+Handle LoadLibraryA(const char* name) { return ::LoadLibraryA(name); }
+void* GetProcAddress(Handle module, const char* name) {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
+}
 int WSACleanup() { return ::WSACleanup(); }
 Dword WaitForSingleObject(Handle object, Dword milliseconds) {
   return ::WaitForSingleObject(object, milliseconds);
@@ -248,6 +261,7 @@ const Platform& NativePlatform() {
       .FindFirstFileA = win32::FindFirstFileA,
       .FindNextFileA = win32::FindNextFileA,
       .FindClose = win32::FindClose,
+      .FindFirstFileExA = win32::FindFirstFileExA,
       .CreateFileA = win32::CreateFileA,
       .WriteFile = win32::WriteFile,
       .FlushFileBuffers = win32::FlushFileBuffers,
@@ -285,6 +299,8 @@ const Platform& NativePlatform() {
       .DestroyIcon = win32::DestroyIcon,
       .GetModuleHandleA = win32::GetModuleHandleA,
       .MessageBoxA = win32::MessageBoxA,
+      .LoadLibraryA = win32::LoadLibraryA,
+      .GetProcAddress = win32::GetProcAddress,
   };
   return table;
 }

@@ -40,7 +40,15 @@ char* FindFile(const char* pattern, int32_t mask, int32_t maskOmitted, void** st
 
   if (pattern != nullptr && pattern[0] != '\0') {
     if (*state != nullptr) platform.FindClose(*state);
-    os::Handle handle = platform.FindFirstFileA(pattern, &data);
+    // A filter on the directory bit alone (the manifest run's two passes)
+    // asks for the basic listing, which the platform may give without
+    // examining every file.
+    const bool directoryBitOnly = omitted || m == os::kAttrDirectory;
+    os::Handle handle =
+        directoryBitOnly
+            ? platform.FindFirstFileExA(pattern, os::kFindExInfoBasic, &data,
+                                        os::kFindExSearchNameMatch, nullptr, 0)
+            : platform.FindFirstFileA(pattern, &data);
     if (handle == os::InvalidHandle()) {
       *state = nullptr;
       return nullptr;

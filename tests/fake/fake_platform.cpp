@@ -202,6 +202,12 @@ struct Callbacks {
     ++F().openFinds;
     return h;
   }
+  // The fake's listings carry every attribute, so both info levels give the
+  // same answer and are recorded alike.
+  static os::Handle FindFirstFileExA(const char* pattern, int, os::FindDataA* data, int, void*,
+                                     os::Dword) {
+    return FindFirstFileA(pattern, data);
+  }
   static os::Bool FindNextFileA(os::Handle find, os::FindDataA* data) {
     Record("FindNextFileA");
     auto it = F().finds_.find(find);
@@ -515,6 +521,7 @@ FakePlatform::FakePlatform() {
   table_.MultiByteToWideChar = C::MultiByteToWideChar;
   table_.WideCharToMultiByte = C::WideCharToMultiByte;
   table_.FindFirstFileA = C::FindFirstFileA;
+  table_.FindFirstFileExA = C::FindFirstFileExA;
   table_.FindNextFileA = C::FindNextFileA;
   table_.FindClose = C::FindClose;
   table_.CreateFileA = C::CreateFileA;
