@@ -13,6 +13,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <memory>
+#include <string_view>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -51,13 +54,18 @@ struct FileObject : HandleObject {
   explicit FileObject(int f) : HandleObject(Kind::File), fd(f) {}
 };
 
+struct FolderNames;
+
+// One entry of an open listing: its name lives in the listing's FolderNames
+// (or is the literal . or ..).
 struct FindEntry {
-  std::string name;
-  std::string key;  // the name upper-cased, as NTFS orders names
-  Dword attributes = 0;
+  const char* name;
+  uint32_t length;
+  Dword attributes;
 };
 
 struct FindObject : HandleObject {
+  std::shared_ptr<const FolderNames> folder;
   std::vector<FindEntry> entries;
   size_t next = 0;
   FindObject() : HandleObject(Kind::Find) {}
@@ -91,21 +99,13 @@ T* Lookup(Handle handle, HandleObject::Kind kind, bool remove) {
 
 // --- Listing helpers --------------------------------------------------------
 
-std::string UpperAscii(const std::string& s) {
-  std::string u = s;
-  for (char& c : u) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return u;
-}
-
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 void Fill(FindDataA* data, const FindEntry& entry) {
   data->dwFileAttributes = entry.attributes;
-  std::memset(data->cFileName, 0, sizeof data->cFileName);
-  std::memcpy(data->cFileName, entry.name.data(),
-              std::min(entry.name.size(), sizeof data->cFileName - 1));
+  const size_t length = std::min<size_t>(entry.length, sizeof data->cFileName - 1);
+  std::memcpy(data->cFileName, entry.name, length);
+  data->cFileName[length] = '\0';
 }
 
 // The last component of a POSIX path, trailing separators ignored.
@@ -193,7 +193,7 @@ struct Matcher {
   const std::vector<Item>& items;
   const std::string& name;
   size_t lastDot;
-  std::vector<signed char> memo;  // -1 unknown, 0 no, 1 yes
+  std::vector<signed char>& memo;  // -1 unknown, 0 no, 1 yes
 
   bool At(size_t i, size_t j) {
     signed char& m = memo[i * (name.size() + 1) + j];
@@ -222,11 +222,18 @@ struct Matcher {
   }
 };
 
-bool MatchCompiled(const std::vector<Item>& items, const std::string& name) {
+// memo is scratch space, reused from name to name.
+bool MatchCompiled(const std::vector<Item>& items, const std::string& name,
+                   std::vector<signed char>& memo) {
   size_t dot = name.rfind('.');
-  Matcher m{items, name, dot == std::string::npos ? name.size() + 1 : dot,
-            std::vector<signed char>((items.size() + 1) * (name.size() + 1), -1)};
+  memo.assign((items.size() + 1) * (name.size() + 1), -1);
+  Matcher m{items, name, dot == std::string::npos ? name.size() + 1 : dot, memo};
   return m.At(0, 0);
+}
+
+bool MatchCompiled(const std::vector<Item>& items, const std::string& name) {
+  std::vector<signed char> memo;
+  return MatchCompiled(items, name, memo);
 }
 
 }  // namespace
@@ -248,6 +255,122 @@ Dword AttributesFromMode(unsigned mode, const char* name) {
 // --- Listings ---------------------------------------------------------------
 
 namespace {
+
+// One folder's names as a listing reads them, in the order NTFS keeps its
+// index: ordinal order of the upper-cased names, names that differ only in
+// case (possible here) in a fixed order too. The names live in one buffer,
+// so a listing of many entries costs few allocations.
+struct FolderNames {
+  struct Name {
+    uint32_t offset;  // into names and keys, each name followed by a NUL
+    uint32_t length;
+    unsigned char type;  // the directory entry's d_type
+  };
+  std::string names;
+  std::string keys;
+  std::vector<Name> sorted;
+
+  std::string_view NameAt(const Name& n) const { return {names.data() + n.offset, n.length}; }
+  std::string_view KeyAt(const Name& n) const { return {keys.data() + n.offset, n.length}; }
+};
+
+// The last folder read, kept for the next listing of the same folder: a run
+// lists its folder twice in a row, and a large folder's read and sort are most
+// of a listing's cost. It is used only while the folder is provably unchanged:
+// same device, inode, size and change times, and those times lie well before
+// the read began, so any change since would have given the folder a newer
+// time. Never destroyed: listings may run during process exit.
+struct FolderSnapshot {
+  std::mutex mutex;
+  bool valid = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  timespec ctime{};
+  std::shared_ptr<const FolderNames> names;
+};
+
+FolderSnapshot& Snapshot() {
+  static FolderSnapshot* snapshot = new FolderSnapshot;
+  return *snapshot;
+}
+
+// How long before a read a folder must have last changed for its names to be
+// kept: more than the granularity of the file system's clock.
+constexpr int64_t kSettledNanoseconds = 1000000000;
+
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool SameFolder(const FolderSnapshot& s, const struct stat& st) {
+  return s.valid && s.dev == st.st_dev && s.ino == st.st_ino && s.size == st.st_size &&
+         s.mtime.tv_sec == st.st_mtim.tv_sec && s.mtime.tv_nsec == st.st_mtim.tv_nsec &&
+         s.ctime.tv_sec == st.st_ctim.tv_sec && s.ctime.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+// Reads every name of dir but . and .., sorted; errno of a failed read in
+// *readError.
+std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
+  auto folder = std::make_shared<FolderNames>();
+  *readError = 0;
+  for (;;) {
+    errno = 0;
+    struct dirent* e = readdir(dir);
+    if (e == nullptr) {
+      *readError = errno;
+      break;
+    }
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    const size_t length = std::strlen(name);
+    if (length >= kMaxPath) continue;  // no Windows name is that long
+    const auto offset = static_cast<uint32_t>(folder->names.size());
+    folder->names.append(name, length + 1);
+    folder->sorted.push_back({offset, static_cast<uint32_t>(length), e->d_type});
+  }
+  folder->keys = folder->names;
+  for (char& c : folder->keys) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  const FolderNames& f = *folder;
+  std::sort(folder->sorted.begin(), folder->sorted.end(),
+            [&f](const FolderNames::Name& a, const FolderNames::Name& b) {
+              int c = f.KeyAt(a).compare(f.KeyAt(b));
+              return c != 0 ? c < 0 : f.NameAt(a) < f.NameAt(b);
+            });
+  return folder;
+}
+
+// The names of the open folder dir: the snapshot's when it still holds,
+// otherwise read now (and kept when the folder has settled).
+std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
+  *readError = 0;
+  struct stat st;
+  const bool known = fstat(dirfd(dir), &st) == 0;
+  FolderSnapshot& snapshot = Snapshot();
+  if (known) {
+    std::lock_guard<std::mutex> lock(snapshot.mutex);
+    if (SameFolder(snapshot, st)) return snapshot.names;
+  }
+  timespec readStart{};
+  clock_gettime(CLOCK_REALTIME, &readStart);
+  std::shared_ptr<const FolderNames> names = ReadFolder(dir, readError);
+  if (*readError != 0 || !known) return names;
+  const int64_t settledBefore = Nanoseconds(readStart) - kSettledNanoseconds;
+  std::lock_guard<std::mutex> lock(snapshot.mutex);
+  if (Nanoseconds(st.st_mtim) < settledBefore && Nanoseconds(st.st_ctim) < settledBefore) {
+    snapshot.valid = true;
+    snapshot.dev = st.st_dev;
+    snapshot.ino = st.st_ino;
+    snapshot.size = st.st_size;
+    snapshot.mtime = st.st_mtim;
+    snapshot.ctime = st.st_ctim;
+    snapshot.names = names;
+  }
+  return names;
+}
 
 // Lists the folder of pattern. basic: the attribute word comes from the
 // directory entry (its type and the name) wherever the type is known, which
@@ -274,61 +397,56 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
   }
   int dfd = dirfd(dir);
   std::vector<Item> items = Compile(namePattern);
-  auto* find = new FindObject;
-  auto attributesOf = [dfd, basic](const std::string& name, unsigned char type) {
+  // "*" and "*.*" match every name; the common case needs no matching.
+  const bool matchAll = namePattern == "*" || namePattern == "*.*";
+  std::vector<signed char> memo;
+  std::string scratch;
+  auto matches = [&](std::string_view name) {
+    if (matchAll) return true;
+    scratch.assign(name);
+    return MatchCompiled(items, scratch, memo);
+  };
+  auto attributesOf = [dfd, basic](const char* name, unsigned char type) {
     if (basic && (type == DT_DIR || type == DT_REG)) {
-      return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name.c_str());
+      return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
     }
     struct stat st;
-    if (fstatat(dfd, name.c_str(), &st, 0) == 0 ||
-        fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      return AttributesFromMode(st.st_mode, name.c_str());
+    if (fstatat(dfd, name, &st, 0) == 0 || fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      return AttributesFromMode(st.st_mode, name);
     }
     // Gone since readdir saw it (another process's temporary file): it is
     // left out, so nobody is handed a name that no longer exists.
     if (errno == ENOENT) return kInvalidFileAttributes;
     // Present but not to be examined: what the directory entry said.
-    return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name.c_str());
+    return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
   };
 
+  auto* find = new FindObject;
   // "." and ".." come first, as Windows lists them.
-  std::vector<FindEntry> dots;
   for (const char* dot : {".", ".."}) {
-    if (!MatchCompiled(items, dot)) continue;
+    if (!matches(dot)) continue;
     Dword attributes = attributesOf(dot, DT_DIR);
-    dots.push_back({dot, dot, attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
+    find->entries.push_back(
+        {dot, static_cast<uint32_t>(std::strlen(dot)),
+         attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
   }
   int readError = 0;
-  for (;;) {
-    // Only readdir's own errno counts: a stat of an entry that vanished
-    // meanwhile (another process's temporary file) leaves one behind too.
-    errno = 0;
-    struct dirent* e = readdir(dir);
-    if (e == nullptr) {
-      readError = errno;
-      break;
-    }
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    std::string name = e->d_name;
-    if (name.size() >= kMaxPath || !MatchCompiled(items, name)) continue;
-    Dword attributes = attributesOf(name, e->d_type);
-    if (attributes == kInvalidFileAttributes) continue;
-    find->entries.push_back(FindEntry{name, UpperAscii(name), attributes});
-  }
-  closedir(dir);
+  find->folder = FolderNamesOf(dir, &readError);
   if (readError != 0) {
+    closedir(dir);
     delete find;
     SetLastErrorFromErrno(readError, folder);
     return InvalidHandle();
   }
-  // Ordinal order of the upper-cased names, as NTFS keeps its index; names
-  // that differ only in case (possible here) keep a fixed order too.
-  std::sort(find->entries.begin(), find->entries.end(),
-            [](const FindEntry& a, const FindEntry& b) {
-              int c = std::strcmp(a.key.c_str(), b.key.c_str());
-              return c != 0 ? c < 0 : std::strcmp(a.name.c_str(), b.name.c_str()) < 0;
-            });
-  find->entries.insert(find->entries.begin(), dots.begin(), dots.end());
+  const FolderNames& names = *find->folder;
+  for (const FolderNames::Name& n : names.sorted) {
+    std::string_view name = names.NameAt(n);
+    if (!matches(name)) continue;
+    Dword attributes = attributesOf(name.data(), n.type);
+    if (attributes == kInvalidFileAttributes) continue;
+    find->entries.push_back({name.data(), n.length, attributes});
+  }
+  closedir(dir);
   if (find->entries.empty()) {
     delete find;
     SetLastError(kErrorFileNotFound);
