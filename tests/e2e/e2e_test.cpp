@@ -85,7 +85,19 @@ int RunIn(const Runner& runner, const fs::path& folder,
   fs::path copy = folder / runner.program.filename();
   fs::copy_file(runner.program, copy, fs::copy_options::overwrite_existing);
   std::vector<std::string> argv;
-  if (runner.wine) argv.push_back(MODMANIFEST_WINE_RUN);
+  if (runner.wine) {
+    argv.push_back(MODMANIFEST_WINE_RUN);
+  } else if (const char* wrapper = std::getenv("MODMANIFEST_LINUX_WRAPPER")) {
+    // A command that runs the Linux program, such as valgrind with its
+    // options; words separated by spaces.
+    std::string words = wrapper;
+    for (size_t start = 0; start < words.size();) {
+      size_t end = words.find(' ', start);
+      if (end == std::string::npos) end = words.size();
+      if (end > start) argv.push_back(words.substr(start, end - start));
+      start = end + 1;
+    }
+  }
   argv.push_back(copy.string());
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   int status = RunProcess(argv, workingDirectory.empty() ? folder : workingDirectory, prefix);
