@@ -5,6 +5,7 @@
 #include "runtime/services/libraries.h"
 
 #include "runtime/services/command.h"
+#include "runtime/values/value_memory.h"
 
 namespace rt {
 
@@ -107,6 +108,12 @@ const LibraryDescriptor SpecialFunctionsLibrary = {
 
 intptr_t CoreHostRequest(int32_t code, intptr_t a, intptr_t b) {
   return g_coreHost == nullptr ? 0 : g_coreHost(code, a, b);
+}
+
+char* CommandResultBlock(int32_t size) {
+  constexpr int32_t kRequestAllocate = 2024;
+  void* p = reinterpret_cast<void*>(CoreHostRequest(kRequestAllocate, size, 0));
+  return static_cast<char*>(p != nullptr ? p : AllocateBlock(size));
 }
 
 }  // namespace rt

@@ -13,4 +13,9 @@ extern const LibraryDescriptor SpecialFunctionsLibrary;
 // (null until start-up tells it); a command reaches the host only through it.
 intptr_t CoreHostRequest(int32_t code, intptr_t a, intptr_t b);
 
+// A block of size bytes for a command's result, from the host through the
+// core library's stored entry (host request 2024); before start-up has handed
+// that entry over, straight from value memory, where the host takes it from.
+char* CommandResultBlock(int32_t size);
+
 }  // namespace rt

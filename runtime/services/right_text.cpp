@@ -9,19 +9,6 @@
 
 namespace rt {
 
-namespace {
-
-constexpr int32_t kRequestAllocate = 2024;
-
-// A command's result block comes from the host through the core library's
-// stored entry; before start-up has handed that entry over, straight from
-// value memory, which is where the host would take it from.
-char* ResultBlock(int32_t size) {
-  void* p = reinterpret_cast<void*>(CoreHostRequest(kRequestAllocate, size, 0));
-  return static_cast<char*>(p != nullptr ? p : AllocateBlock(size));
-}
-
-}  // namespace
 
 void RightText(ArgRecord* result, int32_t count, const ArgRecord* args) {
   if (count < 2) return;
@@ -32,7 +19,7 @@ void RightText(ArgRecord* result, int32_t count, const ArgRecord* args) {
   const int32_t length = text == nullptr ? 0 : static_cast<int32_t>(std::strlen(text));
   if (n > length) n = length;
   if (n == 0) return;
-  char* r = ResultBlock(n + 1);
+  char* r = CommandResultBlock(n + 1);
   std::memcpy(r, text + (length - n), static_cast<size_t>(n));
   r[n] = '\0';
   result->value = reinterpret_cast<uintptr_t>(r);

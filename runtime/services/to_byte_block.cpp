@@ -11,13 +11,6 @@ namespace rt {
 
 namespace {
 
-constexpr int32_t kRequestAllocate = 2024;
-
-char* ResultBlock(int32_t size) {
-  void* p = reinterpret_cast<void*>(CoreHostRequest(kRequestAllocate, size, 0));
-  return static_cast<char*>(p != nullptr ? p : AllocateBlock(size));
-}
-
 // Tag classes: the top two bits with the array bit cleared.
 constexpr uint32_t kClassMask = 0xC0000000u;
 constexpr uint32_t kBasicClass = 0x80000000u;
@@ -68,7 +61,7 @@ uintptr_t MakeByteBlock(const void* bytes, int64_t length) {
   if (length <= 0) return 0;
   if (length > INT32_MAX - 8) return 0;
   const int32_t n = static_cast<int32_t>(length);
-  char* block = ResultBlock(n + 8);
+  char* block = CommandResultBlock(n + 8);
   const int32_t header[2] = {1, n};
   std::memcpy(block, header, sizeof header);
   std::memcpy(block + 8, bytes, static_cast<size_t>(n));
