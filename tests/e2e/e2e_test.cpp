@@ -252,7 +252,6 @@ TEST_P(EndToEnd, AReadOnlyTargetIsLeftUnchangedAndTheRunExitsOne) {
 }
 
 TEST_P(EndToEnd, AFolderWithoutWritePermissionExitsOneAndLeavesNothing) {
-  if (GetParam().wine) GTEST_SKIP() << "Wine needs a prefix its user owns";
   if (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP();
   TempTree t;
   fs::path folder = t.root() / "ReadOnlyFolder";
@@ -266,6 +265,20 @@ TEST_P(EndToEnd, AFolderWithoutWritePermissionExitsOneAndLeavesNothing) {
   std::vector<std::string> prefix;
   if (geteuid() == 0) {
     prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  }
+  if (GetParam().wine) {
+    // Wine runs only in a prefix its user owns: the unprivileged user gets
+    // one of its own, created by its first run and kept for the next.
+    std::vector<std::string> wine = {"env"};
+    if (geteuid() == 0) {
+      fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
+      fs::create_directories(home);
+      EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
+      wine.push_back("HOME=" + home.string());
+      wine.push_back("WINEPREFIX=" + (home / "prefix").string());
+    }
+    wine.push_back(MODMANIFEST_WINE_RUN);
+    prefix.insert(prefix.end(), wine.begin(), wine.end());
   }
   EXPECT_EQ(RunProcess({program.string()}, folder, prefix), 1);
   std::vector<std::string> names;
