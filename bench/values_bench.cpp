@@ -63,6 +63,13 @@ void BM_TextJoin(benchmark::State& state) {
 }
 BENCHMARK(BM_TextJoin);
 
+// An array of n texts.
+void* FilledArray(int32_t n) {
+  void* a = NewArray();
+  for (int32_t i = 0; i < n; ++i) rt::ArrayAppend(&a, kConstants.name);
+  return a;
+}
+
 // Builds an array of n texts from nothing, then releases it.
 void BM_ArrayAppend(benchmark::State& state) {
   BenchRuntime();
@@ -86,8 +93,7 @@ void BM_ArrayRemoveLast(benchmark::State& state) {
   const int32_t n = static_cast<int32_t>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    void* a = NewArray();
-    for (int32_t i = 0; i < n; ++i) rt::ArrayAppend(&a, kConstants.name);
+    void* a = FilledArray(n);
     state.ResumeTiming();
     for (int32_t i = n - 1; i >= 0; --i) rt::ArrayRemove(&a, i, 1);
     state.PauseTiming();
@@ -105,8 +111,7 @@ void BM_ArrayRemoveFirst(benchmark::State& state) {
   const int32_t n = static_cast<int32_t>(state.range(0));
   for (auto _ : state) {
     state.PauseTiming();
-    void* a = NewArray();
-    for (int32_t i = 0; i < n; ++i) rt::ArrayAppend(&a, kConstants.name);
+    void* a = FilledArray(n);
     state.ResumeTiming();
     for (int32_t i = 0; i < n; ++i) rt::ArrayRemove(&a, 0, 1);
     state.PauseTiming();

@@ -7,6 +7,8 @@
 // it holds is a runtime value with one owner, released before it returns.
 #include "generator/manifest_run.h"
 
+#include <cstring>
+
 #include "generator/manifest_document.h"
 #include "generator/program_constants.h"
 #include "runtime/host/runtime_application.h"
@@ -50,12 +52,7 @@ bool IsDotEntry(const char* name) {
 
 // A name holding a backslash (possible only on POSIX file systems) would read
 // as a path into another folder once it stands in the manifest.
-bool HoldsBackslash(const char* name) {
-  for (; *name; ++name) {
-    if (*name == '\\') return true;
-  }
-  return false;
-}
+bool HoldsBackslash(const char* name) { return std::strchr(name, '\\') != nullptr; }
 
 // Whether name is the file this run writes. Windows file systems compare
 // names without regard to case; POSIX ones compare bytes.

@@ -16,7 +16,6 @@ namespace {
 
 constexpr Dword kCodePageOem = 1;
 constexpr Dword kCodePageThreadAnsi = 3;
-constexpr Dword kMbErrInvalidChars = 0x08;
 constexpr Dword kWcErrInvalidChars = 0x80;
 constexpr char16_t kReplacement = 0xFFFD;
 

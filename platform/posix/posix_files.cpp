@@ -31,7 +31,6 @@ constexpr Dword kGenericAll = 0x10000000u;
 constexpr Dword kFileReadData = 0x1;
 constexpr Dword kFileWriteData = 0x2;
 constexpr Dword kFileAppendData = 0x4;
-constexpr Dword kOpenExisting = 3;
 constexpr Dword kOpenAlways = 4;
 constexpr Dword kTruncateExisting = 5;
 constexpr Dword kMoveCopyAllowed = 0x2;
@@ -191,7 +190,7 @@ std::vector<Item> Compile(const std::string& pattern) {
 
 struct Matcher {
   const std::vector<Item>& items;
-  const std::string& name;
+  std::string_view name;
   size_t lastDot;
   std::vector<signed char>& memo;  // -1 unknown, 0 no, 1 yes
 
@@ -223,11 +222,11 @@ struct Matcher {
 };
 
 // memo is scratch space, reused from name to name.
-bool MatchCompiled(const std::vector<Item>& items, const std::string& name,
+bool MatchCompiled(const std::vector<Item>& items, std::string_view name,
                    std::vector<signed char>& memo) {
   size_t dot = name.rfind('.');
   memo.assign((items.size() + 1) * (name.size() + 1), -1);
-  Matcher m{items, name, dot == std::string::npos ? name.size() + 1 : dot, memo};
+  Matcher m{items, name, dot == std::string_view::npos ? name.size() + 1 : dot, memo};
   return m.At(0, 0);
 }
 
@@ -400,11 +399,8 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
   // "*" and "*.*" match every name; the common case needs no matching.
   const bool matchAll = namePattern == "*" || namePattern == "*.*";
   std::vector<signed char> memo;
-  std::string scratch;
   auto matches = [&](std::string_view name) {
-    if (matchAll) return true;
-    scratch.assign(name);
-    return MatchCompiled(items, scratch, memo);
+    return matchAll || MatchCompiled(items, name, memo);
   };
   auto attributesOf = [dfd, basic](const char* name, unsigned char type) {
     if (basic && (type == DT_DIR || type == DT_REG)) {

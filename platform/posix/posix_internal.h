@@ -12,7 +12,6 @@ namespace os::posix {
 // Win32 error numbers beyond those platform.h names.
 constexpr Dword kErrorSuccess = 0;
 constexpr Dword kErrorInvalidFunction = 1;
-constexpr Dword kErrorPathNotFound = 3;
 constexpr Dword kErrorTooManyOpenFiles = 4;
 constexpr Dword kErrorInvalidHandle = 6;
 constexpr Dword kErrorNotEnoughMemory = 8;

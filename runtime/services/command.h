@@ -44,6 +44,16 @@ ArgRecord CallCommand(Command command, int32_t count, const ArgRecord* args);
 // The runtime's numbered host requests; 0 for a code it does not define.
 intptr_t HostRequest(int32_t code, intptr_t a, intptr_t b);
 
+// Host-request codes the runtime's commands and libraries use.
+constexpr int32_t kRequestProgramDirectory = 2003;
+constexpr int32_t kRequestProgramFileName = 2004;
+constexpr int32_t kRequestReleaseArray = 2023;
+constexpr int32_t kRequestAllocate = 2024;
+constexpr int32_t kRequestRelease = 2025;
+constexpr int32_t kRequestResize = 2026;
+constexpr int32_t kRequestEndProgram = 2028;
+constexpr int32_t kRequestRunMode = 2030;
+
 // The commands of the core library.
 void GetProgramDirectory(ArgRecord* result, int32_t count, const ArgRecord* args);
 void RightText(ArgRecord* result, int32_t count, const ArgRecord* args);

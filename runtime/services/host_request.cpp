@@ -13,15 +13,6 @@ namespace rt {
 
 namespace {
 
-constexpr int32_t kRequestProgramDirectory = 2003;
-constexpr int32_t kRequestProgramFileName = 2004;
-constexpr int32_t kRequestReleaseArray = 2023;
-constexpr int32_t kRequestAllocate = 2024;
-constexpr int32_t kRequestRelease = 2025;
-constexpr int32_t kRequestResize = 2026;
-constexpr int32_t kRequestEndProgram = 2028;
-constexpr int32_t kRequestRunMode = 2030;
-
 intptr_t Address(const void* p) { return reinterpret_cast<intptr_t>(p); }
 void* Block(intptr_t word) { return reinterpret_cast<void*>(word); }
 

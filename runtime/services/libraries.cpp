@@ -111,7 +111,6 @@ intptr_t CoreHostRequest(int32_t code, intptr_t a, intptr_t b) {
 }
 
 char* CommandResultBlock(int32_t size) {
-  constexpr int32_t kRequestAllocate = 2024;
   void* p = reinterpret_cast<void*>(CoreHostRequest(kRequestAllocate, size, 0));
   return static_cast<char*>(p != nullptr ? p : AllocateBlock(size));
 }

@@ -11,9 +11,6 @@
 namespace rt {
 namespace {
 
-// Host request that answers the address of the ProgramDirectory's bytes.
-constexpr int32_t kRequestProgramDirectory = 2003;
-
 // No path the platform reports is longer than this (the longest Win32 path
 // is 32767 UTF-16 units, at most three bytes each in a narrow code page).
 constexpr os::Dword kLongestModulePath = 32768u * 4u;

@@ -17,7 +17,6 @@ const os::Platform& P() { return os::NativePlatform(); }
 
 constexpr os::Dword kPathNotFound = 3;
 constexpr os::Dword kNoMoreFiles = 18;
-constexpr os::Dword kOpenExisting = 3;
 
 struct Listed {
   std::string name;
@@ -175,7 +174,7 @@ TEST(CreateFile, CreateNewRefusesAnExistingFileAndCreateAlwaysTruncates) {
 
 TEST(CreateFile, RefusesMissingFoldersReadOnlyTargetsAndOpenFiles) {
   TempFolder dir;
-  EXPECT_EQ(Create(dir.Path("none.xml"), kOpenExisting), os::InvalidHandle());
+  EXPECT_EQ(Create(dir.Path("none.xml"), os::kOpenExisting), os::InvalidHandle());
   EXPECT_EQ(P().GetLastError(), os::kErrorFileNotFound);
   EXPECT_EQ(Create(dir.Path("none\\m.xml"), os::kCreateAlways), os::InvalidHandle());
   EXPECT_EQ(P().GetLastError(), kPathNotFound);

@@ -21,7 +21,6 @@ const os::Platform& P() { return os::NativePlatform(); }
 constexpr os::Dword kInsufficientBuffer = 122;
 constexpr os::Dword kNoUnicodeTranslation = 1113;
 constexpr os::Dword kHeapZeroMemory = 0x08;
-constexpr os::Dword kMbErrInvalidChars = 0x08;
 
 TEST(Heap, BlocksKeepTheirBytesAcrossResizingAndZeroingIsHonoured) {
   os::Handle heap = P().GetProcessHeap();
@@ -136,7 +135,7 @@ TEST(CodePages, GbkDecodesToTheRightCharactersAndBack) {
 
   // A lead byte without its second byte is invalid.
   std::string cut(kGbkError, 3);
-  EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageGbk, kMbErrInvalidChars, cut.data(), 3,
+  EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageGbk, os::kMbErrInvalidChars, cut.data(), 3,
                                     nullptr, 0),
             0);
   EXPECT_EQ(P().GetLastError(), kNoUnicodeTranslation);
@@ -157,7 +156,7 @@ TEST(CodePages, Utf8RoundTripsAndStrictModeRefusesInvalidBytes) {
   EXPECT_EQ(P().GetLastError(), kInsufficientBuffer);
 
   std::string bad = "a\xC3(";
-  EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageUtf8, kMbErrInvalidChars, bad.data(), 3,
+  EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageUtf8, os::kMbErrInvalidChars, bad.data(), 3,
                                     nullptr, 0),
             0);
   EXPECT_EQ(P().GetLastError(), kNoUnicodeTranslation);

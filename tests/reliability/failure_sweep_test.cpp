@@ -13,9 +13,12 @@
 #include "generator/program.h"
 #include "platform/app_framework.h"
 #include "runtime/host/runtime_application.h"
+#include "tests/reliability/expected_manifest.h"
 #include "tests/fake/fake_platform.h"
 
 namespace {
+
+using reliability::ExpectedManifest;
 
 const char kPreviousManifest[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<AssetDeclaration>written by an earlier "
@@ -67,21 +70,6 @@ void ScriptTree(const Tree& tree, fake::FakePlatform& f) {
   if (!tree.xmlListing.empty()) f.listings[folder + "\\*.xml"] = tree.xmlListing;
   f.listings[folder + "\\*.*"] = tree.allListing;
   f.files[tree.manifest].bytes = kPreviousManifest;
-}
-
-std::string ExpectedManifest(const Tree& tree) {
-  std::string d =
-      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-      "<AssetDeclaration xmlns=\"" MODMANIFEST_ASSET_NAMESPACE
-      "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n"
-      " <Includes>\r\n\r\n"
-      "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
-      "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
-      "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
-  for (const std::string& e : tree.entries) {
-    d += " <Include type=\"all\" source=\"" + e + "\" />\r\n";
-  }
-  return d + "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
 }
 
 // How one in-process run ended.
@@ -143,7 +131,7 @@ TEST(FailureSweep, CleanRunWritesTheManifestAndReleasesEverything) {
     EXPECT_EQ(o.status, 0u) << tree.name;
     EXPECT_TRUE(o.boxes.empty()) << tree.name;
     ASSERT_EQ(o.files.size(), 1u) << tree.name;
-    EXPECT_EQ(o.files.at(tree.manifest).bytes, ExpectedManifest(tree)) << tree.name;
+    EXPECT_EQ(o.files.at(tree.manifest).bytes, ExpectedManifest(tree.entries)) << tree.name;
     EXPECT_EQ(o.liveBlocks, 0u) << tree.name;
     EXPECT_EQ(o.openFiles, 0) << tree.name;
     EXPECT_EQ(o.openFinds, 0) << tree.name;
@@ -161,7 +149,7 @@ TEST(FailureSweep, EveryHeapRefusalEndsThroughTheAllocationBoxAndKeepsTheManifes
       if (!o.exited) {
         // The run made fewer than n requests: it is complete.
         EXPECT_EQ(o.status, 0u) << what;
-        EXPECT_EQ(o.files.at(tree.manifest).bytes, ExpectedManifest(tree)) << what;
+        EXPECT_EQ(o.files.at(tree.manifest).bytes, ExpectedManifest(tree.entries)) << what;
         EXPECT_GT(n, 10) << what << ": hardly any allocation reached";
         break;
       }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/reliability/expected_manifest.h"
 #include "tests/reliability/xml_names.h"
 
 namespace {
@@ -137,19 +138,6 @@ bool ReadSources(const std::string& path, std::vector<std::string>* sources) {
   return true;
 }
 
-std::string Document(const std::vector<std::string>& entries) {
-  std::string d =
-      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-      "<AssetDeclaration xmlns=\"" MODMANIFEST_ASSET_NAMESPACE
-      "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n"
-      " <Includes>\r\n\r\n"
-      "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n"
-      "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n"
-      "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
-  for (const std::string& e : entries) d += " <Include type=\"all\" source=\"" + e + "\" />\r\n";
-  return d + "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
-}
-
 std::string Printable(const std::string& bytes) {
   std::string out;
   for (unsigned char c : bytes) {
@@ -204,7 +192,7 @@ TEST(Concurrency, EightRunsAtOnceLeaveOneCompleteManifest) {
   }
   WriteFile(folder / "zenter.xml", kPrevious);
   std::set<std::string> before = folder.Names();
-  const std::string expected = Document(entries);
+  const std::string expected = reliability::ExpectedManifest(entries);
   for (int round = 0; round < 20; ++round) {
     std::vector<pid_t> children;
     for (int i = 0; i < 8; ++i) children.push_back(Start(folder));
