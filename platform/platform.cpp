@@ -5,6 +5,7 @@
 namespace os {
 namespace {
 const Platform* g_current = nullptr;
+OutOfMemoryHandler g_outOfMemory = nullptr;
 }
 
 const Platform& Os() {
@@ -23,6 +24,17 @@ void EndProcess(uint32_t exitCode) {
   // A back-end whose ExitProcess came back has broken its contract; never run
   // on after a requested end.
   std::abort();
+}
+
+OutOfMemoryHandler SetOutOfMemoryHandler(OutOfMemoryHandler handler) {
+  OutOfMemoryHandler previous = g_outOfMemory;
+  g_outOfMemory = handler;
+  return previous;
+}
+
+void OutOfMemory(size_t bytes) {
+  if (g_outOfMemory != nullptr) g_outOfMemory(bytes);
+  EndProcess(static_cast<uint32_t>(-1));
 }
 
 }  // namespace os

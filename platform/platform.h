@@ -236,4 +236,12 @@ const Platform& NativePlatform();
 // Os().ExitProcess for callers that must not continue.
 [[noreturn]] void EndProcess(uint32_t exitCode);
 
+// What a back-end does when an allocation of its own fails (a name
+// conversion, a listing buffer): the handler the program installed (the
+// runtime's allocation failure: its box, then exit -1). Never returns; with
+// no handler installed the process ends with status -1 at once.
+using OutOfMemoryHandler = void (*)(size_t bytes);
+OutOfMemoryHandler SetOutOfMemoryHandler(OutOfMemoryHandler handler);
+[[noreturn]] void OutOfMemory(size_t bytes);
+
 }  // namespace os
