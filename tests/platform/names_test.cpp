@@ -320,6 +320,19 @@ TEST(Win32HeldFiles, AFileLetGoWithinAMomentIsWaitedForAndOneHeldLongerIsRefused
   }
 }
 
+// NTFS allows an unpaired surrogate in a name; no UTF-8 stands for it, so its
+// three-byte form does, and that names the file again.
+TEST(Win32Names, AnUnpairedSurrogateComesBackAsItsThreeByteForm) {
+  TempFolder dir;
+  const std::string name = "a\xED\xA0\x80.xml";  // U+D800
+  os::Handle h = Create(dir.Path(name), os::kCreateNew);
+  if (h == os::InvalidHandle()) GTEST_SKIP() << "this file system takes no such name";
+  EXPECT_TRUE(P().CloseHandle(h));
+  EXPECT_EQ(ListNames(dir.Path("a*"), os::kFindExInfoBasic), std::set<std::string>{name});
+  EXPECT_EQ(P().GetFileAttributesA(dir.Path(name).c_str()), os::kAttrArchive);
+  EXPECT_TRUE(P().DeleteFileA(dir.Path(name).c_str()));
+}
+
 TEST(Win32MessageBox, TextsOfAnyLengthAreShownAsShortOnesAre) {
   // "错误" in GBK, repeated well past what the box decodes on the stack, and
   // cut after a lead byte.
