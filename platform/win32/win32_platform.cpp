@@ -394,6 +394,13 @@ Handle GetModuleHandleA(const char* name) {
   return ::GetModuleHandleW(wide.data());
 }
 
+// The GBK table is made ready when the program starts: the box that reports
+// an exhausted heap must not need memory to decode its texts.
+[[maybe_unused]] const bool g_gbkReady = [] {
+  wchar_t unit;
+  return ::MultiByteToWideChar(936, 0, "\xB4\xED", 2, &unit, 1) == 1;
+}();
+
 // GBK bytes as UTF-16 for display, decoded into out (capacity units) without
 // the heap, which may be what failed: a text longer than out is cut at a
 // character's end. Null stays null.
