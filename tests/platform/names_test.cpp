@@ -11,7 +11,6 @@
 #include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/platform.h"
 #include "tests/platform/test_support.h"
@@ -56,88 +55,68 @@ TEST(NarrowTexts, TheAnsiCodePageIsUtf8AndGbkStaysGbk) {
   EXPECT_EQ(P().GetACP(), os::kCodePageUtf8);
   EXPECT_FALSE(P().IsDBCSLeadByteEx(os::kCodePageAnsi, 0xE4));
   EXPECT_TRUE(P().IsDBCSLeadByteEx(os::kCodePageGbk, 0x81));
-  const std::string text = "\xC3\x84rger \xE4\xB9\x97 \xF0\x9F\x9A\x80";  // Ärger 乗 🚀
+  const std::string text = "Ärger 乗 🚀";
   char16_t wide[16];
   ASSERT_EQ(P().MultiByteToWideChar(os::kCodePageAnsi, os::kMbErrInvalidChars, text.data(),
                                     static_cast<int>(text.size()), wide, 16),
             10);
-  EXPECT_EQ(std::u16string(wide, 10), u"\u00C4rger \u4E57 \U0001F680");
+  EXPECT_EQ(std::u16string(wide, 10), u"Ärger 乗 🚀");
   char back[32];
   ASSERT_EQ(P().WideCharToMultiByte(os::kCodePageAnsi, 0, wide, 10, back, 32, nullptr, nullptr),
             static_cast<int>(text.size()));
   EXPECT_EQ(std::string(back, text.size()), text);
-  // 乗 in GBK is 0x81 0x5C: its second byte is no backslash to the GBK
-  // decoder, and GBK texts still decode as GBK.
+  // GBK texts still decode as GBK: 乗 is 0x81 0x5C there.
   ASSERT_EQ(P().MultiByteToWideChar(os::kCodePageGbk, 0, "\x81\x5C", 2, wide, 16), 1);
-  EXPECT_EQ(wide[0], u'\u4E57');
+  EXPECT_EQ(wide[0], u'乗');
 }
 
 // Names in several scripts, accented Latin, a character beyond the BMP and
-// 乗 (whose GBK form ends in 0x5C), made both by the native library and
-// through the seam: the listing gives each as its UTF-8 bytes, and those
-// bytes name the file again.
+// 乗 (whose GBK form ends in 0x5C), made by the native library or through
+// the seam: the listing gives each as its UTF-8 bytes, and those bytes name
+// the file again.
 TEST(Names, EveryNameIsListedAsUtf8AndNamesItsFileAgain) {
+  struct Name {
+    std::string utf8;
+    bool folder;
+    bool throughSeam;
+  };
+  const Name names[] = {
+      {"单位.xml", false, false}, {"Éric.xml", false, false},    {"Ωμέγα.xml", false, false},
+      {"乗", true, false},        {"Ärger.xml", false, true},    {"Москва.xml", false, true},
+      {"🚀rocket.xml", false, true}, {"乗.xml", false, true},   {"乗\\乗.xml", false, true},
+  };
   TempFolder dir;
-  const std::vector<std::string> native = {
-      "\xE5\x8D\x95\xE4\xBD\x8D.xml",  // 单位.xml
-      "\xC3\x89ric.xml",               // Éric.xml
-      "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.xml",  // Ωμέγα.xml
-      "\xE4\xB9\x97",                  // 乗 (a folder)
-  };
-  const std::vector<std::string> throughSeam = {
-      "\xC3\x84rger.xml",                              // Ärger.xml
-      "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0.xml",  // Москва.xml
-      "\xF0\x9F\x9A\x80rocket.xml",                    // 🚀rocket.xml
-      "\xE4\xB9\x97.xml",                              // 乗.xml
-  };
-  for (const std::string& name : native) {
-    if (name == native.back()) {
-      fs::create_directory(dir.Native("") / NativeName(name));
+  std::set<std::string> listed = {".", ".."};
+  for (const Name& n : names) {
+    if (n.throughSeam) {
+      os::Handle h = Create(dir.Path(n.utf8), os::kCreateNew);
+      ASSERT_NE(h, os::InvalidHandle()) << n.utf8;
+      EXPECT_TRUE(P().CloseHandle(h));
+    } else if (n.folder) {
+      fs::create_directory(dir.Native("") / NativeName(n.utf8));
     } else {
-      std::ofstream(dir.Native("") / NativeName(name)) << "x";
+      std::ofstream(dir.Native("") / NativeName(n.utf8)) << "x";
     }
+    if (n.utf8.find('\\') == std::string::npos) listed.insert(n.utf8);
   }
-  for (const std::string& name : throughSeam) {
-    os::Handle h = Create(dir.Path(name), os::kCreateNew);
-    ASSERT_NE(h, os::InvalidHandle()) << name;
-    EXPECT_TRUE(P().CloseHandle(h));
+  EXPECT_EQ(ListNames(dir.Path("*"), os::kFindExInfoStandard), listed);
+  EXPECT_EQ(ListNames(dir.Path("*"), os::kFindExInfoBasic), listed);
+  for (const Name& n : names) {
+    SCOPED_TRACE(n.utf8);
+    std::string native = n.utf8;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    EXPECT_TRUE(fs::exists(dir.Native("") / NativeName(native)));
+    EXPECT_EQ(P().GetFileAttributesA(dir.Path(n.utf8).c_str()),
+              n.folder ? os::kAttrDirectory : os::kAttrArchive);
+    EXPECT_EQ(ListNames(dir.Path(n.utf8), os::kFindExInfoStandard),
+              std::set<std::string>{n.utf8.substr(n.utf8.rfind('\\') + 1)});
   }
-
-  std::set<std::string> all(native.begin(), native.end());
-  all.insert(throughSeam.begin(), throughSeam.end());
-  std::set<std::string> nativeListing;
-  for (const auto& entry : fs::directory_iterator(dir.Native(""))) {
-    const std::u8string name = entry.path().filename().u8string();
-    nativeListing.insert(std::string(name.begin(), name.end()));
-  }
-  EXPECT_EQ(nativeListing, all);
-
-  all.insert({".", ".."});
-  EXPECT_EQ(ListNames(dir.Path("*"), os::kFindExInfoStandard), all);
-  EXPECT_EQ(ListNames(dir.Path("*"), os::kFindExInfoBasic), all);
-  for (const std::string& name : all) {
-    if (name[0] == '.') continue;
-    const bool folder = name == native.back();
-    EXPECT_EQ(P().GetFileAttributesA(dir.Path(name).c_str()),
-              folder ? os::kAttrDirectory : os::kAttrArchive)
-        << name;
-    EXPECT_EQ(ListNames(dir.Path(name), os::kFindExInfoStandard), std::set<std::string>{name});
-  }
-  // The folder 乗 holds a file of its own: the path through it is whole.
-  const std::string inner = dir.Path(native.back() + "\\" + throughSeam.back());
-  os::Handle h = Create(inner, os::kCreateNew);
-  ASSERT_NE(h, os::InvalidHandle());
-  EXPECT_TRUE(P().CloseHandle(h));
-  EXPECT_TRUE(fs::exists(dir.Native("") / NativeName(native.back()) / NativeName(throughSeam.back())));
 }
 
 // The length of a UTF-8 path in UTF-16 units, as Windows counts it.
 size_t Units(const std::string& utf8) {
   size_t units = 0;
-  for (unsigned char c : utf8) {
-    if ((c & 0xC0) != 0x80) ++units;
-    if (c >= 0xF0) ++units;
-  }
+  for (unsigned char c : utf8) units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
   return units;
 }
 
@@ -156,7 +135,7 @@ fs::path NativeLongPath(std::string path) {
 // A folder of exactly `length` units under base, made of a non-ASCII part and
 // ASCII ones.
 std::string MakeFolderOfLength(const std::string& base, size_t length) {
-  std::string path = base + "\\\xCE\xA9\xE5\x8D\x95";  // Ω单
+  std::string path = base + "\\Ω单";
   while (Units(path) + 1 < length) {
     const size_t part = std::min<size_t>(40, length - Units(path) - 1);
     path += '\\';
@@ -244,49 +223,39 @@ TEST(Win32Listing, WhereTheBasicLevelIsRefusedTheFullListingIsGiven) {
   os::win32::ReplaceFindFirstFileExW(g_system);
 }
 
-// A file another opener holds without sharing: the seam's calls on it wait a
-// moment (virus scanners let go within one) and then give up.
+// A file another opener holds without sharing: opening or replacing it waits
+// a moment (virus scanners let go within one) and then gives up.
 TEST(Win32HeldFiles, AFileLetGoWithinAMomentIsWaitedForAndOneHeldLongerIsRefused) {
   struct Case {
-    const char* label;
-    int holdMilliseconds;  // -1: held until the call has failed
-    bool (*call)(const TempFolder&);
+    bool replace;  // MoveFileExA over the file, otherwise CreateFileA on it
+    bool letGo;    // the holder closes it after 60 ms, otherwise after the call
   };
-  const Case cases[] = {
-      {"open", 60, [](const TempFolder& d) {
-         os::Handle h = Create(d.Path("held.xml"), os::kOpenExisting);
-         return h != os::InvalidHandle() && P().CloseHandle(h);
-       }},
-      {"replace", 60, [](const TempFolder& d) {
-         return P().MoveFileExA(d.Path("new.tmp").c_str(), d.Path("held.xml").c_str(),
-                                os::kMoveReplaceExisting) != 0;
-       }},
-      {"replace held", -1, [](const TempFolder& d) {
-         return P().MoveFileExA(d.Path("new.tmp").c_str(), d.Path("held.xml").c_str(),
-                                os::kMoveReplaceExisting) != 0;
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const Case c : {Case{false, true}, Case{true, true}, Case{true, false}}) {
+    SCOPED_TRACE(std::string(c.replace ? "replace" : "open") + (c.letGo ? "" : " held"));
     TempFolder dir;
     dir.WriteFile("held.xml", "old");
     dir.WriteFile("new.tmp", "new");
     os::Handle holder = Create(dir.Path("held.xml"), os::kOpenExisting);
     ASSERT_NE(holder, os::InvalidHandle());
     std::thread release;
-    if (c.holdMilliseconds >= 0) {
-      release = std::thread([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.holdMilliseconds));
+    if (c.letGo) {
+      release = std::thread([holder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
         P().CloseHandle(holder);
       });
     }
-    const bool done = c.call(dir);
-    if (release.joinable()) release.join();
-    if (c.holdMilliseconds >= 0) {
-      EXPECT_TRUE(done) << P().GetLastError();
+    bool done;
+    if (c.replace) {
+      done = P().MoveFileExA(dir.Path("new.tmp").c_str(), dir.Path("held.xml").c_str(),
+                             os::kMoveReplaceExisting) != 0;
     } else {
-      EXPECT_FALSE(done);
-      const os::Dword error = P().GetLastError();
+      os::Handle h = Create(dir.Path("held.xml"), os::kOpenExisting);
+      done = h != os::InvalidHandle() && P().CloseHandle(h);
+    }
+    const os::Dword error = P().GetLastError();
+    if (release.joinable()) release.join();
+    EXPECT_EQ(done, c.letGo) << error;
+    if (!c.letGo) {
       EXPECT_TRUE(error == os::kErrorSharingViolation || error == os::kErrorAccessDenied) << error;
       P().CloseHandle(holder);
       EXPECT_EQ(dir.ReadFile("held.xml"), "old");
