@@ -2,7 +2,9 @@
 //
 // The runtime reaches the operating system only through the table below. Its
 // entries are named after the narrow Win32 functions the runtime needs and
-// behave as they do (results, flags, failure values). Three tables exist: the
+// behave as they do (results, flags, failure values), with one difference:
+// their narrow texts (names, paths) are UTF-8 on every back-end, so a name
+// reaches the runtime as the file system holds it. Three tables exist: the
 // Win32 back-end passes straight to the real API, the POSIX back-end gives
 // Linux a Win32 personality, and the test fake scripts every answer and
 // records every call. Nothing outside platform/ includes a system header.
@@ -90,9 +92,13 @@ constexpr int kFindExInfoBasic = 1;
 constexpr int kFindExSearchNameMatch = 0;
 constexpr Dword kFindFirstExLargeFetch = 2;
 
+// The longest name a listing reports, in bytes: 259 UTF-16 units (NTFS keeps
+// at most 255), at most three UTF-8 bytes each, and the terminator.
+constexpr size_t kMaxNameBytes = 3 * (kMaxPath - 1) + 1;
+
 struct FindDataA {
   Dword dwFileAttributes;
-  char cFileName[kMaxPath];
+  char cFileName[kMaxNameBytes];  // UTF-8, terminated
 };
 
 struct SecurityAttributes {
@@ -132,13 +138,18 @@ struct Platform {
   void* (*HeapReAlloc)(Handle heap, Dword flags, void* block, size_t bytes);
   Bool (*HeapFree)(Handle heap, Dword flags, void* block);
 
-  // The executable's path and the current directory. Paths use '\'.
+  // The executable's path and the current directory, whole at any length.
+  // Paths use '\'; the Win32 back-end gives an absolute path too long for
+  // the classic limit its \\?\ form before it asks the system.
   Dword (*GetModuleFileNameA)(Handle module, char* buffer, Dword size);
   Bool (*SetCurrentDirectoryA)(const char* path);
   Dword (*GetCurrentDirectoryA)(Dword size, char* buffer);
 
   // Code pages: the ANSI code page, its lead bytes, and conversion through
-  // UTF-16 (char16_t is the platform's 16-bit WCHAR).
+  // UTF-16 (char16_t is the platform's 16-bit WCHAR). The seam's narrow texts
+  // are UTF-8 on every back-end: GetACP reports 65001 and the ANSI code page
+  // (kCodePageAnsi, also CP_OEMCP and CP_THREAD_ACP) converts as UTF-8,
+  // whatever the system's own is; other code pages (GBK) are the system's.
   Dword (*GetACP)();
   Bool (*IsDBCSLeadByteEx)(Dword codePage, uint8_t byte);
   int (*MultiByteToWideChar)(Dword codePage, Dword flags, const char* text, int length,

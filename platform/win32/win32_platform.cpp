@@ -1,7 +1,10 @@
-// The Win32 back-end: every entry passes straight to the system, converting
-// only between the seam's plain types and the API's own. The one exception is
-// MessageBoxA, whose GBK texts are decoded here so that they read correctly
-// whatever the system's ANSI code page is.
+// The Win32 back-end: every entry passes to the system, converting only
+// between the seam's plain types and the API's own. Narrow texts are UTF-8 at
+// the seam: names and paths go to Windows as UTF-16 (the W functions, long
+// paths in their \\?\ form) and come back as UTF-8, so the runtime sees every
+// name exactly as the file system holds it, whatever the ANSI code page.
+// MessageBoxA decodes its GBK texts here, so that they read correctly on
+// every system.
 #include <winsock2.h>
 #include <windows.h>
 #include <ole2.h>
@@ -9,9 +12,11 @@
 #include <cfloat>
 #include <cstdio>
 #include <cstring>
-#include <string>
+#include <cwchar>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_testing.h"
+#include "platform/win32/win32_text.h"
 
 namespace os::win32 {
 namespace {
@@ -29,67 +34,215 @@ void* HeapReAlloc(Handle heap, Dword flags, void* block, size_t bytes) {
 }
 Bool HeapFree(Handle heap, Dword flags, void* block) { return ::HeapFree(heap, flags, block); }
 
-Dword GetModuleFileNameA(Handle module, char* buffer, Dword size) {
-  return ::GetModuleFileNameA(static_cast<HMODULE>(module), buffer, size);
+// The module path of any length: asked again with more room until it fits.
+// Zero when there is none or it is longer than any path can be.
+DWORD WideModulePath(HMODULE module, WideBuffer* wide) {
+  for (;;) {
+    const auto capacity = static_cast<DWORD>(wide->capacity());
+    const DWORD n = ::GetModuleFileNameW(module, wide->data(), capacity);
+    if (n < capacity) return n;
+    if (capacity >= kLongestPath) {
+      ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return 0;
+    }
+    wide->Reserve(capacity * 2);
+  }
 }
-Bool SetCurrentDirectoryA(const char* path) { return ::SetCurrentDirectoryA(path); }
-Dword GetCurrentDirectoryA(Dword size, char* buffer) { return ::GetCurrentDirectoryA(size, buffer); }
 
-Dword GetACP() { return ::GetACP(); }
-Bool IsDBCSLeadByteEx(Dword codePage, uint8_t byte) { return ::IsDBCSLeadByteEx(codePage, byte); }
+// As Windows since Vista: a buffer too small gets the path cut short (here
+// at a character's end) and terminated, the buffer's size as the result and
+// ERROR_INSUFFICIENT_BUFFER.
+Dword GetModuleFileNameA(Handle module, char* buffer, Dword size) {
+  WideBuffer wide;
+  const DWORD n = WideModulePath(static_cast<HMODULE>(module), &wide);
+  if (n == 0) return 0;
+  if (size == 0) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  size_t written = 0;
+  const size_t bytes = WideToUtf8(wide.data(), n, buffer, size - 1, &written);
+  buffer[written] = '\0';
+  if (bytes < size) return static_cast<Dword>(bytes);
+  ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return size;
+}
+
+Bool SetCurrentDirectoryA(const char* path) {
+  WideBuffer wide;
+  return SystemPath(path, &wide) && ::SetCurrentDirectoryW(wide.data());
+}
+
+// The length without the terminator when the folder fits in size bytes,
+// otherwise the size it needs, terminator included.
+Dword GetCurrentDirectoryA(Dword size, char* buffer) {
+  WideBuffer wide;
+  DWORD n;
+  for (;;) {
+    const auto capacity = static_cast<DWORD>(wide.capacity());
+    n = ::GetCurrentDirectoryW(capacity, wide.data());
+    if (n == 0) return 0;
+    if (n < capacity) break;
+    wide.Reserve(n);  // n is the size needed; another thread may change it meanwhile
+  }
+  const size_t bytes = WideToUtf8(wide.data(), n, nullptr, 0);
+  if (buffer == nullptr || bytes >= size) return static_cast<Dword>(bytes + 1);
+  WideToUtf8(wide.data(), n, buffer, size - 1);
+  buffer[bytes] = '\0';
+  return static_cast<Dword>(bytes);
+}
+
+// The seam's narrow texts are UTF-8: the code page of CP_ACP, CP_OEMCP and
+// CP_THREAD_ACP is UTF-8 to the runtime, whatever code page the system's own
+// A functions use. Any other code page (the runtime's GBK texts) is the
+// system's.
+UINT Resolve(Dword codePage) {
+  return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP
+             ? CP_UTF8
+             : static_cast<UINT>(codePage);
+}
+
+Dword GetACP() { return CP_UTF8; }
+Bool IsDBCSLeadByteEx(Dword codePage, uint8_t byte) {
+  return ::IsDBCSLeadByteEx(Resolve(codePage), byte);
+}
 int MultiByteToWideChar(Dword codePage, Dword flags, const char* text, int length,
                         char16_t* wide, int wideLength) {
-  return ::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<LPWSTR>(wide),
-                               wideLength);
+  return ::MultiByteToWideChar(Resolve(codePage), flags, text, length,
+                               reinterpret_cast<LPWSTR>(wide), wideLength);
 }
 int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
                         char* text, int length, const char* defaultChar, Bool* usedDefault) {
   BOOL used = FALSE;
-  int n = ::WideCharToMultiByte(codePage, flags, reinterpret_cast<LPCWSTR>(wide), wideLength,
-                                text, length, defaultChar, usedDefault != nullptr ? &used : nullptr);
+  int n = ::WideCharToMultiByte(Resolve(codePage), flags, reinterpret_cast<LPCWSTR>(wide),
+                                wideLength, text, length, defaultChar,
+                                usedDefault != nullptr ? &used : nullptr);
   if (usedDefault != nullptr) *usedDefault = used;
   return n;
 }
 
-void CopyFindData(const WIN32_FIND_DATAA& from, FindDataA* to) {
+// A name of up to 259 UTF-16 units is at most three UTF-8 bytes a unit.
+static_assert(sizeof(FindDataA::cFileName) >= 3 * (MAX_PATH - 1) + 1);
+
+void CopyFindData(const WIN32_FIND_DATAW& from, FindDataA* to) {
   to->dwFileAttributes = from.dwFileAttributes;
-  static_assert(sizeof to->cFileName == sizeof from.cFileName);
-  std::memcpy(to->cFileName, from.cFileName, sizeof to->cFileName);
+  const size_t length = wcsnlen(from.cFileName, MAX_PATH);
+  size_t written = 0;
+  WideToUtf8(from.cFileName, length, to->cFileName, sizeof to->cFileName - 1, &written);
+  to->cFileName[written] = '\0';
 }
 
+Handle SystemFindFirstFileExW(const char16_t* pattern, int infoLevel, void* findData,
+                              int searchOp, void* searchFilter, Dword additionalFlags) {
+  return ::FindFirstFileExW(reinterpret_cast<LPCWSTR>(pattern),
+                            static_cast<FINDEX_INFO_LEVELS>(infoLevel), findData,
+                            static_cast<FINDEX_SEARCH_OPS>(searchOp), searchFilter,
+                            additionalFlags);
+}
+FindFirstFileExWCall g_findFirstFileExW = SystemFindFirstFileExW;
+
 Handle FindFirstFileA(const char* pattern, FindDataA* data) {
-  WIN32_FIND_DATAA found;
-  HANDLE h = ::FindFirstFileA(pattern, &found);
+  WideBuffer wide;
+  if (!SystemPath(pattern, &wide)) return INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileW(wide.data(), &found);
   if (h != INVALID_HANDLE_VALUE) CopyFindData(found, data);
   return h;
 }
 Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
                         void* searchFilter, Dword additionalFlags) {
-  WIN32_FIND_DATAA found;
-  HANDLE h = ::FindFirstFileExA(pattern, static_cast<FINDEX_INFO_LEVELS>(infoLevel), &found,
-                                static_cast<FINDEX_SEARCH_OPS>(searchOp), searchFilter,
+  WideBuffer wide;
+  if (!SystemPath(pattern, &wide)) return INVALID_HANDLE_VALUE;
+  const auto* widePattern = reinterpret_cast<const char16_t*>(wide.data());
+  WIN32_FIND_DATAW found;
+  HANDLE h = g_findFirstFileExW(widePattern, infoLevel, &found, searchOp, searchFilter,
                                 additionalFlags);
+  if (h == INVALID_HANDLE_VALUE &&
+      (infoLevel == FindExInfoBasic || (additionalFlags & FIND_FIRST_EX_LARGE_FETCH) != 0)) {
+    // Windows before 7 knows neither the basic level nor the large fetch and
+    // refuses them: the full listing then, which every version gives. Any
+    // other failure (a denied folder, say) stands as it is.
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_LEVEL) {
+      h = g_findFirstFileExW(widePattern, FindExInfoStandard, &found, searchOp, searchFilter,
+                             additionalFlags & ~static_cast<Dword>(FIND_FIRST_EX_LARGE_FETCH));
+    }
+  }
   if (h != INVALID_HANDLE_VALUE) CopyFindData(found, data);
   return h;
 }
 Bool FindNextFileA(Handle find, FindDataA* data) {
-  WIN32_FIND_DATAA found;
-  BOOL ok = ::FindNextFileA(find, &found);
+  WIN32_FIND_DATAW found;
+  BOOL ok = ::FindNextFileW(find, &found);
   if (ok) CopyFindData(found, data);
   return ok;
 }
 Bool FindClose(Handle find) { return ::FindClose(find); }
 
+// Whether the last failure was a file being deleted (STATUS_DELETE_PENDING
+// behind ERROR_ACCESS_DENIED), which passes once its last opener closes it.
+bool LastFailureIsDeletePending() {
+  using LastNtStatus = LONG(WINAPI*)();
+  static const auto lastStatus = [] {
+    const DWORD error = ::GetLastError();
+    FARPROC found = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus");
+    ::SetLastError(error);
+    return reinterpret_cast<LastNtStatus>(reinterpret_cast<void*>(found));
+  }();
+  return lastStatus != nullptr && static_cast<DWORD>(lastStatus()) == 0xC0000056u;
+}
+
+// Whether the file failed on is held by another opener for now: a sharing
+// violation, or a delete still pending. For a rename or a delete (file given)
+// a plain access denial counts too, unless the file is one that is always
+// refused (read-only, a folder): such a denial comes from an opener as well.
+bool HeldForNow(DWORD error, const wchar_t* file) {
+  if (error == ERROR_SHARING_VIOLATION) return true;
+  if (error != ERROR_ACCESS_DENIED) return false;
+  if (LastFailureIsDeletePending()) return true;
+  if (file == nullptr) return false;
+  const DWORD attributes = ::GetFileAttributesW(file);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+// Virus scanners and search indexers open a new or changed file for a
+// moment. An attempt refused because of such an opener is made again after
+// growing pauses, 630 ms in all, before the refusal stands; a file held for
+// longer is refused as before. The last error is the last attempt's.
+template <typename Attempt>
+bool RetryWhileHeld(Attempt attempt, const wchar_t* file) {
+  static constexpr DWORD kPauses[] = {10, 20, 40, 80, 160, 320};
+  for (DWORD pause : kPauses) {
+    if (attempt()) return true;
+    const DWORD error = ::GetLastError();
+    const bool held = HeldForNow(error, file);
+    ::SetLastError(error);
+    if (!held) return false;
+    ::Sleep(pause);
+  }
+  return attempt();
+}
+
 Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttributes* security,
                    Dword disposition, Dword flagsAndAttributes, Handle templateFile) {
+  WideBuffer wide;
+  if (!SystemPath(path, &wide)) return INVALID_HANDLE_VALUE;
   SECURITY_ATTRIBUTES sa;
   if (security != nullptr) {
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = security->lpSecurityDescriptor;
     sa.bInheritHandle = security->bInheritHandle;
   }
-  return ::CreateFileA(path, access, share, security != nullptr ? &sa : nullptr, disposition,
-                       flagsAndAttributes, templateFile);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  RetryWhileHeld(
+      [&] {
+        h = ::CreateFileW(wide.data(), access, share, security != nullptr ? &sa : nullptr,
+                          disposition, flagsAndAttributes, templateFile);
+        return h != INVALID_HANDLE_VALUE;
+      },
+      nullptr);
+  return h;
 }
 Bool WriteFile(Handle file, const void* bytes, Dword count, Dword* written, void* overlapped) {
   DWORD done = 0;
@@ -99,11 +252,22 @@ Bool WriteFile(Handle file, const void* bytes, Dword count, Dword* written, void
 }
 Bool FlushFileBuffers(Handle file) { return ::FlushFileBuffers(file); }
 Bool CloseHandle(Handle object) { return ::CloseHandle(object); }
-Dword GetFileAttributesA(const char* path) { return ::GetFileAttributesA(path); }
-Bool MoveFileExA(const char* from, const char* to, Dword flags) {
-  return ::MoveFileExA(from, to, flags);
+Dword GetFileAttributesA(const char* path) {
+  WideBuffer wide;
+  if (!SystemPath(path, &wide)) return INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(wide.data());
 }
-Bool DeleteFileA(const char* path) { return ::DeleteFileA(path); }
+Bool MoveFileExA(const char* from, const char* to, Dword flags) {
+  WideBuffer wideFrom, wideTo;
+  if (!SystemPath(from, &wideFrom) || !SystemPath(to, &wideTo)) return FALSE;
+  return RetryWhileHeld([&] { return ::MoveFileExW(wideFrom.data(), wideTo.data(), flags) != 0; },
+                        wideTo.data());
+}
+Bool DeleteFileA(const char* path) {
+  WideBuffer wide;
+  if (!SystemPath(path, &wide)) return FALSE;
+  return RetryWhileHeld([&] { return ::DeleteFileW(wide.data()) != 0; }, wide.data());
+}
 Dword GetLastError() { return ::GetLastError(); }
 
 Dword GetCurrentThreadId() { return ::GetCurrentThreadId(); }
@@ -118,7 +282,11 @@ void fpreset() { _fpreset(); }
 void DebugBreak() { ::DebugBreak(); }
 
 Bool FreeLibrary(Handle module) { return ::FreeLibrary(static_cast<HMODULE>(module)); }
-Handle LoadLibraryA(const char* name) { return ::LoadLibraryA(name); }
+Handle LoadLibraryA(const char* name) {
+  WideBuffer wide;
+  if (!SystemPath(name, &wide)) return nullptr;
+  return ::LoadLibraryW(wide.data());
+}
 void* GetProcAddress(Handle module, const char* name) {
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(module), name));
 }
@@ -219,30 +387,58 @@ intptr_t DefWindowProcA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_
 }
 Bool DestroyWindow(Handle hwnd) { return ::DestroyWindow(static_cast<HWND>(hwnd)); }
 Bool DestroyIcon(Handle icon) { return ::DestroyIcon(static_cast<HICON>(icon)); }
-Handle GetModuleHandleA(const char* name) { return ::GetModuleHandleA(name); }
+Handle GetModuleHandleA(const char* name) {
+  if (name == nullptr) return ::GetModuleHandleW(nullptr);
+  WideBuffer wide;
+  if (!SystemPath(name, &wide)) return nullptr;
+  return ::GetModuleHandleW(wide.data());
+}
 
-// GBK bytes as UTF-16, for display; null stays null.
-std::wstring FromGbk(const char* text) {
-  if (text == nullptr || *text == '\0') return std::wstring();
-  int n = ::MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(936, 0, text, -1, wide.data(), n);
-  wide.resize(static_cast<size_t>(n - 1));
-  return wide;
+// The GBK table is made ready when the program starts: the box that reports
+// an exhausted heap must not need memory to decode its texts.
+[[maybe_unused]] const bool g_gbkReady = [] {
+  wchar_t unit;
+  return ::MultiByteToWideChar(936, 0, "\xB4\xED", 2, &unit, 1) == 1;
+}();
+
+// GBK bytes as UTF-16 for display, decoded into out (capacity units) without
+// the heap, which may be what failed: a text longer than out is cut at a
+// character's end. Null stays null.
+const wchar_t* FromGbk(const char* text, wchar_t* out, int capacity) {
+  if (text == nullptr) return nullptr;
+  // No byte of code page 936 gives more than one UTF-16 unit: bytes up to the
+  // capacity always fit.
+  int length = 0;
+  while (text[length] != '\0') {
+    const int step =
+        ::IsDBCSLeadByteEx(936, static_cast<BYTE>(text[length])) && text[length + 1] != '\0' ? 2
+                                                                                            : 1;
+    if (length + step > capacity - 1) break;
+    length += step;
+  }
+  const int n = length > 0 ? ::MultiByteToWideChar(936, 0, text, length, out, capacity - 1) : 0;
+  out[n > 0 ? n : 0] = L'\0';
+  return out;
 }
 
 int MessageBoxA(Handle owner, const char* text, const char* caption, Dword style) {
-  std::wstring wideText = FromGbk(text);
-  std::wstring wideCaption = FromGbk(caption);
-  return ::MessageBoxW(static_cast<HWND>(owner), wideText.c_str(),
-                       caption != nullptr ? wideCaption.c_str() : nullptr, style);
+  wchar_t wideText[4096];
+  wchar_t wideCaption[256];
+  const wchar_t* shown = text != nullptr ? FromGbk(text, wideText, 4096) : L"";
+  return ::MessageBoxW(static_cast<HWND>(owner), shown,
+                       FromGbk(caption, wideCaption, 256), style);
 }
 
 }  // namespace
 }  // namespace os::win32
 
 namespace os {
+
+win32::FindFirstFileExWCall win32::ReplaceFindFirstFileExW(FindFirstFileExWCall call) {
+  FindFirstFileExWCall previous = g_findFirstFileExW;
+  g_findFirstFileExW = call;
+  return previous;
+}
 
 const Platform& NativePlatform() {
   using namespace os::win32;

@@ -348,3 +348,133 @@ TEST(EndToEndBuilds, LinuxAndWindowsWriteTheSameBytes) {
 }
 
 }  // namespace
+
+// Names in every script and folder paths of any length. Every build writes
+// the same bytes for each tree, each Windows build under a Western locale
+// (code page 1252) and under a Chinese one (code page 936) alike.
+#include <fcntl.h>
+#include <locale.h>
+
+namespace {
+
+// Starts a Wine server for the suite's prefix, with no output, unless one runs
+// already: a Wine process started next finds it running and never starts its
+// own. It stays 5 s after its last client (Wine's own service processes, which
+// hold the first client's output open, end with it).
+void StartWineServer() {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  char name[] = "wineserver";
+  char persistence[] = "-p5";
+  char* argv[] = {name, persistence, nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, name, &actions, nullptr, argv, environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);  // the server goes on in the background
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+// A program with the environment it runs in.
+struct LocaleRun {
+  std::string label;
+  Runner runner;
+  std::vector<std::string> prefix;
+};
+
+std::vector<LocaleRun> RunsUnderEachLocale() {
+  std::vector<LocaleRun> runs;
+  for (const Runner& runner : Runners()) {
+    if (!runner.wine) {
+      runs.push_back({runner.label, runner, {}});
+      continue;
+    }
+    for (std::string locale : {"C.UTF-8", "zh_CN.UTF-8"}) {
+      runs.push_back({runner.label + " " + locale, runner,
+                      {"env", "LANG=" + locale, "LC_ALL=" + locale}});
+    }
+  }
+  return runs;
+}
+
+struct NamedTree {
+  const char* label;
+  std::string folder;      // under the temporary root, '/' between its parts
+  size_t windowsLength;    // when not 0: the folder padded to this many units as Wine names it
+  std::vector<std::string> files;
+  std::vector<std::string> folders;
+  std::string manifest;
+  std::vector<std::string> entries;  // in the order every build lists them
+};
+
+// The length of a UTF-8 path in UTF-16 units.
+size_t Utf16Units(const std::string& utf8) {
+  size_t units = 0;
+  for (unsigned char c : utf8) units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+  return units;
+}
+
+std::string Repeated(const std::string& part, int count) {
+  std::string s;
+  for (int i = 0; i < count; ++i) s += (i > 0 ? "/" : "") + part;
+  return s;
+}
+
+TEST(EndToEndNames, EveryBuildWritesTheSameBytesForNamesInAnyScriptAndPathsOfAnyLength) {
+  const std::vector<NamedTree> trees = {
+      {"scripts", "Мод Ωμέγα/单位/🚀/Éric/Data", 0,
+       {"plain.xml", "Ärger.xml", "Éric.xml", "Ωμέγα.xml", "Москва.xml", "单位.xml",
+        "🚀rocket.xml", "说明.txt"},
+       {"Ωδή", "地图", "🚀"},
+       "Mod.xml",
+       {"plain.xml", "Ärger.xml", "Éric.xml", "Ωμέγα.xml", "Москва.xml", "单位.xml",
+        "🚀rocket.xml", "Ωδή\\zenter.xml", "地图\\zenter.xml", "🚀\\zenter.xml"}},
+      // 乗 is 0x81 0x5C in code page 936: a second byte that reads as '\'.
+      {"second byte 0x5C", "乗/乗", 0, {"乗.xml", "表.xml"}, {"乗"}, "zenter.xml",
+       {"乗.xml", "表.xml", "乗\\zenter.xml"}},
+      // 9 parts of 33 units: 305 units before the temporary root.
+      {"longer than 300", Repeated("Длинный путь-长路径-Ωμέγα-0123456789", 9), 0,
+       {"a.xml", "Ärger.xml"}, {"sub"}, "zenter.xml",
+       {"a.xml", "Ärger.xml", "sub\\zenter.xml"}},
+      // The temporary file's name is longer than zenter.xml's, which just fits
+      // the classic limit here.
+      {"248 units", "Ω", 248, {"a.xml"}, {}, "zenter.xml", {"a.xml"}},
+  };
+  const std::vector<LocaleRun> runs = RunsUnderEachLocale();
+  if (runs.size() > 1) {
+    locale_t chinese = newlocale(LC_ALL_MASK, "zh_CN.UTF-8", nullptr);
+    ASSERT_NE(chinese, nullptr) << "the zh_CN.UTF-8 locale is missing: run scripts/install-deps";
+    freelocale(chinese);
+  }
+  for (const NamedTree& tree : trees) {
+    for (const LocaleRun& run : runs) {
+      SCOPED_TRACE(std::string(tree.label) + ", " + run.label);
+      TempTree t;
+      std::string path = (t.root() / tree.folder).string();
+      while (tree.windowsLength > 0 && 2 + Utf16Units(path) < tree.windowsLength) {
+        path += "/" + std::string(std::min<size_t>(40, tree.windowsLength - 3 - Utf16Units(path)),
+                                  'p');
+      }
+      const fs::path folder = path;
+      if (tree.windowsLength > 0) {
+        ASSERT_EQ(2 + Utf16Units(path), tree.windowsLength);
+      }
+      fs::create_directories(folder);
+      for (const std::string& name : tree.files) WriteFile(folder / name, "<x/>");
+      for (const std::string& name : tree.folders) fs::create_directory(folder / name);
+
+      if (run.runner.wine) StartWineServer();
+      EXPECT_EQ(RunIn(run.runner, folder, {}, {}, run.prefix), 0);
+      EXPECT_EQ(ReadFile(folder / tree.manifest), Document(tree.entries));
+      EXPECT_TRUE(WellFormed(folder / tree.manifest));
+      // Nothing else was written, and no temporary file is left behind.
+      EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()),
+                static_cast<std::ptrdiff_t>(tree.files.size() + tree.folders.size() + 1));
+    }
+  }
+}
+
+}  // namespace

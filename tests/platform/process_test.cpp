@@ -67,11 +67,8 @@ TEST(ModulePath, FullPathWithBackslashesAndTruncationAsWindowsDoesIt) {
   EXPECT_EQ(P().GetModuleFileNameA(nullptr, buffer.data(), n), n);
   EXPECT_EQ(P().GetLastError(), kInsufficientBuffer);
   EXPECT_EQ(buffer.substr(0, n - 1), full.substr(0, n - 1));
-#ifndef _WIN32
-  // Terminated, as Windows does since Vista (Wine still copies the last
-  // byte instead, as Windows XP did).
+  // Terminated, as Windows does since Vista.
   EXPECT_EQ(buffer[n - 1], '\0');
-#endif
 }
 
 TEST(CurrentDirectory, SetThenGetAndTheSizeNeededWhenTheBufferIsShort) {

@@ -1,0 +1,80 @@
+// Names and paths of the Win32 back-end. The seam's narrow texts are UTF-8;
+// Windows is asked in UTF-16 (the W functions), so every name reaches the
+// runtime exactly as the file system holds it, whatever the ANSI code page.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace os::win32 {
+
+// The longest path Windows takes, in UTF-16 units with the terminator.
+constexpr size_t kLongestPath = 32768;
+
+// What Utf8ToWide returns for bytes that are not UTF-8.
+constexpr size_t kNotUtf8 = SIZE_MAX;
+
+// The UTF-16 units of the UTF-8 text[0, length). Writes them to out when they
+// all fit in capacity units (no terminator is added). An unpaired surrogate in
+// its three-byte form, as WideToUtf8 writes it, is taken back, so every name a
+// listing reports names its file again. kNotUtf8 for anything else that is not
+// UTF-8.
+size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity);
+
+// The UTF-8 bytes of wide[0, length). Writes as many whole characters as fit
+// in capacity bytes to out and their byte count to *written (when given; no
+// terminator is added). An unpaired surrogate, which NTFS allows in names,
+// becomes its three-byte form: no valid UTF-8 stands for it, so such a name is
+// never mistaken for another, and the manifest leaves it out.
+size_t WideToUtf8(const wchar_t* wide, size_t length, char* out, size_t capacity,
+                  size_t* written = nullptr);
+
+// A run of T: inline room for the usual short text, the process heap for a
+// longer one. A failed allocation ends the run through os::OutOfMemory, as
+// the runtime's own do.
+template <typename T, size_t kInline>
+class Buffer {
+ public:
+  Buffer() = default;
+  ~Buffer() {
+    if (data_ != inline_) ::HeapFree(::GetProcessHeap(), 0, data_);
+  }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  size_t capacity() const { return capacity_; }
+
+  // Room for count elements; what the buffer held is not kept.
+  T* Reserve(size_t count) {
+    if (count <= capacity_) return data_;
+    if (count > SIZE_MAX / sizeof(T)) OutOfMemory(SIZE_MAX);
+    const size_t bytes = count * sizeof(T);
+    void* block = ::HeapAlloc(::GetProcessHeap(), 0, bytes);
+    if (block == nullptr) OutOfMemory(bytes);
+    if (data_ != inline_) ::HeapFree(::GetProcessHeap(), 0, data_);
+    data_ = static_cast<T*>(block);
+    capacity_ = count;
+    return data_;
+  }
+
+ private:
+  T inline_[kInline];
+  T* data_ = inline_;
+  size_t capacity_ = kInline;
+};
+
+using WideBuffer = Buffer<wchar_t, MAX_PATH + 16>;
+
+// The system's form of a path the runtime gives: UTF-16, and when it is too
+// long for the classic limit, its full form behind \\?\ (\\?\UNC\ for a
+// share), which every W function takes up to 32,767 units. False, with the
+// last error set, when path is not UTF-8 or too long for any form.
+bool SystemPath(const char* path, WideBuffer* out);
+
+}  // namespace os::win32
