@@ -352,31 +352,9 @@ TEST(EndToEndBuilds, LinuxAndWindowsWriteTheSameBytes) {
 // Names in every script and folder paths of any length. Every build writes
 // the same bytes for each tree, each Windows build under a Western locale
 // (code page 1252) and under a Chinese one (code page 936) alike.
-#include <fcntl.h>
 #include <locale.h>
 
 namespace {
-
-// Starts a Wine server for the suite's prefix, with no output, unless one runs
-// already: a Wine process started next finds it running and never starts its
-// own. It stays 5 s after its last client (Wine's own service processes, which
-// hold the first client's output open, end with it).
-void StartWineServer() {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  char name[] = "wineserver";
-  char persistence[] = "-p5";
-  char* argv[] = {name, persistence, nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, name, &actions, nullptr, argv, environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);  // the server goes on in the background
-  }
-  posix_spawn_file_actions_destroy(&actions);
-}
 
 // A program with the environment it runs in.
 struct LocaleRun {
@@ -466,7 +444,6 @@ TEST(EndToEndNames, EveryBuildWritesTheSameBytesForNamesInAnyScriptAndPathsOfAny
       for (const std::string& name : tree.files) WriteFile(folder / name, "<x/>");
       for (const std::string& name : tree.folders) fs::create_directory(folder / name);
 
-      if (run.runner.wine) StartWineServer();
       EXPECT_EQ(RunIn(run.runner, folder, {}, {}, run.prefix), 0);
       EXPECT_EQ(ReadFile(folder / tree.manifest), Document(tree.entries));
       EXPECT_TRUE(WellFormed(folder / tree.manifest));
