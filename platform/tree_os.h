@@ -5,6 +5,7 @@
 // created, written, renamed and listed through os::Os().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -42,6 +43,11 @@ Dword ReadWholeFile(const std::string& path, std::string* bytes);
 // per file system they live on; Windows: each file flushed. False when that
 // could not be ensured.
 bool SyncFiles(const std::vector<std::string>& paths);
+// How many written files one SyncFiles call should cover: a large batch
+// where one call syncs them all (POSIX), one file on Windows, where each file
+// is flushed by itself anyway, so that a forced end (TerminateProcess) can
+// leave at most one temporary file behind.
+size_t SyncBatchSize();
 // Puts the renames made in the given folders on disk (POSIX: one syncfs per
 // file system; NTFS logs renames itself).
 void SyncFolders(const std::vector<std::string>& folders);

@@ -20,8 +20,6 @@ constexpr char kShownSeparator = '\\';
 constexpr char kShownSeparator = '/';
 #endif
 
-// Manifests written between two syncs.
-constexpr size_t kBatchSize = 512;
 // Progress shows once a run has taken this long, and is redrawn this often.
 constexpr double kProgressAfterSeconds = 0.5;
 constexpr double kProgressEverySeconds = 0.1;
@@ -101,7 +99,7 @@ class TreeRun {
         writer_([this](const std::string& label, const WriteFailure* failure) {
           Written(label, failure);
         },
-                kBatchSize, os::tree::SyncFiles) {}
+                os::tree::SyncBatchSize(), os::tree::SyncFiles) {}
 
   int Run(const std::string& rootPath) {
     os::tree::WatchInterrupts();

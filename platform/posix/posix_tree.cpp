@@ -29,14 +29,16 @@ bool SyncFileSystems(const std::vector<std::string>& paths) {
   bool ok = true;
   for (const std::string& path : paths) {
     const std::string p = posix::ToPosixPath(path.c_str());
-    const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) {
       ok = false;
       continue;
     }
-    struct stat st;
-    if (fstat(fd, &st) == 0 && done.insert(st.st_dev).second && syncfs(fd) != 0) ok = false;
-    close(fd);
+    if (done.count(st.st_dev) != 0) continue;
+    const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 || syncfs(fd) != 0) ok = false;
+    if (fd >= 0) close(fd);
+    done.insert(st.st_dev);
   }
   return ok;
 }
@@ -112,6 +114,8 @@ Dword ReadWholeFile(const std::string& path, std::string* bytes) {
 }
 
 bool SyncFiles(const std::vector<std::string>& paths) { return SyncFileSystems(paths); }
+
+size_t SyncBatchSize() { return 512; }
 
 void SyncFolders(const std::vector<std::string>& folders) { SyncFileSystems(folders); }
 

@@ -160,6 +160,8 @@ bool SyncFiles(const std::vector<std::string>& paths) {
   return ok;
 }
 
+size_t SyncBatchSize() { return 1; }
+
 // NTFS writes a rename to its log itself; there is no call to batch.
 void SyncFolders(const std::vector<std::string>&) {}
 

@@ -337,9 +337,11 @@ fs::path BigTree(const fs::path& root, int folders) {
 }
 
 TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) {
-  if (Wine()) GTEST_SKIP() << "Wine ends a process at a signal before its handlers run";
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal);
+    // Wine turns SIGINT into Ctrl-C, but ends a process at SIGTERM as
+    // TerminateProcess would, before any handler runs.
+    if (Wine() && signal == SIGTERM) continue;
     TempTree t;
     const fs::path root = BigTree(t.root() / "Big", 2500);
     Child child = Start(Argv({Arg(root)}), "/", t.root());
@@ -349,7 +351,8 @@ TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) 
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     kill(child.pid, signal);
-    EXPECT_EQ(Wait(child), -1000 - signal) << "the run ended before the interrupt";
+    // A Windows program ended by Ctrl-C exits with STATUS_CONTROL_C_EXIT.
+    EXPECT_EQ(Wait(child), Wine() ? 0x3A : -1000 - signal) << "the run ended before the interrupt";
     EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
     Output check = Run({"--check", Arg(root)});
     EXPECT_EQ(Count(check.out, "(stale)"), 0u) << check.out.substr(0, 2000);
