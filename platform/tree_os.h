@@ -39,14 +39,26 @@ bool IsLink(const std::string& path);
 // is no such file).
 Dword ReadWholeFile(const std::string& path, std::string* bytes);
 
+// Whether a temporary file stays open until it takes its target's place.
+// Windows: yes, marked for deletion meanwhile, so that it goes with the
+// process however the process ends (TerminateProcess included). POSIX: it is
+// closed once written, and the interrupt handling removes it.
+bool TemporaryStaysOpen();
+// The access a temporary file is created with (Windows adds DELETE).
+Dword TemporaryAccess();
+// Marks an open temporary file for deletion at its close, or unmarks it.
+bool MarkForDeletion(Handle file, bool mark);
+// Flushes an open temporary file, unmarks it and renames it over target in
+// the same folder. On failure, with *error set, it is marked again.
+bool ReplaceByHandle(Handle file, const std::string& target, Dword* error);
+
 // Puts the bytes of the given files, all closed, on disk. POSIX: one syncfs
 // per file system they live on; Windows: each file flushed. False when that
 // could not be ensured.
 bool SyncFiles(const std::vector<std::string>& paths);
-// How many written files one SyncFiles call should cover: a large batch
-// where one call syncs them all (POSIX), one file on Windows, where each file
-// is flushed by itself anyway, so that a forced end (TerminateProcess) can
-// leave at most one temporary file behind.
+// How many manifests to write between two commits: a large batch where one
+// SyncFiles call syncs them all (POSIX); one on Windows, where each file is
+// flushed by itself as it replaces its target anyway.
 size_t SyncBatchSize();
 // Puts the renames made in the given folders on disk (POSIX: one syncfs per
 // file system; NTFS logs renames itself).

@@ -15,6 +15,10 @@ namespace {
 constexpr int kRenameAttempts = 20;
 constexpr unsigned kRenamePauseMilliseconds = 25;
 
+// A temporary file kept open until its rename may be read meanwhile (by a
+// concurrent run, once it is the manifest) and renamed over.
+constexpr os::Dword kShareReadDelete = 0x1 | 0x4;
+
 // Attempts at a free temporary name before giving up.
 constexpr int kTemporaryNameAttempts = 100;
 
@@ -53,8 +57,11 @@ std::string ManifestWriter::TemporaryName(unsigned long pid, unsigned long n) {
   return name;
 }
 
-ManifestWriter::ManifestWriter(Done done, size_t batchSize, Sync sync)
-    : done_(std::move(done)), batchSize_(batchSize > 0 ? batchSize : 1), sync_(std::move(sync)) {}
+ManifestWriter::ManifestWriter(Done done, size_t batchSize, Sync sync, bool keepOpen)
+    : done_(std::move(done)),
+      batchSize_(batchSize > 0 ? batchSize : 1),
+      sync_(std::move(sync)),
+      keepOpen_(keepOpen) {}
 
 ManifestWriter::~ManifestWriter() { Abandon(); }
 
@@ -72,8 +79,9 @@ bool ManifestWriter::Stage(const std::string& folder, const std::string& target,
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     std::string temporary = JoinPath(folder, TemporaryName(pid, counter_++));
     // CREATE_NEW never opens a file someone else made.
-    os::Handle file = platform.CreateFileA(temporary.c_str(), os::kGenericWrite, 0, &security,
-                                           os::kCreateNew, os::kAttrNormal, nullptr);
+    os::Handle file = platform.CreateFileA(
+        temporary.c_str(), keepOpen_ ? os::tree::TemporaryAccess() : os::kGenericWrite,
+        keepOpen_ ? kShareReadDelete : 0, &security, os::kCreateNew, os::kAttrNormal, nullptr);
     if (file == os::InvalidHandle()) {
       failure->error = platform.GetLastError();
       if (failure->error == os::kErrorFileExists || failure->error == os::kErrorAlreadyExists) {
@@ -81,15 +89,22 @@ bool ManifestWriter::Stage(const std::string& folder, const std::string& target,
       }
       return false;
     }
+    if (keepOpen_ && !os::tree::MarkForDeletion(file, true)) {
+      failure->error = platform.GetLastError();
+      platform.CloseHandle(file);
+      platform.DeleteFileA(temporary.c_str());
+      return false;
+    }
     // Registered before the first byte, so an interrupt finds it.
-    staged_.push_back({folder, temporary, target, label});
+    staged_.push_back({folder, temporary, target, label, keepOpen_ ? file : nullptr});
     const bool written = WriteAll(file, bytes);
     if (!written) failure->error = platform.GetLastError();
     // A failed close counts as closed, but what it should have stored is in
     // doubt.
-    const bool closed = platform.CloseHandle(file) != 0;
+    const bool closed = keepOpen_ ? written : platform.CloseHandle(file) != 0;
     if (written && !closed) failure->error = platform.GetLastError();
     if (!written || !closed) {
+      if (keepOpen_) platform.CloseHandle(file);
       platform.DeleteFileA(temporary.c_str());
       staged_.pop_back();
       return false;
@@ -106,12 +121,16 @@ void ManifestWriter::Commit() {
   std::vector<Staged> batch;
   batch.swap(staged_);
 
-  std::vector<std::string> temporaries;
-  temporaries.reserve(batch.size());
-  for (const Staged& s : batch) temporaries.push_back(s.temporary);
   // Every byte on disk before any manifest is replaced, so a crash leaves
-  // the old manifest or the new one, never an empty or partial file.
-  const bool synced = sync_(temporaries);
+  // the old manifest or the new one, never an empty or partial file. A file
+  // kept open is flushed as it replaces its target.
+  bool synced = true;
+  if (!keepOpen_) {
+    std::vector<std::string> temporaries;
+    temporaries.reserve(batch.size());
+    for (const Staged& s : batch) temporaries.push_back(s.temporary);
+    synced = sync_(temporaries);
+  }
 
   std::vector<std::string> folders;
   for (const Staged& s : batch) {
@@ -124,12 +143,13 @@ void ManifestWriter::Commit() {
       // Made read-only (or the like) since it was staged.
     } else {
       for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
-        if (platform.MoveFileExA(s.temporary.c_str(), s.target.c_str(),
-                                 os::kMoveReplaceExisting)) {
+        if (keepOpen_ ? os::tree::ReplaceByHandle(s.file, s.target, &failure.error)
+                      : platform.MoveFileExA(s.temporary.c_str(), s.target.c_str(),
+                                             os::kMoveReplaceExisting) != 0) {
           replaced = true;
           break;
         }
-        failure.error = platform.GetLastError();
+        if (!keepOpen_) failure.error = platform.GetLastError();
         // Another program holds the manifest for a moment (a concurrent run
         // reading or replacing it): try again shortly.
         if (failure.error != os::kErrorSharingViolation &&
@@ -140,11 +160,13 @@ void ManifestWriter::Commit() {
         os::tree::SleepMilliseconds(kRenamePauseMilliseconds);
       }
     }
+    // A file kept open and still marked goes as it is closed.
+    if (s.file != nullptr) platform.CloseHandle(s.file);
     if (replaced) {
       if (folders.empty() || folders.back() != s.folder) folders.push_back(s.folder);
       done_(s.label, nullptr);
     } else {
-      platform.DeleteFileA(s.temporary.c_str());
+      if (s.file == nullptr) platform.DeleteFileA(s.temporary.c_str());
       done_(s.label, &failure);
     }
   }
@@ -153,7 +175,14 @@ void ManifestWriter::Commit() {
 
 void ManifestWriter::Abandon() {
   const os::Platform& platform = os::Os();
-  for (const Staged& s : staged_) platform.DeleteFileA(s.temporary.c_str());
+  for (const Staged& s : staged_) {
+    // A file kept open is still marked for deletion: closing removes it.
+    if (s.file != nullptr) {
+      platform.CloseHandle(s.file);
+    } else {
+      platform.DeleteFileA(s.temporary.c_str());
+    }
+  }
   staged_.clear();
 }
 

@@ -30,7 +30,10 @@ class ManifestWriter {
   // sync puts the bytes of closed files on disk (os::tree::SyncFiles).
   using Sync = std::function<bool(const std::vector<std::string>& paths)>;
 
-  ManifestWriter(Done done, size_t batchSize, Sync sync);
+  // keepOpen: each temporary file stays open, marked for deletion, until it
+  // replaces its target by handle (os::tree::TemporaryStaysOpen); sync is
+  // then not used. Otherwise temporary files are closed once written.
+  ManifestWriter(Done done, size_t batchSize, Sync sync, bool keepOpen);
   // Removes the temporary files of a batch that was never committed.
   ~ManifestWriter();
   ManifestWriter(const ManifestWriter&) = delete;
@@ -57,10 +60,12 @@ class ManifestWriter {
     std::string temporary;
     std::string target;
     std::string label;
+    os::Handle file;  // open while keepOpen, else null
   };
   Done done_;
   size_t batchSize_;
   Sync sync_;
+  bool keepOpen_;
   std::vector<Staged> staged_;
   unsigned long counter_ = 0;
 };

@@ -23,6 +23,9 @@ constexpr char kShownSeparator = '/';
 // Progress shows once a run has taken this long, and is redrawn this often.
 constexpr double kProgressAfterSeconds = 0.5;
 constexpr double kProgressEverySeconds = 0.1;
+// How often a manifest another program holds is read again, and the pause.
+constexpr int kReadAttempts = 20;
+constexpr unsigned kReadPauseMilliseconds = 25;
 
 void Say(Stream stream, const std::string& text) { os::tree::Write(stream, text); }
 
@@ -55,8 +58,9 @@ class Progress {
     const double now = os::tree::Seconds();
     if (now - start_ < kProgressAfterSeconds || now - last_ < kProgressEverySeconds) return;
     last_ = now;
-    std::string line = "\r" + Count(folders, "folder", "folders") + " visited, " +
-                       std::to_string(changed) + " " + verb + "...";
+    std::string line(1, '\r');
+    line.append(Count(folders, "folder", "folders")).append(" visited, ");
+    line.append(std::to_string(changed)).append(" ").append(verb).append("...");
     if (line.size() < width_) line.append(width_ - line.size(), ' ');
     width_ = line.size();
     Say(Stream::Err, line);
@@ -65,7 +69,9 @@ class Progress {
   // Clears the progress line, so that what follows starts on a clean line.
   void Clear() {
     if (width_ == 0) return;
-    Say(Stream::Err, "\r" + std::string(width_ - 1, ' ') + "\r");
+    std::string blank(1, '\r');
+    blank.append(width_ - 1, ' ').push_back('\r');
+    Say(Stream::Err, blank);
     width_ = 0;
   }
 
@@ -99,7 +105,8 @@ class TreeRun {
         writer_([this](const std::string& label, const WriteFailure* failure) {
           Written(label, failure);
         },
-                os::tree::SyncBatchSize(), os::tree::SyncFiles) {}
+                os::tree::SyncBatchSize(), os::tree::SyncFiles,
+                os::tree::TemporaryStaysOpen()) {}
 
   int Run(const std::string& rootPath) {
     os::tree::WatchInterrupts();
@@ -153,7 +160,13 @@ class TreeRun {
     const std::string target = JoinPath(path, manifestName);
     const std::string shownTarget = Shown(shown, manifestName);
     const std::string wanted = gen::RenderManifestText(listing_.entries);
-    const os::Dword readError = os::tree::ReadWholeFile(target, &onDisk_);
+    os::Dword readError = os::tree::ReadWholeFile(target, &onDisk_);
+    // A concurrent run may hold the manifest for a moment as it replaces it.
+    for (int attempt = 1; readError == os::kErrorSharingViolation && attempt < kReadAttempts;
+         ++attempt) {
+      os::tree::SleepMilliseconds(kReadPauseMilliseconds);
+      readError = os::tree::ReadWholeFile(target, &onDisk_);
+    }
     const bool missing =
         readError == os::kErrorFileNotFound || readError == os::kErrorPathNotFound;
     if (readError == 0 && onDisk_ == wanted) {

@@ -113,6 +113,16 @@ Dword ReadWholeFile(const std::string& path, std::string* bytes) {
   return 0;
 }
 
+// A POSIX file cannot be marked to go with the process: temporary files are
+// closed once written and removed by the program itself.
+bool TemporaryStaysOpen() { return false; }
+Dword TemporaryAccess() { return kGenericWrite; }
+bool MarkForDeletion(Handle, bool) { return false; }
+bool ReplaceByHandle(Handle, const std::string&, Dword* error) {
+  *error = posix::kErrorInvalidFunction;
+  return false;
+}
+
 bool SyncFiles(const std::vector<std::string>& paths) { return SyncFileSystems(paths); }
 
 size_t SyncBatchSize() { return 512; }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/tree_os.h"
@@ -140,6 +141,45 @@ Dword ReadWholeFile(const std::string& path, std::string* bytes) {
   }
   platform.CloseHandle(file);
   return 0;
+}
+
+bool TemporaryStaysOpen() { return true; }
+
+Dword TemporaryAccess() { return GENERIC_WRITE | DELETE; }
+
+bool MarkForDeletion(Handle file, bool mark) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(mark ? TRUE : FALSE)};
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+bool ReplaceByHandle(Handle file, const std::string& target, Dword* error) {
+  // A rename by handle takes the target's full NT path.
+  std::wstring path = Wide(target);
+  if (path.rfind(L"\\\\?\\", 0) == 0) {
+    path = L"\\??\\" + path.substr(4);
+  } else if (path.rfind(L"\\\\", 0) == 0) {
+    path = L"\\??\\UNC\\" + path.substr(2);
+  } else {
+    path = L"\\??\\" + path;
+  }
+  const size_t size = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
+  std::string buffer(size, '\0');
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, path.data(), path.size() * sizeof(wchar_t));
+  if (!::FlushFileBuffers(file) || !MarkForDeletion(file, false)) {
+    *error = ::GetLastError();
+    return false;
+  }
+  if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size))) {
+    *error = ::GetLastError();
+    MarkForDeletion(file, true);
+    return false;
+  }
+  return true;
 }
 
 bool SyncFiles(const std::vector<std::string>& paths) {

@@ -99,7 +99,8 @@ struct Writes {
         [this](const std::vector<std::string>& paths) {
           syncs.push_back(paths);
           return syncOk;
-        });
+        },
+        false);
   }
 };
 
