@@ -15,7 +15,7 @@ std::vector<std::string_view> IncludeLines(std::string_view text) {
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string_view::npos) continue;
     line.remove_prefix(start);
-    if (line.starts_with("<Include")) lines.push_back(line);
+    if (line.starts_with("<Include ") || line.starts_with("<Include/")) lines.push_back(line);
   }
   return lines;
 }

@@ -13,8 +13,8 @@ struct IncludeChanges {
   std::vector<std::string> removed;  // in the old manifest's order
 };
 
-// Compares the include lines (lines starting "<Include", leading blanks and
-// a trailing CR aside) of the manifest on disk with the new one's, counting
+// Compares the include lines (Include elements, not the Includes that holds
+// them; leading blanks and a trailing CR aside) of the manifest on disk with the new one's, counting
 // repeats: a line present twice before and once after is removed once.
 IncludeChanges CompareIncludes(std::string_view onDisk, std::string_view wanted);
 

@@ -184,7 +184,7 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
   };
   const std::string trimmedA = a.substr(2), trimmedB = b.substr(1);
   const Case cases[] = {
-      {"", "<x>\r\n" + a + "\r\n" + b + "\r\n</x>\r\n", {trimmedA, trimmedB}, {}},
+      {"", " <Includes>\r\n" + a + "\r\n" + b + "\r\n </Includes>\r\n", {trimmedA, trimmedB}, {}},
       {a + "\r\n" + b + "\r\n", b + "\r\n", {}, {trimmedA}},
       {a + "\n" + a + "\n", a + "\r\n", {}, {trimmedA}},
       {"<?xml?>\r\n" + a + "\r\n", "<?xml version?>\r\n" + a + "\r\n", {}, {}},
