@@ -66,7 +66,7 @@ class TreeTool : public ::testing::TestWithParam<TreeRunner> {
 
 // A tree as a list of paths below its root: a path ending in '/' is a
 // folder, any other a file. exclude matches the folders in excluded.
-struct TreeSpec {
+struct TreeShape {
   const char* label;
   const char* root;
   std::vector<const char*> paths;
@@ -75,7 +75,7 @@ struct TreeSpec {
   const char* missingIn;  // a folder whose manifest the stale case removes
 };
 
-const std::vector<TreeSpec> kTrees = {
+const std::vector<TreeShape> kTrees = {
     {"nested", "Mod",
      {"Data/GameData.xml", "Data/Strings.xml", "Data/readme.txt", "Data/Units/Tank.xml",
       "Data/Units/Vehicles/Jeep.xml", "Data/Art/Textures/t.xml"},
@@ -96,9 +96,9 @@ const std::vector<TreeSpec> kTrees = {
      ".SVN", {".svn"}, "A & B"},
 };
 
-void Build(const fs::path& root, const TreeSpec& spec) {
+void Build(const fs::path& root, const TreeShape& shape) {
   fs::create_directories(root);
-  for (std::string path : spec.paths) {
+  for (std::string path : shape.paths) {
     if (path.back() == '/') {
       fs::create_directories(root / path);
     } else {
@@ -149,13 +149,13 @@ std::vector<fs::path> TemporaryFiles(const fs::path& root) {
 }
 
 TEST_P(TreeTool, EveryTreeThroughEveryCase) {
-  for (const TreeSpec& spec : kTrees) {
-    SCOPED_TRACE(spec.label);
+  for (const TreeShape& shape : kTrees) {
+    SCOPED_TRACE(shape.label);
     TempTree t;
-    const fs::path tree = t.root() / "tree" / spec.root;
-    const fs::path copy = t.root() / "copy" / spec.root;
-    Build(tree, spec);
-    Build(copy, spec);
+    const fs::path tree = t.root() / "tree" / shape.root;
+    const fs::path copy = t.root() / "copy" / shape.root;
+    Build(tree, shape);
+    Build(copy, shape);
 
     // The tool's manifests are the per-folder program's, in every folder.
     Output first = Run({Arg(tree)});
@@ -192,33 +192,33 @@ TEST_P(TreeTool, EveryTreeThroughEveryCase) {
     EXPECT_EQ(current.status, 0);
     EXPECT_EQ(Count(current.out, "0 manifests missing or stale"), 1u) << current.out;
     WriteFile(tree / "zz_new.xml", "<new/>");
-    const std::string missingName = fs::path(spec.missingIn).filename() == "Data" ? "Mod.xml" : "zenter.xml";
-    ASSERT_TRUE(fs::remove(tree / spec.missingIn / missingName));
+    const std::string missingName = fs::path(shape.missingIn).filename() == "Data" ? "Mod.xml" : "zenter.xml";
+    ASSERT_TRUE(fs::remove(tree / shape.missingIn / missingName));
     const auto before = Files(tree);
     Output stale = Run({"--check", Arg(tree)});
     EXPECT_EQ(stale.status, 1);
-    const std::string rootName = std::string(spec.root) == "Data" ? "Mod.xml" : "zenter.xml";
+    const std::string rootName = std::string(shape.root) == "Data" ? "Mod.xml" : "zenter.xml";
     EXPECT_EQ(Count(stale.out, Shown(tree, rootName) + " (stale)\n+ <Include type=\"all\" source=\"zz_new.xml\" />\n"), 1u)
         << stale.out;
-    EXPECT_EQ(Count(stale.out, Shown(tree, std::string(spec.missingIn) + "/" + missingName) + " (missing)\n"), 1u)
+    EXPECT_EQ(Count(stale.out, Shown(tree, std::string(shape.missingIn) + "/" + missingName) + " (missing)\n"), 1u)
         << stale.out;
     EXPECT_EQ(Count(stale.out, "2 manifests missing or stale"), 1u) << stale.out;
     EXPECT_EQ(Files(tree), before);
 
     // --exclude: as if the excluded folders were not there.
-    const fs::path excluding = t.root() / "excluding" / spec.root;
-    const fs::path pruned = t.root() / "pruned" / spec.root;
-    Build(excluding, spec);
-    Build(pruned, spec);
-    for (const char* folder : spec.excluded) fs::remove_all(pruned / folder);
-    ASSERT_EQ(Run({"--exclude", spec.exclude, Arg(excluding)}).status, 0);
+    const fs::path excluding = t.root() / "excluding" / shape.root;
+    const fs::path pruned = t.root() / "pruned" / shape.root;
+    Build(excluding, shape);
+    Build(pruned, shape);
+    for (const char* folder : shape.excluded) fs::remove_all(pruned / folder);
+    ASSERT_EQ(Run({"--exclude", shape.exclude, Arg(excluding)}).status, 0);
     ASSERT_EQ(Run({Arg(pruned)}).status, 0);
     std::map<std::string, std::string> kept = Files(excluding);
-    for (const char* folder : spec.excluded) {
+    for (const char* folder : shape.excluded) {
       std::erase_if(kept, [&](const auto& file) { return file.first.starts_with(std::string(folder) + "/"); });
     }
     EXPECT_EQ(kept, Files(pruned));
-    for (const char* folder : spec.excluded) {
+    for (const char* folder : shape.excluded) {
       EXPECT_FALSE(fs::exists(excluding / folder / "zenter.xml")) << folder;
     }
   }
