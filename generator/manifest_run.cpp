@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "generator/manifest_document.h"
+#include "generator/manifest_rule.h"
 #include "generator/program_constants.h"
 #include "runtime/host/runtime_application.h"
 #include "runtime/host/service_table.h"
@@ -46,31 +47,6 @@ ArgRecord Bytes(const void* block) {
           rt::kTagByteBlock};
 }
 
-bool IsDotEntry(const char* name) {
-  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// A name holding a backslash (possible only on POSIX file systems) would read
-// as a path into another folder once it stands in the manifest.
-bool HoldsBackslash(const char* name) { return std::strchr(name, '\\') != nullptr; }
-
-// Whether name is the file this run writes. Windows file systems compare
-// names without regard to case; POSIX ones compare bytes.
-bool IsOutputFile(const char* name, const char* outputName) {
-#ifdef _WIN32
-  for (;; ++name, ++outputName) {
-    unsigned char a = static_cast<unsigned char>(*name);
-    unsigned char b = static_cast<unsigned char>(*outputName);
-    if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 'a' + 'A');
-    if (a != b) return false;
-    if (a == 0) return true;
-  }
-#else
-  return rt::TextCompare(name, outputName) == 0;
-#endif
-}
-
 }  // namespace
 
 int32_t ManifestRun() {
@@ -88,7 +64,7 @@ int32_t ManifestRun() {
   // earlier run wrote here (a manifest must not include itself).
   ArgRecord rightArgs[2] = {Text(folder), Int32(4)};
   auto* tail = reinterpret_cast<char*>(Call(&rt::RightText, 2, rightArgs).value);
-  const bool dataFolder = rt::TextCompare(tail, kConstants.dataSuffix) == 0;
+  const bool dataFolder = IsDataFolder(tail != nullptr ? tail : "");
   Release(tail);
   const char* suffix = dataFolder ? kConstants.modSuffix : kConstants.zenterSuffix;
   char* path = rt::TextJoin({folder, suffix});
@@ -99,7 +75,7 @@ int32_t ManifestRun() {
   char* name = FindFile(pattern, 0, 1, &state);
   Release(pattern);
   while (name != nullptr) {
-    if (!IsOutputFile(name, outputName) && !HoldsBackslash(name)) rt::ArrayAppend(&entries, name);
+    if (IncludesFile(name, outputName)) rt::ArrayAppend(&entries, name);
     Release(name);
     name = FindFile(nullptr, 0, 1, &state);
   }
@@ -110,7 +86,7 @@ int32_t ManifestRun() {
   name = FindFile(pattern, 0x10, 0, &state);
   Release(pattern);
   while (name != nullptr) {
-    if (!IsDotEntry(name) && !HoldsBackslash(name)) {
+    if (IncludesSubFolder(name)) {
       char* entry = rt::TextJoin({name, kConstants.zenterSuffix});
       rt::ArrayAppend(&entries, entry);
       Release(entry);

@@ -1,0 +1,48 @@
+// What goes into a folder's manifest, by name: the one rule the per-folder
+// run and the whole-tree tool share.
+//
+// A folder's manifest is Mod.xml when the folder's path ends in the four
+// bytes "Data", zenter.xml otherwise. Its entries come from two listings of
+// the folder, in this order: the non-directories of folder\*.xml, then the
+// directories of folder\*.*, each directory as Name\zenter.xml. The entries
+// . and .. are never included, nor names holding '\', nor (in the XML pass)
+// the manifest the folder gets.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace gen {
+
+// The patterns of the two passes, appended to the folder's path.
+inline constexpr std::string_view kXmlPassPattern = "\\*.xml";
+inline constexpr std::string_view kFolderPassPattern = "\\*.*";
+// What a sub-folder's entry appends to its name.
+inline constexpr std::string_view kSubFolderSuffix = "\\zenter.xml";
+inline constexpr std::string_view kDataSuffix = "Data";
+inline constexpr std::string_view kModManifest = "Mod.xml";
+inline constexpr std::string_view kZenterManifest = "zenter.xml";
+
+// Whether the folder's manifest is Mod.xml: its path ends in "Data", byte
+// for byte ("MyData" does, "data" and "Database" do not).
+bool IsDataFolder(std::string_view folderPath);
+
+// The name of the manifest the folder gets.
+std::string_view ManifestNameFor(std::string_view folderPath);
+
+// Whether the XML pass (non-directories of folder\*.xml) includes the file.
+// The manifest itself is left out: without regard to case on Windows, whose
+// file systems compare names that way; byte for byte elsewhere.
+bool IncludesFile(std::string_view name, std::string_view manifestName);
+
+// Whether the folder pass (directories of folder\*.*) includes the
+// sub-folder: every one but . and .., wherever the listing puts them.
+bool IncludesSubFolder(std::string_view name);
+
+// Whether a listed name is one of the entries . and ..
+bool IsDotEntry(std::string_view name);
+
+// The entry a sub-folder stands as: Name\zenter.xml.
+std::string SubFolderEntry(std::string_view name);
+
+}  // namespace gen

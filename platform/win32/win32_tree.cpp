@@ -1,0 +1,250 @@
+// The whole-tree tool's operating-system needs on Windows. Texts cross this
+// file as UTF-8 and reach Windows as UTF-16; files are opened through the
+// seam, so that they take the same path forms as every other file.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/tree_os.h"
+
+namespace os::tree {
+namespace {
+
+volatile LONG g_interrupted = 0;
+HANDLE g_cleanedUp = nullptr;  // set once the temporary files are gone
+
+std::wstring Wide(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  }
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide, int length) {
+  if (length == 0) return std::string();
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), n, nullptr, nullptr);
+  return text;
+}
+
+HANDLE StreamHandle(Stream stream) {
+  return ::GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  ::InterlockedExchange(&g_interrupted, 1);
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // Closing the console, logging off or shutting down ends the process once
+  // this returns: give the main thread time to remove its temporary files.
+  if (g_cleanedUp != nullptr) ::WaitForSingleObject(g_cleanedUp, 4000);
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<std::string> CommandLine(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i], lstrlenW(wide[i])));
+  ::LocalFree(wide);
+  return args;
+}
+
+void Write(Stream stream, std::string_view text) {
+  HANDLE handle = StreamHandle(stream);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  if (IsConsole(handle)) {
+    const std::wstring wide = Wide(text);
+    DWORD written = 0;
+    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written == 0) {
+      return;
+    }
+    text.remove_prefix(written);
+  }
+}
+
+bool IsTerminal(Stream stream) { return IsConsole(StreamHandle(stream)); }
+
+bool FullPath(const std::string& path, std::string* full, Dword* error) {
+  const std::wstring wide = Wide(path);
+  if (wide.empty()) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return false;
+  }
+  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) {
+    *error = ::GetLastError();
+    return false;
+  }
+  std::wstring result(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, result.data(), nullptr);
+  if (length == 0 || length >= needed) {
+    *error = length == 0 ? ::GetLastError() : ERROR_INSUFFICIENT_BUFFER;
+    return false;
+  }
+  result.resize(length);
+  // A trailing separator (other than a drive root's) is not part of the
+  // folder's name.
+  while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/')) result.pop_back();
+  *full = Utf8(result.data(), static_cast<int>(result.size()));
+  return true;
+}
+
+bool IsLink(const std::string& path) {
+  const Dword attributes = os::Os().GetFileAttributesA(path.c_str());
+  return attributes != kInvalidFileAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+Dword ReadWholeFile(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  const os::Platform& platform = os::Os();
+  // Shared every way: reading must not stand in the way of a concurrent
+  // run's replace.
+  Handle file = platform.CreateFileA(path.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == InvalidHandle()) return platform.GetLastError();
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (1LL << 30)) {
+    bytes->reserve(static_cast<size_t>(size.QuadPart));
+  }
+  char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+      const Dword error = ::GetLastError();
+      platform.CloseHandle(file);
+      return error;
+    }
+    if (n == 0) break;
+    bytes->append(buffer, n);
+  }
+  platform.CloseHandle(file);
+  return 0;
+}
+
+bool TemporaryStaysOpen() { return true; }
+
+Dword TemporaryAccess() { return GENERIC_WRITE | DELETE; }
+
+bool MarkForDeletion(Handle file, bool mark) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(mark ? TRUE : FALSE)};
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+bool ReplaceByHandle(Handle file, const std::string& target, Dword* error) {
+  // A rename by handle takes the target's full NT path.
+  std::wstring path = Wide(target);
+  if (path.rfind(L"\\\\?\\", 0) == 0) {
+    path = L"\\??\\" + path.substr(4);
+  } else if (path.rfind(L"\\\\", 0) == 0) {
+    path = L"\\??\\UNC\\" + path.substr(2);
+  } else {
+    path = L"\\??\\" + path;
+  }
+  const size_t size = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
+  std::string buffer(size, '\0');
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, path.data(), path.size() * sizeof(wchar_t));
+  if (!::FlushFileBuffers(file) || !MarkForDeletion(file, false)) {
+    *error = ::GetLastError();
+    return false;
+  }
+  if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size))) {
+    *error = ::GetLastError();
+    MarkForDeletion(file, true);
+    return false;
+  }
+  return true;
+}
+
+bool SyncFiles(const std::vector<std::string>& paths) {
+  // Flushing any handle of a file writes all of its cached data.
+  const os::Platform& platform = os::Os();
+  bool ok = true;
+  for (const std::string& path : paths) {
+    Handle file = platform.CreateFileA(path.c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == InvalidHandle()) {
+      ok = false;
+      continue;
+    }
+    if (!platform.FlushFileBuffers(file)) ok = false;
+    platform.CloseHandle(file);
+  }
+  return ok;
+}
+
+size_t SyncBatchSize() { return 1; }
+
+// NTFS writes a rename to its log itself; there is no call to batch.
+void SyncFolders(const std::vector<std::string>&) {}
+
+void WatchInterrupts() {
+  g_cleanedUp = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool Interrupted() { return ::InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
+
+void EndInterrupted() {
+  if (g_cleanedUp != nullptr) ::SetEvent(g_cleanedUp);
+  // The status a process ended by Ctrl-C has.
+  ::ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+void WaitForEnterIfOwnConsole() {
+  DWORD processes[2];
+  if (::GetConsoleProcessList(processes, 2) != 1) return;
+  HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (!IsConsole(input)) return;
+  Write(Stream::Err, "Press Enter to close this window.\n");
+  ::FlushConsoleInputBuffer(input);
+  wchar_t c[64];
+  DWORD n = 0;
+  while (::ReadConsoleW(input, c, 64, &n, nullptr) && n > 0) {
+    bool newline = false;
+    for (DWORD i = 0; i < n; ++i) newline = newline || c[i] == L'\r' || c[i] == L'\n';
+    if (newline) break;
+  }
+}
+
+double Seconds() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void SleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+}  // namespace os::tree

@@ -1,0 +1,382 @@
+// End-to-end tests of the whole-tree tool: built trees run through every
+// case, and the manifests compared with the per-folder program's, run in
+// every folder of a copy of the same tree. The Linux programs always run;
+// each Windows program MODMANIFEST_WINDOWS_EXES names runs under Wine, with
+// modmanifest-tree.exe taken from beside it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+using namespace e2e;
+
+struct TreeRunner {
+  Runner folderProgram;
+  fs::path tree;
+};
+
+std::vector<TreeRunner> TreeRunners() {
+  std::vector<TreeRunner> runners;
+  for (const Runner& r : Runners()) {
+    runners.push_back(
+        {r, r.wine ? r.program.parent_path() / "modmanifest-tree.exe" : MODMANIFEST_TREE_PROGRAM});
+  }
+  return runners;
+}
+
+class TreeTool : public ::testing::TestWithParam<TreeRunner> {
+ protected:
+  bool Wine() const { return GetParam().folderProgram.wine; }
+  char Separator() const { return Wine() ? '\\' : '/'; }
+  // A path as the tool takes it: Wine sees the Linux file system as drive Z:.
+  std::string Arg(const fs::path& path) const {
+    if (!Wine()) return path.string();
+    std::string p = "Z:" + path.string();
+    for (char& c : p) {
+      if (c == '/') c = '\\';
+    }
+    return p;
+  }
+  // A path below root as the tool shows it.
+  std::string Shown(const fs::path& root, const std::string& relative) const {
+    std::string shown = Arg(root) + Separator() + relative;
+    for (char& c : shown) {
+      if (c == '/') c = Separator();
+    }
+    return shown;
+  }
+  std::vector<std::string> Argv(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = Launcher(GetParam().folderProgram);
+    argv.push_back(GetParam().tree.string());
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  Output Run(const std::vector<std::string>& args, const fs::path& cwd = "/") const {
+    return RunCaptured(Argv(args), cwd);
+  }
+};
+
+// A tree as a list of paths below its root: a path ending in '/' is a
+// folder, any other a file. exclude matches the folders in excluded.
+struct TreeShape {
+  const char* label;
+  const char* root;
+  std::vector<const char*> paths;
+  const char* exclude;
+  std::vector<const char*> excluded;
+  const char* missingIn;  // a folder whose manifest the stale case removes
+};
+
+const std::vector<TreeShape> kTrees = {
+    {"nested", "Mod",
+     {"Data/GameData.xml", "Data/Strings.xml", "Data/readme.txt", "Data/Units/Tank.xml",
+      "Data/Units/Vehicles/Jeep.xml", "Data/Art/Textures/t.xml"},
+     "ART", {"Data/Art"}, "Data/Units/Vehicles"},
+    {"data root", "Data", {"a.xml", "Maps/m.xml", "Empty/"}, "e*", {"Empty"}, "Maps"},
+    {"data deeper down", "Root",
+     {"Sub/Data/a.xml", "Other/MyData/b.xml", "data/c.xml", "Database/d.xml",
+      "Sub/Data/Inner/Data/e.xml"},
+     "?atabase", {"Database"}, "Sub/Data/Inner/Data"},
+    {"empty folders and folders of folders", "Bare", {"A/B/C/", "D/", "A/E/"}, "c",
+     {"A/B/C"}, "A/B"},
+    {"plain zenter.xml in a Data folder", "Mod",
+     {"Data/zenter.xml", "Data/GameData.xml", "Data/Maps/Mod.xml", "Data/Maps/m.xml"}, "maps",
+     {"Data/Maps"}, "Data/Maps"},
+    {"hidden folders, & and spaces", "Names",
+     {".svn/entries.xml", ".hidden.xml", "A & B/x y.xml", "Sound Effects/Big Bang.xml",
+      "it's/q.xml"},
+     ".SVN", {".svn"}, "A & B"},
+};
+
+void Build(const fs::path& root, const TreeShape& shape) {
+  fs::create_directories(root);
+  for (std::string path : shape.paths) {
+    if (path.back() == '/') {
+      fs::create_directories(root / path);
+    } else {
+      WriteFile(root / path, "<" + fs::path(path).stem().string() + "/>");
+    }
+  }
+}
+
+bool IsManifest(const fs::path& p) {
+  return p.filename() == "zenter.xml" || p.filename() == "Mod.xml";
+}
+
+// Every regular file below root by its relative path, with its bytes.
+std::map<std::string, std::string> Files(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    if (!e.is_symlink() && e.is_regular_file()) {
+      files[fs::relative(e.path(), root).string()] = ReadFile(e.path());
+    }
+  }
+  return files;
+}
+
+// Each manifest's inode and modification time, in nanoseconds.
+std::map<std::string, std::pair<ino_t, long long>> Stamps(const fs::path& root) {
+  std::map<std::string, std::pair<ino_t, long long>> stamps;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    struct stat st;
+    if (IsManifest(e.path()) && lstat(e.path().c_str(), &st) == 0) {
+      stamps[e.path().string()] = {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+    }
+  }
+  return stamps;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::vector<fs::path> TemporaryFiles(const fs::path& root) {
+  std::vector<fs::path> found;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.path().filename().string().starts_with("~mm")) found.push_back(e.path());
+  }
+  return found;
+}
+
+TEST_P(TreeTool, EveryTreeThroughEveryCase) {
+  for (const TreeShape& shape : kTrees) {
+    SCOPED_TRACE(shape.label);
+    TempTree t;
+    const fs::path tree = t.root() / "tree" / shape.root;
+    const fs::path copy = t.root() / "copy" / shape.root;
+    Build(tree, shape);
+    Build(copy, shape);
+
+    // The tool's manifests are the per-folder program's, in every folder.
+    Output first = Run({Arg(tree)});
+    ASSERT_EQ(first.status, 0) << first.err;
+    RunIn(GetParam().folderProgram, copy);
+    for (auto& e : fs::recursive_directory_iterator(copy)) {
+      if (e.is_directory()) {
+        ASSERT_EQ(RunIn(GetParam().folderProgram, e.path()), 0) << e.path();
+      }
+    }
+    const std::map<std::string, std::string> written = Files(tree);
+    EXPECT_EQ(written, Files(copy));
+    size_t manifests = 1;  // one a folder, ROOT's included
+    for (auto& e : fs::recursive_directory_iterator(tree)) manifests += e.is_directory();
+    for (auto& [path, bytes] : written) {
+      if (IsManifest(path)) {
+        EXPECT_TRUE(WellFormed(tree / path)) << path;
+      }
+    }
+    const std::string folders = std::to_string(manifests) + " folders visited, ";
+    EXPECT_EQ(Count(first.out, folders + std::to_string(manifests) + " manifests written, 0 already current, 0 failed"), 1u)
+        << first.out;
+
+    // A rerun touches nothing.
+    const auto stamps = Stamps(tree);
+    Output again = Run({Arg(tree)});
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(Count(again.out, "0 manifests written, " + std::to_string(manifests) + " already current"), 1u)
+        << again.out;
+    EXPECT_EQ(Stamps(tree), stamps);
+
+    // --check: current, then stale and missing; it writes nothing.
+    Output current = Run({"--check", Arg(tree)});
+    EXPECT_EQ(current.status, 0);
+    EXPECT_EQ(Count(current.out, "0 manifests missing or stale"), 1u) << current.out;
+    WriteFile(tree / "zz_new.xml", "<new/>");
+    const std::string missingName = fs::path(shape.missingIn).filename() == "Data" ? "Mod.xml" : "zenter.xml";
+    ASSERT_TRUE(fs::remove(tree / shape.missingIn / missingName));
+    const auto before = Files(tree);
+    Output stale = Run({"--check", Arg(tree)});
+    EXPECT_EQ(stale.status, 1);
+    const std::string rootName = std::string(shape.root) == "Data" ? "Mod.xml" : "zenter.xml";
+    EXPECT_EQ(Count(stale.out, Shown(tree, rootName) + " (stale)\n+ <Include type=\"all\" source=\"zz_new.xml\" />\n"), 1u)
+        << stale.out;
+    EXPECT_EQ(Count(stale.out, Shown(tree, std::string(shape.missingIn) + "/" + missingName) + " (missing)\n"), 1u)
+        << stale.out;
+    EXPECT_EQ(Count(stale.out, "2 manifests missing or stale"), 1u) << stale.out;
+    EXPECT_EQ(Files(tree), before);
+
+    // --exclude: as if the excluded folders were not there.
+    const fs::path excluding = t.root() / "excluding" / shape.root;
+    const fs::path pruned = t.root() / "pruned" / shape.root;
+    Build(excluding, shape);
+    Build(pruned, shape);
+    for (const char* folder : shape.excluded) fs::remove_all(pruned / folder);
+    ASSERT_EQ(Run({"--exclude", shape.exclude, Arg(excluding)}).status, 0);
+    ASSERT_EQ(Run({Arg(pruned)}).status, 0);
+    std::map<std::string, std::string> kept = Files(excluding);
+    for (const char* folder : shape.excluded) {
+      std::erase_if(kept, [&](const auto& file) { return file.first.starts_with(std::string(folder) + "/"); });
+    }
+    EXPECT_EQ(kept, Files(pruned));
+    for (const char* folder : shape.excluded) {
+      EXPECT_FALSE(fs::exists(excluding / folder / "zenter.xml")) << folder;
+    }
+  }
+}
+
+TEST_P(TreeTool, OptionsAndUsageErrors) {
+  TempTree t;
+  const fs::path root = t.root() / "Mod";
+  WriteFile(root / "a.xml", "<a/>");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // printed on standard output (a part of it)
+    std::string err;  // printed on standard error (a part of it)
+  };
+  const std::vector<Case> cases = {
+      {{"--no-such-option", Arg(root)}, 2, "", "--no-such-option"},
+      {{Arg(t.root() / "missing")}, 2, "", "no such folder"},
+      {{Arg(root / "a.xml")}, 2, "", "not a folder"},
+      {{"--exclude", "a/b", Arg(root)}, 2, "", "not a path"},
+      {{Arg(root), Arg(root)}, 2, "", "not expected"},
+      {{"--quiet", "--verbose", Arg(root)}, 2, "", "excludes"},
+      {{"--version"}, 0, "1.0.0\n", ""},
+      {{"--help"}, 0, "Usage: modmanifest-tree [OPTIONS] [ROOT]", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    Output o = Run(c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    if (c.status != 0) {
+      EXPECT_TRUE(o.out.empty()) << o.out;
+    }
+    EXPECT_FALSE(fs::exists(root / "zenter.xml"));
+  }
+
+  // --verbose names each manifest written; --quiet prints nothing, even
+  // when --check finds a stale one; ROOT defaults to the current folder.
+  fs::create_directories(root / "Sub");
+  Output verbose = Run({"--verbose"}, root);
+  EXPECT_EQ(verbose.status, 0);
+  EXPECT_EQ(verbose.out, "wrote zenter.xml\nwrote Sub" + std::string(1, Separator()) +
+                             "zenter.xml\n2 folders visited, 2 manifests written, 0 already "
+                             "current, 0 failed" +
+                             verbose.out.substr(verbose.out.rfind(" (")));
+  WriteFile(root / "b.xml", "<b/>");
+  Output quiet = Run({"--quiet", "--check", Arg(root)});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+}
+
+TEST_P(TreeTool, AnUnreadableFolderFailsAloneAsAnUnprivilegedUser) {
+  if (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP();
+  TempTree t;
+  const fs::path root = t.root() / "Mod";
+  WriteFile(root / "Open" / "a.xml", "<a/>");
+  WriteFile(root / "Shut" / "b.xml", "<b/>");
+  for (const fs::path& p : {root, root / "Open"}) fs::permissions(p, fs::perms::all);
+  fs::permissions(root / "Shut", fs::perms::owner_all);
+  std::vector<std::string> prefix;
+  if (geteuid() == 0) prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
+  std::vector<std::string> env = {"env", "HOME=" + home.string(), "WINEPREFIX=" + (home / "prefix").string()};
+  if (Wine() && geteuid() == 0) {
+    // The unprivileged user's own prefix, with a server of its own running.
+    fs::create_directories(home / "prefix");
+    EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(chown((home / "prefix").c_str(), 65534, 65534), 0);
+    prefix.insert(prefix.end(), env.begin(), env.end());
+    std::vector<std::string> server = prefix;
+    server.insert(server.end(), {"/usr/lib/wine/wineserver", "-p"});
+    RunProcess(server, "/");
+  }
+  std::vector<std::string> argv = prefix;
+  for (const std::string& a : Argv({Arg(root)})) argv.push_back(a);
+  Output o = RunCaptured(argv, "/");
+  EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_NE(o.err.find("cannot list folder " + Shown(root, "Shut") + ": access denied"), std::string::npos) << o.err;
+  EXPECT_NE(o.out.find("3 folders visited, 2 manifests written, 0 already current, 1 failed"), std::string::npos) << o.out;
+  EXPECT_EQ(ReadFile(root / "zenter.xml"), Document({"Open\\zenter.xml", "Shut\\zenter.xml"}));
+  EXPECT_EQ(ReadFile(root / "Open" / "zenter.xml"), Document({"a.xml"}));
+  if (Wine() && geteuid() == 0) {
+    std::vector<std::string> stop = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    stop.insert(stop.end(), env.begin(), env.end());
+    stop.insert(stop.end(), {"/usr/lib/wine/wineserver", "-k"});
+    RunProcess(stop, "/");
+  }
+}
+
+TEST_P(TreeTool, ALinkLoopEndsAndNothingOutsideTheTreeIsWritten) {
+  if (Wine()) GTEST_SKIP() << "Wine shows symbolic links as plain folders";
+  TempTree t;
+  const fs::path root = t.root() / "Mod";
+  WriteFile(root / "A" / "a.xml", "<a/>");
+  WriteFile(t.root() / "outside" / "o.xml", "<o/>");
+  fs::create_directory_symlink("..", root / "A" / "loop");
+  fs::create_directory_symlink(t.root() / "outside", root / "A" / "out");
+  Output o = Run({Arg(root)});
+  EXPECT_EQ(o.status, 0) << o.err;
+  // Listed as the per-folder program lists them, never entered.
+  EXPECT_EQ(ReadFile(root / "A" / "zenter.xml"),
+            Document({"a.xml", "loop\\zenter.xml", "out\\zenter.xml"}));
+  EXPECT_FALSE(fs::exists(t.root() / "outside" / "zenter.xml"));
+  EXPECT_NE(o.out.find("2 folders visited"), std::string::npos) << o.out;
+}
+
+// A tree big enough for runs that take a while.
+fs::path BigTree(const fs::path& root, int folders) {
+  for (int i = 0; i < folders; ++i) {
+    const fs::path folder = root / ("G" + std::to_string(i / 50)) / ("F" + std::to_string(i));
+    fs::create_directories(folder);
+    for (int k = 0; k < 3; ++k) WriteFile(folder / ("u" + std::to_string(k) + ".xml"), "<u/>");
+  }
+  return root;
+}
+
+TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    TempTree t;
+    const fs::path root = BigTree(t.root() / "Big", 2500);
+    Child child = Start(Argv({Arg(root)}), "/", t.root());
+    // Interrupted once the first batch is in place.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(root / "zenter.xml") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    kill(child.pid, signal);
+    // Wine turns SIGINT into Ctrl-C, after which a Windows program exits with
+    // STATUS_CONTROL_C_EXIT; it ends a process at SIGTERM as TerminateProcess
+    // would, before any handler runs: the temporary file marked for deletion
+    // goes with it.
+    const int interrupted = signal == SIGINT ? 0x3A : -1000 - SIGTERM;
+    EXPECT_EQ(Wait(child), Wine() ? interrupted : -1000 - signal)
+        << "the run ended before the interrupt";
+    EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
+    Output check = Run({"--check", Arg(root)});
+    EXPECT_EQ(Count(check.out, "(stale)"), 0u) << check.out.substr(0, 2000);
+    EXPECT_GT(Count(check.out, "(missing)"), 0u);
+  }
+}
+
+TEST_P(TreeTool, TwoRunsAtOnceBothSucceed) {
+  TempTree t;
+  const fs::path root = BigTree(t.root() / "Big", Wine() ? 300 : 1500);
+  Child a = Start(Argv({Arg(root)}), "/", t.root());
+  Child b = Start(Argv({Arg(root)}), "/", t.root());
+  EXPECT_EQ(Wait(a), 0) << ReadFile(a.err);
+  EXPECT_EQ(Wait(b), 0) << ReadFile(b.err);
+  EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
+  Output check = Run({"--check", Arg(root)});
+  EXPECT_EQ(check.status, 0) << check.out.substr(0, 2000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, TreeTool, ::testing::ValuesIn(TreeRunners()),
+                         [](const ::testing::TestParamInfo<TreeRunner>& info) {
+                           return "program" + std::to_string(info.index);
+                         });
+
+}  // namespace

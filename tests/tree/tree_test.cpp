@@ -1,0 +1,200 @@
+// The tree tool's pieces in-process over the fake platform: one folder's
+// listing (exclusions, failures, a folder that is gone), the batched replace
+// and what --check shows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/fake/fake_platform.h"
+#include "tree/folder_listing.h"
+#include "tree/manifest_diff.h"
+#include "tree/manifest_writer.h"
+
+namespace {
+
+using fake::Entry;
+constexpr os::Dword kFile = os::kAttrArchive;
+constexpr os::Dword kDir = os::kAttrDirectory;
+const std::string kFolder = "C:\\Mod\\Data";
+
+TEST(FolderListing, FollowsTheRuleAndLeavesOutExcludedFolders) {
+  fake::FakePlatform fake;
+  // A zenter.xml in a Data folder is a plain XML file; directories of the
+  // XML pass and files of the folder pass are ignored; dots wherever they are.
+  fake.listings[kFolder + "\\*.xml"] = {{"b.xml", kFile}, {"Mod.xml", kFile},
+                                        {"zenter.xml", kFile}, {"x.xml", kDir}};
+  fake.listings[kFolder + "\\*.*"] = {{"Art", kDir},  {".", kDir},      {"a.txt", kFile},
+                                      {".svn", kDir}, {"Units", kDir},  {"..", kDir},
+                                      {"x.xml", kDir}};
+  fake.listings[kFolder + "\\.SVN"] = {{".svn", kDir}};
+  fake.listings[kFolder + "\\u*"] = {{"Units", kDir}, {"u.txt", kFile}};
+  struct Case {
+    std::vector<std::string> excludes;
+    std::vector<std::string> entries;
+    std::vector<std::string> subFolders;
+  };
+  const Case cases[] = {
+      {{},
+       {"b.xml", "zenter.xml", "Art\\zenter.xml", ".svn\\zenter.xml", "Units\\zenter.xml",
+        "x.xml\\zenter.xml"},
+       {"Art", ".svn", "Units", "x.xml"}},
+      {{".SVN", "u*", "nothing*"},
+       {"b.xml", "zenter.xml", "Art\\zenter.xml", "x.xml\\zenter.xml"},
+       {"Art", "x.xml"}},
+  };
+  for (const Case& c : cases) {
+    tree::FolderListing listing;
+    os::Dword error = 1;
+    ASSERT_EQ(tree::ListFolder(kFolder, "Mod.xml", c.excludes, &listing, &error),
+              tree::ListResult::Listed);
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(listing.entries, c.entries);
+    EXPECT_EQ(listing.subFolders, c.subFolders);
+  }
+  EXPECT_EQ(fake.openFinds, 0);
+}
+
+// The fake's table with FindFirstFileExA failing with a chosen error.
+os::Dword g_findError = 0;
+os::Handle FailingFind(const char*, int, os::FindDataA*, int, void*, os::Dword) {
+  return os::InvalidHandle();
+}
+
+TEST(FolderListing, AFolderThatIsGoneIsToldApartFromOneThatCannotBeListed) {
+  fake::FakePlatform fake;
+  os::Platform table = os::Os();
+  table.FindFirstFileExA = FailingFind;
+  table.GetLastError = [] { return g_findError; };
+  const os::Platform* previous = os::InstallPlatform(&table);
+  struct Case {
+    os::Dword error;
+    tree::ListResult result;
+  };
+  for (const Case& c : {Case{os::kErrorPathNotFound, tree::ListResult::Vanished},
+                        Case{os::kErrorAccessDenied, tree::ListResult::Failed},
+                        Case{os::kErrorFileNotFound, tree::ListResult::Listed}}) {
+    g_findError = c.error;
+    tree::FolderListing listing;
+    os::Dword error = 0;
+    EXPECT_EQ(tree::ListFolder(kFolder, "Mod.xml", {}, &listing, &error), c.result);
+    if (c.result == tree::ListResult::Failed) {
+      EXPECT_EQ(error, c.error);
+    }
+  }
+  os::InstallPlatform(previous);
+}
+
+struct Writes {
+  std::vector<std::string> done;
+  std::vector<std::string> failed;
+  std::vector<std::vector<std::string>> syncs;
+  bool syncOk = true;
+  tree::ManifestWriter Writer(size_t batch) {
+    return tree::ManifestWriter(
+        [this](const std::string& label, const tree::WriteFailure* failure) {
+          (failure == nullptr ? done : failed).push_back(label);
+        },
+        batch,
+        [this](const std::vector<std::string>& paths) {
+          syncs.push_back(paths);
+          return syncOk;
+        },
+        false);
+  }
+};
+
+TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
+  fake::FakePlatform fake;
+  fake.folders.insert({"C:\\A", "C:\\B", "C:\\C"});
+  fake.files["C:\\A\\zenter.xml"].bytes = "old";
+  Writes w;
+  {
+    tree::ManifestWriter writer = w.Writer(2);
+    tree::WriteFailure failure;
+    for (const char* folder : {"C:\\A", "C:\\B", "C:\\C"}) {
+      ASSERT_TRUE(writer.Stage(folder, std::string(folder) + "\\zenter.xml",
+                               std::string("new ") + folder, folder, &failure));
+    }
+    // The first two are in place; the third waits for the next commit.
+    EXPECT_EQ(w.done, (std::vector<std::string>{"C:\\A", "C:\\B"}));
+    EXPECT_EQ(fake.files.count("C:\\C\\zenter.xml"), 0u);
+    writer.Commit();
+  }
+  EXPECT_EQ(w.done, (std::vector<std::string>{"C:\\A", "C:\\B", "C:\\C"}));
+  EXPECT_EQ(w.syncs, (std::vector<std::vector<std::string>>{
+                         {"C:\\A\\~mmt1092-0.tmp", "C:\\B\\~mmt1092-1.tmp"},
+                         {"C:\\C\\~mmt1092-2.tmp"}}));
+  EXPECT_EQ(fake.files["C:\\A\\zenter.xml"].bytes, "new C:\\A");
+  EXPECT_EQ(fake.files.size(), 3u);  // no temporary file left
+  EXPECT_EQ(fake.openFiles, 0);
+}
+
+TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
+  struct Case {
+    const char* label;
+    os::Dword attributes;
+    bool failMove;
+    bool syncOk;
+    bool abandon;
+    bool staged;
+  };
+  const Case cases[] = {
+      {"read-only target", os::kAttrReadOnly, false, true, false, false},
+      {"hidden target", os::kAttrHidden, false, true, false, false},
+      {"failed rename", kFile, true, true, false, true},
+      {"failed sync", kFile, false, false, false, true},
+      {"interrupted", kFile, false, true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fake::FakePlatform fake;
+    fake.folders.insert("C:\\A");
+    fake.files["C:\\A\\zenter.xml"] = {"old", c.attributes};
+    fake.failMove = c.failMove;
+    Writes w;
+    w.syncOk = c.syncOk;
+    {
+      tree::ManifestWriter writer = w.Writer(10);
+      tree::WriteFailure failure;
+      EXPECT_EQ(writer.Stage("C:\\A", "C:\\A\\zenter.xml", "new", "A", &failure), c.staged);
+      if (c.abandon) writer.Abandon();
+      writer.Commit();
+    }
+    EXPECT_EQ(fake.files.size(), 1u);
+    EXPECT_EQ(fake.files["C:\\A\\zenter.xml"].bytes, "old");
+    EXPECT_TRUE(w.done.empty());
+    EXPECT_EQ(w.failed.size(), c.staged && !c.abandon ? 1u : 0u);
+  }
+}
+
+TEST(ManifestWriter, TemporaryNamesNeverMeetThePerFolderPrograms) {
+  // The per-folder program names its files ~mm<hex pid>-<n>.tmp.
+  EXPECT_EQ(tree::ManifestWriter::TemporaryName(0x1a2b, 7), "~mmt1a2b-7.tmp");
+}
+
+TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
+  const std::string a = "  <Include type=\"all\" source=\"a.xml\" />";
+  const std::string b = " <Include type=\"all\" source=\"b.xml\" />";
+  struct Case {
+    std::string onDisk;
+    std::string wanted;
+    std::vector<std::string> added;
+    std::vector<std::string> removed;
+  };
+  const std::string trimmedA = a.substr(2), trimmedB = b.substr(1);
+  const Case cases[] = {
+      {"", " <Includes>\r\n" + a + "\r\n" + b + "\r\n </Includes>\r\n", {trimmedA, trimmedB}, {}},
+      {a + "\r\n" + b + "\r\n", b + "\r\n", {}, {trimmedA}},
+      {a + "\n" + a + "\n", a + "\r\n", {}, {trimmedA}},
+      {"<?xml?>\r\n" + a + "\r\n", "<?xml version?>\r\n" + a + "\r\n", {}, {}},
+      {b + "\r\n" + a, a + "\r\n" + b + "\r\n", {}, {}},
+  };
+  for (const Case& c : cases) {
+    tree::IncludeChanges changes = tree::CompareIncludes(c.onDisk, c.wanted);
+    EXPECT_EQ(changes.added, c.added) << c.onDisk;
+    EXPECT_EQ(changes.removed, c.removed) << c.onDisk;
+  }
+}
+
+}  // namespace

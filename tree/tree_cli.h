@@ -1,0 +1,30 @@
+// The whole-tree tool's command line: modmanifest-tree [OPTIONS] [ROOT].
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tree/tree_run.h"
+
+namespace tree {
+
+inline constexpr char kVersion[] = "1.0.0";
+
+// What the command line asks for: a run with these options, or an exit
+// status right away (after --help, --version or a usage error, whose text is
+// in *message, for standard output when the status is 0 and standard error
+// otherwise).
+struct ParsedCommandLine {
+  bool run = false;
+  Options options;
+  int status = kExitDone;
+  std::string message;
+};
+
+// args: the program's name, then its arguments, as UTF-8.
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Parses, runs and reports; returns the exit status.
+int TreeMain(const std::vector<std::string>& args);
+
+}  // namespace tree
