@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -82,7 +83,13 @@ int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int w
 // GBK bytes as UTF-8, invalid sequences shown as U+FFFD (for display only).
 std::string GbkToUtf8(const char* text);
 
-// Directory listing and files (posix_find.cpp, posix_files.cpp).
+// Listing order (posix_name_order.cpp): the unit Unicode's simple upper-case
+// mapping gives a UTF-16 code unit, and two UTF-8 names compared as NTFS
+// orders them (negative, zero or positive).
+char16_t UpperCaseUnit(char16_t unit);
+int CompareNames(std::string_view a, std::string_view b);
+
+// Directory listing and files (posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);
 Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
                         void* searchFilter, Dword additionalFlags);

@@ -30,6 +30,33 @@ TEST(PosixCodePage, AnsiIsUtf8) {
   EXPECT_FALSE(P().IsDBCSLeadByteEx(os::kCodePageAnsi, 0xC3));
 }
 
+TEST(PosixListingOrder, UpperCaseOnUtf16UnitsThenExactUnits) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;  // of CompareNames(a, b)
+  };
+  const Case cases[] = {
+      {"a", "B", -1},
+      {"Ab", "aB", -1},                          // equal but for case: exact units decide
+      {"\xC5\xBF" "b", "sa", 1},               // long s: its upper case is S
+      {"\xC5\xBF" "b", "Sc", -1},
+      {"\xC3\x89", "\xC3\xA9", -1},          // É before é, the same ignoring case
+      {"\xC3\x9F", "ss", 1},                   // ß has no simple upper case
+      {"\xC7\x85", "\xC7\x84x", -1},         // title-case Dž: upper U+01C4
+      {"\xF0\x9F\x9A\x80", "\xEE\x80\x80", -1},  // U+1F680 before U+E000
+      {"\xFF", "\xEF\xBF\xBD", -1},          // a stray byte is a unit of its own
+      {"\xC3", "\xC3\x80", 1},                // a cut sequence: 0xDCC3 above U+00C0
+      {"same", "same", 0},
+  };
+  for (const Case& c : cases) {
+    int r = os::posix::CompareNames(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b;
+    int back = os::posix::CompareNames(c.b, c.a);
+    EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " vs " << c.a;
+  }
+}
+
 TEST(PosixWildcards, DosRulesForStarDotQuestionMarkAndExtensions) {
   using os::posix::WildcardMatch;
   EXPECT_TRUE(WildcardMatch("*.xml", "a.b.xml"));
