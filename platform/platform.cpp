@@ -6,7 +6,11 @@ namespace os {
 namespace {
 const Platform* g_current = nullptr;
 OutOfMemoryHandler g_outOfMemory = nullptr;
+const char* g_startPath = nullptr;
 }
+
+void SetStartPath(const char* path) { g_startPath = path; }
+const char* StartPath() { return g_startPath; }
 
 const Platform& Os() {
   if (g_current == nullptr) g_current = &NativePlatform();

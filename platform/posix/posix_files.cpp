@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <mutex>
 #include <string>
@@ -71,7 +72,7 @@ struct FindObject : HandleObject {
 };
 
 struct Registry {
-  std::mutex mutex;
+  BackEndMutex mutex;
   std::unordered_set<HandleObject*> live;
 };
 
@@ -80,16 +81,20 @@ Registry& Handles() {
   return *registry;
 }
 
+// Takes ownership of object; should the registry have no room for it, the
+// object goes before the allocation failure is passed on.
 Handle Register(HandleObject* object) {
-  std::lock_guard<std::mutex> lock(Handles().mutex);
+  std::unique_ptr<HandleObject> owned(object);
+  std::lock_guard<BackEndMutex> lock(Handles().mutex);
+  NoteAllocation(4 * sizeof(void*));
   Handles().live.insert(object);
-  return object;
+  return owned.release();
 }
 
 template <typename T>
 T* Lookup(Handle handle, HandleObject::Kind kind, bool remove) {
   auto* object = static_cast<HandleObject*>(handle);
-  std::lock_guard<std::mutex> lock(Handles().mutex);
+  std::lock_guard<BackEndMutex> lock(Handles().mutex);
   auto it = Handles().live.find(object);
   if (it == Handles().live.end() || (*it)->kind != kind) return nullptr;
   if (remove) Handles().live.erase(it);
@@ -225,6 +230,7 @@ struct Matcher {
 bool MatchCompiled(const std::vector<Item>& items, std::string_view name,
                    std::vector<signed char>& memo) {
   size_t dot = name.rfind('.');
+  NoteAllocation((items.size() + 1) * (name.size() + 1));
   memo.assign((items.size() + 1) * (name.size() + 1), -1);
   Matcher m{items, name, dot == std::string_view::npos ? name.size() + 1 : dot, memo};
   return m.At(0, 0);
@@ -242,7 +248,10 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 }
 
 Dword AttributesFromMode(unsigned mode, const char* name) {
-  Dword a = S_ISDIR(mode) ? kAttrDirectory : kAttrArchive;
+  // A named pipe, socket or device is no file to read or replace: it counts
+  // as a system file, which the runtime leaves alone.
+  const bool special = !S_ISDIR(mode) && !S_ISREG(mode) && !S_ISLNK(mode);
+  Dword a = S_ISDIR(mode) ? kAttrDirectory : special ? kAttrSystem : kAttrArchive;
   // As Wine maps it: read-only when nobody may write, whoever we are.
   if (ReadOnlyMode(mode)) a |= kAttrReadOnly;
   if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
@@ -281,7 +290,7 @@ struct FolderNames {
 // the read began, so any change since would have given the folder a newer
 // time. Never destroyed: listings may run during process exit.
 struct FolderSnapshot {
-  std::mutex mutex;
+  BackEndMutex mutex;
   bool valid = false;
   dev_t dev = 0;
   ino_t ino = 0;
@@ -313,6 +322,7 @@ bool SameFolder(const FolderSnapshot& s, const struct stat& st) {
 // Reads every name of dir but . and .., sorted; errno of a failed read in
 // *readError.
 std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
+  NoteAllocation(sizeof(FolderNames) + 2 * sizeof(void*));
   auto folder = std::make_shared<FolderNames>();
   *readError = 0;
   for (;;) {
@@ -320,6 +330,7 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
     struct dirent* e = readdir(dir);
     if (e == nullptr) {
       *readError = errno;
+      if (errno == ENOMEM) OutOfMemory(32768);
       break;
     }
     const char* name = e->d_name;
@@ -329,9 +340,12 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
     const auto offset = static_cast<uint32_t>(folder->names.size());
     bool ascii = true;
     for (size_t i = 0; i < length; ++i) ascii = ascii && static_cast<unsigned char>(name[i]) < 0x80;
+    Reserve(folder->names, folder->names.size() + length + 1);
     folder->names.append(name, length + 1);
+    Reserve(folder->sorted, folder->sorted.size() + 1);
     folder->sorted.push_back({offset, static_cast<uint32_t>(length), e->d_type, ascii});
   }
+  NoteAllocation(folder->names.size() + 1);
   folder->keys = folder->names;
   for (char& c : folder->keys) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -356,7 +370,7 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   const bool known = fstat(dirfd(dir), &st) == 0;
   FolderSnapshot& snapshot = Snapshot();
   if (known) {
-    std::lock_guard<std::mutex> lock(snapshot.mutex);
+    std::lock_guard<BackEndMutex> lock(snapshot.mutex);
     if (SameFolder(snapshot, st)) return snapshot.names;
   }
   timespec readStart{};
@@ -364,7 +378,7 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   std::shared_ptr<const FolderNames> names = ReadFolder(dir, readError);
   if (*readError != 0 || !known) return names;
   const int64_t settledBefore = Nanoseconds(readStart) - kSettledNanoseconds;
-  std::lock_guard<std::mutex> lock(snapshot.mutex);
+  std::lock_guard<BackEndMutex> lock(snapshot.mutex);
   if (Nanoseconds(st.st_mtim) < settledBefore && Nanoseconds(st.st_ctim) < settledBefore) {
     snapshot.valid = true;
     snapshot.dev = st.st_dev;
@@ -396,11 +410,16 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) {
     int error = errno;
+    // The C library could not get memory for its buffer of entries.
+    if (error == ENOMEM) OutOfMemory(32768);
     SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
                                                      : ErrorFromErrno(error, folder));
     return InvalidHandle();
   }
+  // Closed on every way out, an allocation failure included.
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
   int dfd = dirfd(dir);
+  NoteAllocation(namePattern.size() * sizeof(Item));
   std::vector<Item> items = Compile(namePattern);
   // "*" and "*.*" match every name; the common case needs no matching.
   const bool matchAll = namePattern == "*" || namePattern == "*.*";
@@ -423,7 +442,16 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
     return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
   };
 
-  auto* find = new FindObject;
+  NoteAllocation(sizeof(FindObject));
+  auto find = std::make_unique<FindObject>();
+  int readError = 0;
+  find->folder = FolderNamesOf(dir, &readError);
+  if (readError != 0) {
+    SetLastErrorFromErrno(readError, folder);
+    return InvalidHandle();
+  }
+  const FolderNames& names = *find->folder;
+  Reserve(find->entries, names.sorted.size() + 2);
   // "." and ".." come first, as Windows lists them.
   for (const char* dot : {".", ".."}) {
     if (!matches(dot)) continue;
@@ -432,15 +460,6 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
         {dot, static_cast<uint32_t>(std::strlen(dot)),
          attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
   }
-  int readError = 0;
-  find->folder = FolderNamesOf(dir, &readError);
-  if (readError != 0) {
-    closedir(dir);
-    delete find;
-    SetLastErrorFromErrno(readError, folder);
-    return InvalidHandle();
-  }
-  const FolderNames& names = *find->folder;
   for (const FolderNames::Name& n : names.sorted) {
     std::string_view name = names.NameAt(n);
     if (!matches(name)) continue;
@@ -448,16 +467,14 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
     if (attributes == kInvalidFileAttributes) continue;
     find->entries.push_back({name.data(), n.length, attributes});
   }
-  closedir(dir);
   if (find->entries.empty()) {
-    delete find;
     SetLastError(kErrorFileNotFound);
     return InvalidHandle();
   }
   Fill(data, find->entries[0]);
   find->next = 1;
   SetLastError(kErrorSuccess);
-  return Register(find);
+  return Register(find.release());
 }
 
 }  // namespace
@@ -512,7 +529,9 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
   bool write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
   bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
   int flags = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
-  flags |= O_NOCTTY;
+  // Never wait on open: a named pipe would block until someone opens its
+  // other end. Pipes are refused once open (see below).
+  flags |= O_NOCTTY | O_NONBLOCK;
   if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
   bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
   if (disposition < kCreateNew || disposition > kTruncateExisting ||
@@ -540,6 +559,10 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
     }
   }
 
+  // The handle's object comes first: once a file is made, running out of
+  // memory must not end the run before the file is gone again.
+  NoteAllocation(sizeof(FileObject));
+  auto object = std::make_unique<FileObject>(-1);
   mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
   bool existed = false;
   int fd = -1;
@@ -562,11 +585,14 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
     SetLastErrorFromErrno(errno, p);
     return InvalidHandle();
   }
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
+      S_ISSOCK(st.st_mode)) {
+    // A folder, a named pipe or a socket: no file to read or write.
     close(fd);
     SetLastError(kErrorAccessDenied);
     return InvalidHandle();
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Sharing: no sharing excludes every other opener and is refused while
   // anyone else has the file open; any sharing admits other sharers.
   if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
@@ -583,7 +609,15 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
   SetLastError(existed && (disposition == kCreateAlways || disposition == kOpenAlways)
                    ? kErrorAlreadyExists
                    : kErrorSuccess);
-  return Register(new FileObject(fd));
+  try {
+    object->fd = fd;
+    return Register(object.release());
+  } catch (const std::bad_alloc&) {
+    // The run ends now: a file this call made must not stay behind.
+    close(fd);
+    if (!existed) unlink(p.c_str());
+    throw;
+  }
 }
 
 Bool WriteFile(Handle handle, const void* bytes, Dword count, Dword* written, void* overlapped) {

@@ -3,6 +3,7 @@
 // entries each file defines.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,36 @@ Dword GetLastError();
 Dword ErrorFromErrno(int error, const std::string& posixPath);
 void SetLastErrorFromErrno(int error, const std::string& posixPath = std::string());
 
+// Allocations of the back-end's own. Each entry of the table catches
+// std::bad_alloc and ends the run through os::OutOfMemory, reporting the size
+// noted last: code that allocates notes the size it asks for first.
+void NoteAllocation(size_t bytes);
+size_t NotedAllocation();
+// A mutex of the back-end's shared state. While the calling thread holds one,
+// an allocation failure must unwind (releasing it) before the run ends, since
+// ending the run calls the back-end again; otherwise the back-end's
+// new-handler ends the run at once, where there may be no memory left even to
+// throw an exception.
+class BackEndMutex {
+ public:
+  void lock();
+  void unlock();
+  bool try_lock();
+
+ private:
+  std::mutex mutex_;
+};
+bool BackEndLockHeld();
+
+// Room for at least n elements in c, growing as push_back would.
+template <typename C>
+void Reserve(C& c, size_t n) {
+  if (n <= c.capacity()) return;
+  const size_t grown = c.capacity() * 2 > n ? c.capacity() * 2 : n;
+  NoteAllocation(grown * sizeof(typename C::value_type));
+  c.reserve(grown);
+}
+
 // Paths arrive with '\' separators; the OS wants '/'.
 std::string ToPosixPath(const char* path);
 // And leave with '\'.
@@ -80,8 +111,12 @@ int MultiByteToWideChar(Dword codePage, Dword flags, const char* text, int lengt
                         char16_t* wide, int wideLength);
 int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
                         char* text, int length, const char* defaultChar, Bool* usedDefault);
-// GBK bytes as UTF-8, invalid sequences shown as U+FFFD (for display only).
-std::string GbkToUtf8(const char* text);
+// The UTF-16 unit of a GBK double-byte character, for display; 0 where it has
+// none. The characters of the runtime's own message texts come from a static
+// table (MessageGlyph, posix_message_glyphs.cpp), so a box about an exhausted
+// heap never needs memory; others from the full table, when it can be built.
+char16_t MessageGlyph(uint8_t lead, uint8_t trail);
+char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail);
 
 // Listing order (posix_name_order.cpp): the unit Unicode's simple upper-case
 // mapping gives a UTF-16 code unit, and two UTF-8 names compared as NTFS

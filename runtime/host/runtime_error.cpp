@@ -76,7 +76,13 @@ class BoxText {
   size_t used_ = 0;
 };
 
+void PlatformOutOfMemory(size_t bytes) {
+  ReportAllocationFailure(bytes > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(bytes));
+}
+
 }  // namespace
+
+void HandlePlatformAllocationFailures() { os::SetOutOfMemoryHandler(&PlatformOutOfMemory); }
 
 void RuntimeApplication::ReportRuntimeError(const char* message, int32_t code) {
   // From here on no event reaches a program handler; it is never lowered.
