@@ -1,6 +1,8 @@
-// The order of a listing: names as UTF-16 code units, compared after Unicode's
-// simple upper-case mapping and then exactly, which is the order NTFS keeps
-// its index in. Both builds then list a folder alike, whatever the names.
+// The order of a listing: names as UTF-16 code units, compared after the
+// upper-case mapping Windows' file systems use and then exactly, which is the
+// order NTFS keeps its index in. That mapping is Unicode's simple upper case
+// where it maps back (see scripts/gen-upcase-table). Both builds then list a
+// folder alike, whatever the names.
 #include <cstdint>
 #include <string_view>
 
