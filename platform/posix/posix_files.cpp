@@ -582,7 +582,12 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
     existed = fd >= 0;
   }
   if (fd < 0) {
-    SetLastErrorFromErrno(errno, p);
+    // ENXIO: a named pipe without a reader, or a socket; no file either way.
+    if (errno == ENXIO) {
+      SetLastError(kErrorAccessDenied);
+    } else {
+      SetLastErrorFromErrno(errno, p);
+    }
     return InvalidHandle();
   }
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
