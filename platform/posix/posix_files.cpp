@@ -119,31 +119,52 @@ std::string LastComponent(std::string path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::string FolderOf(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t cut = p.rfind('/');
-  if (cut == std::string::npos) return ".";
-  return cut == 0 ? "/" : p.substr(0, cut);
+// The name part of a file's path (no trailing separator), in place.
+const char* FileNameOf(const char* path) {
+  const char* cut = std::strrchr(path, '/');
+  return cut != nullptr ? cut + 1 : path;
+}
+
+// Syncs the folder of path, named in a buffer of its own.
+void SyncFolderOf(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t cut = path.rfind('/');
+  char folder[4096];
+  if (cut == std::string_view::npos) {
+    std::strcpy(folder, ".");
+  } else if (cut == 0) {
+    std::strcpy(folder, "/");
+  } else if (cut < sizeof folder) {
+    std::memcpy(folder, path.data(), cut);
+    folder[cut] = '\0';
+  } else {
+    return;
+  }
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+bool InSameFolder(std::string_view a, std::string_view b) {
+  auto folder = [](std::string_view p) {
+    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    const size_t cut = p.rfind('/');
+    return cut == std::string_view::npos ? std::string_view(".") : p.substr(0, cut == 0 ? 1 : cut);
+  };
+  return folder(a) == folder(b);
 }
 
 bool ReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
 // Whether another opener holds the file with a no-sharing or shared lock
 // (see CreateFileA). Only openers that took such a lock are seen.
-bool HeldElsewhere(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+bool HeldElsewhere(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return false;
   bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   close(fd);
   return held;
-}
-
-void SyncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
 }
 
 // A write past the file-size limit must fail with EFBIG, not kill the process.
@@ -705,14 +726,22 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     SetLastError(kErrorInvalidParameter);
     return 0;
   }
-  std::string source = ToPosixPath(from);
-  std::string target = ToPosixPath(to);
+  // No heap from here on: this is how a temporary file is moved into place,
+  // or out of the way, when memory has run out.
+  const PosixPath sourcePath(from);
+  const PosixPath targetPath(to);
+  if (!sourcePath.ok() || !targetPath.ok()) {
+    SetLastError(!sourcePath.ok() ? sourcePath.error() : targetPath.error());
+    return 0;
+  }
+  const char* source = sourcePath.c_str();
+  const char* target = targetPath.c_str();
   struct stat src, dst;
-  if (lstat(source.c_str(), &src) != 0) {
+  if (lstat(source, &src) != 0) {
     SetLastErrorFromErrno(errno, source);
     return 0;
   }
-  bool targetExists = lstat(target.c_str(), &dst) == 0;
+  bool targetExists = lstat(target, &dst) == 0;
   bool sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
   if (targetExists && !sameFile) {
     if (!(flags & kMoveReplaceExisting)) {
@@ -733,18 +762,18 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
   }
   int result;
   if (flags & kMoveReplaceExisting) {
-    result = rename(source.c_str(), target.c_str());
+    result = rename(source, target);
   } else {
     // Without replacing, a target that appears meanwhile must survive.
-    result = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    result = renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE);
     if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
       // The file system cannot do that atomically; check, then rename.
       struct stat again;
-      if (lstat(target.c_str(), &again) == 0 && !sameFile) {
+      if (lstat(target, &again) == 0 && !sameFile) {
         SetLastError(kErrorAlreadyExists);
         return 0;
       }
-      result = rename(source.c_str(), target.c_str());
+      result = rename(source, target);
     }
   }
   if (result != 0) {
@@ -763,23 +792,23 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     // The rename is on disk once the folders that changed are. The move has
     // happened either way, so a folder that cannot be synced does not turn it
     // into a failure.
-    std::string targetFolder = FolderOf(target);
-    SyncFolder(targetFolder);
-    std::string sourceFolder = FolderOf(source);
-    if (sourceFolder != targetFolder) SyncFolder(sourceFolder);
+    SyncFolderOf(targetPath.view());
+    if (!InSameFolder(sourcePath.view(), targetPath.view())) SyncFolderOf(sourcePath.view());
   }
   return 1;
 }
 
 Bool DeleteFileA(const char* path) {
-  std::string p = ToPosixPath(path);
+  // No heap: a temporary file is removed this way when memory has run out.
+  const PosixPath posixPath(path);
+  if (!posixPath.ok()) {
+    SetLastError(posixPath.error());
+    return 0;
+  }
+  const char* p = posixPath.c_str();
   struct stat st;
-  if (p.empty() || lstat(p.c_str(), &st) != 0) {
-    if (p.empty()) {
-      SetLastError(kErrorPathNotFound);
-    } else {
-      SetLastErrorFromErrno(errno, p);
-    }
+  if (lstat(p, &st) != 0) {
+    SetLastErrorFromErrno(errno, p);
     return 0;
   }
   // Windows deletes neither folders nor read-only files, nor a file another
@@ -792,7 +821,7 @@ Bool DeleteFileA(const char* path) {
     SetLastError(kErrorSharingViolation);
     return 0;
   }
-  if (unlink(p.c_str()) != 0) {
+  if (unlink(p) != 0) {
     SetLastErrorFromErrno(errno, p);
     return 0;
   }

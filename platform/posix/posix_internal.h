@@ -44,8 +44,8 @@ Dword GetLastError();
 // The Win32 error for an errno value. For a missing path, whether the file
 // or a folder on its way is missing decides between "file not found" and
 // "path not found", so the path is needed too.
-Dword ErrorFromErrno(int error, const std::string& posixPath);
-void SetLastErrorFromErrno(int error, const std::string& posixPath = std::string());
+Dword ErrorFromErrno(int error, std::string_view posixPath);
+void SetLastErrorFromErrno(int error, std::string_view posixPath = std::string_view());
 
 // Allocations of the back-end's own. Each entry of the table catches
 // std::bad_alloc and ends the run through os::OutOfMemory, reporting the size
@@ -76,6 +76,24 @@ void Reserve(C& c, size_t n) {
   NoteAllocation(grown * sizeof(typename C::value_type));
   c.reserve(grown);
 }
+
+// A path for the OS, converted without the heap ('\' to '/'), so that a file
+// can still be removed or moved into place when memory has run out. ok() is
+// false for an empty path and for one longer than the OS takes (error()
+// says which).
+class PosixPath {
+ public:
+  explicit PosixPath(const char* path);
+  bool ok() const { return error_ == 0; }
+  Dword error() const { return error_; }
+  const char* c_str() const { return buffer_; }
+  std::string_view view() const { return {buffer_, length_}; }
+
+ private:
+  char buffer_[4096];
+  size_t length_ = 0;
+  Dword error_ = 0;
+};
 
 // Paths arrive with '\' separators; the OS wants '/'.
 std::string ToPosixPath(const char* path);

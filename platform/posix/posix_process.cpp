@@ -10,6 +10,7 @@
 #include <atomic>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -159,18 +160,27 @@ bool BackEndMutex::try_lock() {
 bool BackEndLockHeld() { return t_locksHeld > 0; }
 Dword GetLastError() { return t_lastError; }
 
-Dword ErrorFromErrno(int error, const std::string& posixPath) {
+Dword ErrorFromErrno(int error, std::string_view posixPath) {
   switch (error) {
     case 0: return kErrorSuccess;
     case ENOENT: {
       // Windows tells a missing file from a missing folder on the way to it.
-      std::string parent = posixPath;
-      while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
-      size_t cut = parent.rfind('/');
-      parent = cut == std::string::npos ? std::string(".") : cut == 0 ? std::string("/")
-                                                                      : parent.substr(0, cut);
+      // The folder is looked at in a buffer of its own: no heap on this path.
+      while (posixPath.size() > 1 && posixPath.back() == '/') posixPath.remove_suffix(1);
+      const size_t cut = posixPath.rfind('/');
+      char parent[4096];
+      if (cut == std::string_view::npos) {
+        std::strcpy(parent, ".");
+      } else if (cut == 0) {
+        std::strcpy(parent, "/");
+      } else if (cut < sizeof parent) {
+        std::memcpy(parent, posixPath.data(), cut);
+        parent[cut] = '\0';
+      } else {
+        return kErrorPathNotFound;
+      }
       struct stat st;
-      if (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kErrorFileNotFound;
+      if (stat(parent, &st) == 0 && S_ISDIR(st.st_mode)) return kErrorFileNotFound;
       return kErrorPathNotFound;
     }
     case ENOTDIR: return kErrorPathNotFound;
@@ -197,8 +207,20 @@ Dword ErrorFromErrno(int error, const std::string& posixPath) {
   }
 }
 
-void SetLastErrorFromErrno(int error, const std::string& posixPath) {
+void SetLastErrorFromErrno(int error, std::string_view posixPath) {
   SetLastError(ErrorFromErrno(error, posixPath));
+}
+
+PosixPath::PosixPath(const char* path) {
+  const size_t length = path != nullptr ? std::strlen(path) : 0;
+  if (length == 0 || length >= sizeof buffer_) {
+    error_ = length == 0 ? kErrorPathNotFound : kErrorFilenameExcedRange;
+    buffer_[0] = '\0';
+    return;
+  }
+  for (size_t i = 0; i < length; ++i) buffer_[i] = path[i] == '\\' ? '/' : path[i];
+  buffer_[length] = '\0';
+  length_ = length;
 }
 
 std::string ToPosixPath(const char* path) {
@@ -503,7 +525,17 @@ struct Guarded<F> {
   static R Call(A... args) {
     try {
       posix::NoteAllocation(0);
-      return F(args...);
+      // The size noted is forgotten on the way out: an allocation elsewhere
+      // that fails must not be reported with this call's size.
+      if constexpr (std::is_void_v<R>) {
+        F(args...);
+        posix::NoteAllocation(0);
+        return;
+      } else {
+        R result = F(args...);
+        posix::NoteAllocation(0);
+        return result;
+      }
     } catch (const std::bad_alloc&) {
     }
     OutOfMemory(posix::NotedAllocation());

@@ -9,6 +9,7 @@
 #include "runtime/host/end_of_run.h"
 #include "runtime/host/runtime_application.h"
 #include "runtime/host/runtime_messages.h"
+#include "runtime/services/command.h"
 
 namespace rt {
 namespace {
@@ -87,6 +88,8 @@ void HandlePlatformAllocationFailures() { os::SetOutOfMemoryHandler(&PlatformOut
 void RuntimeApplication::ReportRuntimeError(const char* message, int32_t code) {
   // From here on no event reaches a program handler; it is never lowered.
   ++EventSuppressCount;
+  // The process ends below: a temporary file being written goes first.
+  RemovePendingTemporaryFile();
 
   bool showBox = true;
   if (ErrorHandler != nullptr && g_inErrorHandler == 0) {

@@ -302,20 +302,9 @@ os::Platform CountedNativeTable() {
   std::abort();
 }
 
-// The folder's names but temporary files of a run (counted in *temporary):
-// an allocation that fails once the temporary file exists ends the run
-// before it can remove that file. Known and reported; the manifest is safe.
-std::vector<std::string> FolderNames(const fs::path& folder, int* temporary = nullptr) {
+std::vector<std::string> FolderNames(const fs::path& folder) {
   std::vector<std::string> names;
-  for (auto& e : fs::directory_iterator(folder)) {
-    std::string name = e.path().filename().string();
-    if (temporary != nullptr && name.rfind("~mm", 0) == 0) {
-      ++*temporary;
-      fs::remove(e.path());
-      continue;
-    }
-    names.push_back(name);
-  }
+  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -341,12 +330,11 @@ TEST(FailureSweepDeathTest, EveryAllocationOfTheBackEndEndsThroughTheBoxAndKeeps
 
   const std::string complete =
       ExpectedManifest({"a.xml", "b.xml", "Art\\zenter.xml", "Units\\zenter.xml"});
-  int temporary = 0;
   for (long n = 1; n <= count; ++n) {
     EXPECT_EXIT(RunNative(folder, n, {}), ::testing::ExitedWithCode(255),
                 "错误\n运行时出错!\n\n错误信息：分配 [0-9]+ 字节内存失败!")
         << "back-end allocation " << n;
-    EXPECT_EQ(FolderNames(folder, &temporary), before) << "back-end allocation " << n;
+    EXPECT_EQ(FolderNames(folder), before) << "back-end allocation " << n;
     std::ifstream in(folder / "zenter.xml", std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Failing after the rename (syncing the folder, the clean-up), the run
@@ -354,8 +342,7 @@ TEST(FailureSweepDeathTest, EveryAllocationOfTheBackEndEndsThroughTheBoxAndKeeps
     EXPECT_TRUE(bytes == kPreviousManifest || bytes == complete) << "back-end allocation " << n;
     std::ofstream(folder / "zenter.xml", std::ios::binary) << kPreviousManifest;
   }
-  std::printf("back-end allocation points covered: %ld, temporary files left: %d\n", count,
-              temporary);
+  std::printf("back-end allocation points covered: %ld\n", count);
   fs::remove_all(folder);
 }
 
