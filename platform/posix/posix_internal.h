@@ -66,7 +66,6 @@ class BackEndMutex {
  private:
   std::mutex mutex_;
 };
-bool BackEndLockHeld();
 
 // Room for at least n elements in c, growing as push_back would.
 template <typename C>

@@ -125,6 +125,7 @@ bool IsOwnModule(Handle module) { return module == nullptr || module == &g_modul
 }  // namespace
 
 void SetLastError(Dword error) { t_lastError = error; }
+Dword GetLastError() { return t_lastError; }
 
 namespace {
 thread_local size_t t_notedAllocation = 0;
@@ -157,8 +158,6 @@ bool BackEndMutex::try_lock() {
   ++t_locksHeld;
   return true;
 }
-bool BackEndLockHeld() { return t_locksHeld > 0; }
-Dword GetLastError() { return t_lastError; }
 
 Dword ErrorFromErrno(int error, std::string_view posixPath) {
   switch (error) {
@@ -347,8 +346,9 @@ Dword GetCurrentDirectoryA(Dword size, char* buffer) {
 
 Handle GetModuleHandleA(const char* name) {
   if (name == nullptr) return &g_moduleToken;
-  // The executable is the only module; it answers to its own file name.
-  std::string path = ExecutablePath();
+  // The executable is the only module; it answers to the file name it was
+  // started by.
+  std::string path = ModulePath();
   std::string base = path.substr(path.rfind('/') + 1);
   if (!base.empty() && strcasecmp(base.c_str(), name) == 0) return &g_moduleToken;
   SetLastError(kErrorModNotFound);

@@ -4,6 +4,7 @@
 // give the same order on every back-end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
