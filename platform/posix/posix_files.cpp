@@ -119,12 +119,6 @@ std::string LastComponent(std::string path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// The name part of a file's path (no trailing separator), in place.
-const char* FileNameOf(const char* path) {
-  const char* cut = std::strrchr(path, '/');
-  return cut != nullptr ? cut + 1 : path;
-}
-
 // Syncs the folder of path, named in a buffer of its own.
 void SyncFolderOf(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
@@ -291,17 +285,16 @@ namespace {
 // many entries costs few allocations.
 struct FolderNames {
   struct Name {
-    uint32_t offset;  // into names and keys, each name followed by a NUL
+    uint32_t offset;  // into names, each name followed by a NUL
     uint32_t length;
+    uint32_t keyOffset;  // into the sort keys (see ReadFolder)
+    uint32_t keyLength;
     unsigned char type;  // the directory entry's d_type
-    bool ascii;          // only ASCII bytes: keys holds its upper case
   };
   std::string names;
-  std::string keys;
   std::vector<Name> sorted;
 
   std::string_view NameAt(const Name& n) const { return {names.data() + n.offset, n.length}; }
-  std::string_view KeyAt(const Name& n) const { return {keys.data() + n.offset, n.length}; }
 };
 
 // The last folder read, kept for the next listing of the same folder: a run
@@ -346,6 +339,7 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
   NoteAllocation(sizeof(FolderNames) + 2 * sizeof(void*));
   auto folder = std::make_shared<FolderNames>();
   *readError = 0;
+  bool ascii = true;  // every name so far
   for (;;) {
     errno = 0;
     struct dirent* e = readdir(dir);
@@ -359,26 +353,43 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
     const size_t length = std::strlen(name);
     if (length >= kMaxPath) continue;  // no Windows name is that long
     const auto offset = static_cast<uint32_t>(folder->names.size());
-    bool ascii = true;
-    for (size_t i = 0; i < length; ++i) ascii = ascii && static_cast<unsigned char>(name[i]) < 0x80;
+    for (size_t i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(name[i]) < 0x80;
     Reserve(folder->names, folder->names.size() + length + 1);
     folder->names.append(name, length + 1);
     Reserve(folder->sorted, folder->sorted.size() + 1);
-    folder->sorted.push_back({offset, static_cast<uint32_t>(length), e->d_type, ascii});
+    folder->sorted.push_back({offset, static_cast<uint32_t>(length), offset,
+                              static_cast<uint32_t>(length), e->d_type});
   }
-  NoteAllocation(folder->names.size() + 1);
-  folder->keys = folder->names;
-  for (char& c : folder->keys) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  // Two ASCII names compare as their upper-cased bytes and then their bytes,
-  // which is what the full comparison gives them, only faster.
+  // Each name's sort key is made once and compared as bytes: where every
+  // name is ASCII, its upper-cased bytes, which give the order the full
+  // comparison would; otherwise its upper-cased UTF-16 units, high byte
+  // first. Equal keys: the names themselves decide.
   const FolderNames& f = *folder;
+  std::string keys;
+  if (ascii) {
+    NoteAllocation(folder->names.size() + 1);
+    keys = folder->names;
+    for (char& c : keys) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+  } else {
+    // A name has no more UTF-16 units than bytes.
+    Reserve(keys, 2 * folder->names.size());
+    for (FolderNames::Name& n : folder->sorted) {
+      n.keyOffset = static_cast<uint32_t>(keys.size());
+      AppendUpperCaseUnits(f.NameAt(n), keys);
+      n.keyLength = static_cast<uint32_t>(keys.size()) - n.keyOffset;
+    }
+  }
+  auto key = [&keys](const FolderNames::Name& n) {
+    return std::string_view(keys.data() + n.keyOffset, n.keyLength);
+  };
   std::sort(folder->sorted.begin(), folder->sorted.end(),
-            [&f](const FolderNames::Name& a, const FolderNames::Name& b) {
-              if (!a.ascii || !b.ascii) return CompareNames(f.NameAt(a), f.NameAt(b)) < 0;
-              int c = f.KeyAt(a).compare(f.KeyAt(b));
-              return c != 0 ? c < 0 : f.NameAt(a) < f.NameAt(b);
+            [&](const FolderNames::Name& a, const FolderNames::Name& b) {
+              int c = key(a).compare(key(b));
+              if (c != 0) return c < 0;
+              return (ascii ? f.NameAt(a).compare(f.NameAt(b))
+                            : CompareNames(f.NameAt(a), f.NameAt(b))) < 0;
             });
   return folder;
 }

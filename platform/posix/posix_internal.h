@@ -140,6 +140,10 @@ char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail);
 // orders them (negative, zero or positive).
 char16_t UpperCaseUnit(char16_t unit);
 int CompareNames(std::string_view a, std::string_view b);
+// The upper-cased UTF-16 units of a UTF-8 name, appended to out two bytes
+// each, high byte first: comparing these bytes is comparing the units, which
+// is CompareNames but for the exact tie-break.
+void AppendUpperCaseUnits(std::string_view name, std::string& out);
 
 // Directory listing and files (posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);

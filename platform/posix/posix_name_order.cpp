@@ -4,6 +4,7 @@
 // where it maps back (see scripts/gen-upcase-table). Both builds then list a
 // folder alike, whatever the names.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/posix/posix_internal.h"
@@ -121,6 +122,16 @@ char16_t UpperCaseUnit(char16_t unit) {
   const UpperRun& run = kUpperRuns[lo - 1];
   if (unit > run.last || (unit - run.first) % run.step != 0) return unit;
   return static_cast<char16_t>(unit + run.delta);
+}
+
+void AppendUpperCaseUnits(std::string_view name, std::string& out) {
+  Utf16Units units(name);
+  char16_t unit = 0;
+  while (units.Next(unit)) {
+    const char16_t upper = UpperCaseUnit(unit);
+    out += static_cast<char>(upper >> 8);
+    out += static_cast<char>(upper & 0xFF);
+  }
 }
 
 int CompareNames(std::string_view a, std::string_view b) {
