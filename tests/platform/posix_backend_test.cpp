@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
@@ -63,6 +64,30 @@ TEST(PosixListingOrder, UpperCaseOnUtf16UnitsThenExactUnits) {
     EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b;
     int back = os::posix::CompareNames(c.b, c.a);
     EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " vs " << c.a;
+  }
+}
+
+// Names equal but for case, possible only here, still come in one order:
+// in an ASCII folder and in one with names beyond ASCII alike.
+TEST(PosixListingOrder, NamesEqualButForCaseComeInTheOrderOfTheirUnits) {
+  const std::vector<std::vector<std::string>> folders = {
+      {"Ab", "aB", "ab", "B"},
+      {"Ab", "aB", "E", "e", "\xC3\x89", "\xC3\xA9", "\xCE\xA9", "\xCF\x89"},
+  };
+  for (const std::vector<std::string>& expected : folders) {
+    TempFolder dir;
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it) dir.WriteFile(*it, "x");
+    std::vector<std::string> names;
+    os::FindDataA data{};
+    os::Handle h = P().FindFirstFileA(dir.Path("*").c_str(), &data);
+    ASSERT_NE(h, os::InvalidHandle());
+    do {
+      if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..") {
+        names.push_back(data.cFileName);
+      }
+    } while (P().FindNextFileA(h, &data));
+    P().FindClose(h);
+    EXPECT_EQ(names, expected);
   }
 }
 
