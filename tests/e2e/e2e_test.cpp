@@ -413,37 +413,22 @@ TEST_P(EndToEnd, AFolderThatCannotBeListedKeepsItsManifestAndExitsOne) {
             (std::vector<std::string>{"Sub", "a.xml", program.filename().string(), "zenter.xml"}));
 }
 
-// The folders a Linux program must not be sent into, and what it does there.
-TEST(EndToEndLinux, TheProgramWorksInTheFolderOfThePathItWasStartedBy) {
+// Started through a link, the program works where the link is, not beside
+// the binary it leads to.
+TEST(EndToEndLinux, StartedThroughALinkItWorksInTheLinksFolder) {
   TempTree t;
-  const fs::path program = MODMANIFEST_PROGRAM;
-  // Started through a link, it works where the link is, not beside the binary.
   fs::path bin = t.root() / "bin";
   fs::path data = t.root() / "Mod" / "Data";
   WriteFile(data / "a.xml", "<a/>");
   fs::create_directories(bin);
-  fs::copy_file(program, bin / "modmanifest");
+  fs::copy_file(MODMANIFEST_PROGRAM, bin / "modmanifest");
   fs::create_symlink(bin / "modmanifest", data / "modmanifest");
   ASSERT_EQ(RunProcess({(data / "modmanifest").string()}, t.root()), 0);
   EXPECT_EQ(ReadFile(data / "Mod.xml"), Document({"a.xml"}));
   EXPECT_EQ(NamesIn(bin), (std::vector<std::string>{"modmanifest"}));
-  // A relative path with "." and ".." in it names the same folder.
-  fs::remove(data / "Mod.xml");
-  ASSERT_EQ(RunProcess({"./../Data/./modmanifest"}, data), 0);
-  EXPECT_EQ(ReadFile(data / "Mod.xml"), Document({"a.xml"}));
-
-  // A folder named a\b is not a/b: the path cannot be spelled with '\', so
-  // nothing is written anywhere.
-  fs::path odd = t.root() / "a\\b";
-  fs::path other = t.root() / "a" / "b";
-  WriteFile(odd / "x.xml", "<x/>");
-  WriteFile(other / "y.xml", "<y/>");
-  fs::copy_file(program, odd / "modmanifest");
-  EXPECT_EQ(RunProcess({(odd / "modmanifest").string()}, t.root()), 1);
-  EXPECT_EQ(NamesIn(odd), (std::vector<std::string>{"modmanifest", "x.xml"}));
-  EXPECT_EQ(NamesIn(other), (std::vector<std::string>{"y.xml"}));
 }
 
+// Where the program's own folder cannot be named, nothing is written anywhere.
 TEST(EndToEndLinux, AFolderTooDeepToNameWritesNothingAnywhere) {
   TempTree t;
   // 4,400 bytes of path below the temporary folder, made one step at a time.
@@ -490,15 +475,20 @@ TEST(EndToEndLinux, ExhaustedMemoryShowsTheAllocationBoxReadablyAndKeepsTheManif
   TempTree t;
   fs::path folder = t.root() / "Crowded";
   fs::create_directories(folder);
-  for (int i = 0; i < 2000; ++i) std::ofstream(folder / ("f" + std::to_string(i) + ".xml"));
+  for (int i = 0; i < 2000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%04d.xml", i);
+    std::ofstream(folder / name);
+  }
   WriteFile(folder / "zenter.xml", "previous manifest");
   fs::copy_file(MODMANIFEST_PROGRAM, folder / "modmanifest");
   // Limits around what the program needs: each run either writes its
   // manifest or ends through the box; none aborts.
   int boxes = 0;
   for (int limit = 5800; limit <= 7400; limit += 200) {
-    std::string command = "ulimit -v " + std::to_string(limit) +
-                          " && exec ./modmanifest 2>stderr.txt";
+    std::string command = "ulimit -v ";
+    command += std::to_string(limit);
+    command += " && exec ./modmanifest 2>stderr.txt";
     fs::remove(folder / "zenter.xml");
     WriteFile(folder / "zenter.xml", "previous manifest");
     int status = RunProcess({"sh", "-c", command}, folder);

@@ -228,8 +228,10 @@ void* operator new(size_t bytes) {
   if (void* p = std::malloc(bytes != 0 ? bytes : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
+// Not inlined: the compiler would take the free() of a block that operator
+// new gave for a mismatch, not knowing that this operator new used malloc.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
