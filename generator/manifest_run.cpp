@@ -15,6 +15,7 @@
 #include "runtime/host/runtime_application.h"
 #include "runtime/host/service_table.h"
 #include "runtime/services/command.h"
+#include "runtime/services/directory_search.h"
 #include "runtime/values/text_value.h"
 #include "runtime/values/value_array.h"
 
@@ -59,6 +60,13 @@ int32_t ManifestRun() {
 
   ArgRecord none{};
   auto* folder = reinterpret_cast<char*>(Call(&rt::GetProgramDirectory, 0, &none).value);
+  if (folder == nullptr) {
+    // The program's own folder could not be told: nothing is written, and
+    // certainly not into the folder an empty path would name.
+    rt::App().ExitStatus = 1;
+    rt::ArrayRelease(entries);
+    return 0;
+  }
 
   // The output first, so that the XML pass can leave out the manifest an
   // earlier run wrote here (a manifest must not include itself).
@@ -79,6 +87,9 @@ int32_t ManifestRun() {
     Release(name);
     name = FindFile(nullptr, 0, 1, &state);
   }
+  // A folder that could not be listed is not an empty one: writing would
+  // replace its manifest with one that lists nothing.
+  bool listed = !rt::SearchFailed();
 
   // Sub-folder pass: every directory of folder\*.* but the entries . and ..,
   // wherever the listing puts them, as Sub\zenter.xml.
@@ -94,18 +105,22 @@ int32_t ManifestRun() {
     Release(name);
     name = FindFile(nullptr, 0x10, 0, &state);
   }
+  listed = listed && !rt::SearchFailed();
 
-  char* document = RenderManifestDocument(entries);
-
-  ArgRecord textArgs[1] = {Text(document)};
-  void* bytes = reinterpret_cast<void*>(Call(&rt::ToByteBlock, 1, textArgs).value);
-  ArgRecord writeArgs[2] = {Text(path), Bytes(bytes)};
-  const bool written = Call(&rt::WriteToFile, 2, writeArgs).value == 1;
-  // A manifest that could not be written is reported by the exit status
-  // alone: a batch run over a tree must not stop at a box.
-  if (!written) rt::App().ExitStatus = 1;
+  char* document = nullptr;
+  if (listed) {
+    document = RenderManifestDocument(entries);
+    ArgRecord textArgs[1] = {Text(document)};
+    void* bytes = reinterpret_cast<void*>(Call(&rt::ToByteBlock, 1, textArgs).value);
+    ArgRecord writeArgs[2] = {Text(path), Bytes(bytes)};
+    const bool written = Call(&rt::WriteToFile, 2, writeArgs).value == 1;
+    Release(bytes);
+    listed = written;
+  }
+  // A manifest that could not be listed or written is reported by the exit
+  // status alone: a batch run over a tree must not stop at a box.
+  if (!listed) rt::App().ExitStatus = 1;
   Release(path);
-  Release(bytes);
 
   CloseSearch(state);
   Release(folder);

@@ -17,10 +17,8 @@ namespace {
 intptr_t StubA(intptr_t) { return 0; }
 void StubB() {}
 
-// The program's initialisation and end-of-run routines: this program has
-// nothing to set up or tear down.
+// The program's initialisation routine: it has nothing to set up.
 void InitialisationRoutine() {}
-void EndOfRunRoutine() {}
 
 // The serialised window-unit table: an index of 0 bytes, so no unit exists.
 const uint32_t kWindowUnits[1] = {0};
@@ -53,6 +51,8 @@ const ProgramConstants kConstants = {
 };
 
 const rt::ProgramImage& ThisProgram() { return kImage; }
+
+void EndOfRunRoutine() {}
 
 int32_t ProgramEntry() {
   rt::Helper<void (*)()>(rt::kHelperInitRuntime)();

@@ -6,7 +6,11 @@ namespace os {
 namespace {
 const Platform* g_current = nullptr;
 OutOfMemoryHandler g_outOfMemory = nullptr;
+const char* g_startPath = nullptr;
 }
+
+void SetStartPath(const char* path) { g_startPath = path; }
+const char* StartPath() { return g_startPath; }
 
 const Platform& Os() {
   if (g_current == nullptr) g_current = &NativePlatform();
@@ -33,7 +37,16 @@ OutOfMemoryHandler SetOutOfMemoryHandler(OutOfMemoryHandler handler) {
 }
 
 void OutOfMemory(size_t bytes) {
-  if (g_outOfMemory != nullptr) g_outOfMemory(bytes);
+  // A report that itself runs out of memory ends the process at once instead
+  // of reporting again.
+  thread_local bool reporting = false;
+  if (g_outOfMemory != nullptr && !reporting) {
+    reporting = true;
+    struct Done {
+      ~Done() { reporting = false; }
+    } done;
+    g_outOfMemory(bytes);
+  }
   EndProcess(static_cast<uint32_t>(-1));
 }
 

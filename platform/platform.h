@@ -244,6 +244,13 @@ const Platform* InstallPlatform(const Platform* table);
 // The back-end compiled into this build (Win32 or POSIX).
 const Platform& NativePlatform();
 
+// The path the program was started by (argv[0]), set by the entry point
+// before anything asks for the module's path; null until then. The POSIX
+// back-end reports it, made absolute, as the module's path wherever it names
+// a folder, as Windows reports the path a program was started by.
+void SetStartPath(const char* path);
+const char* StartPath();
+
 // Os().ExitProcess for callers that must not continue.
 [[noreturn]] void EndProcess(uint32_t exitCode);
 

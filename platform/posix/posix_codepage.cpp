@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -298,12 +299,14 @@ int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int w
   return static_cast<int>(out.size());
 }
 
-std::string GbkToUtf8(const char* text) {
-  std::u16string wide;
-  DecodeGbk(reinterpret_cast<const uint8_t*>(text), std::strlen(text), false, wide);
-  std::string out;
-  EncodeUtf8(wide.data(), wide.size(), false, out);
-  return out;
+char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail) {
+  if (char16_t glyph = MessageGlyph(lead, trail)) return glyph;
+  if (!IsGbkLead(lead) || !IsGbkTrail(trail)) return 0;
+  try {
+    return Gbk().toWide[(lead - 0x81) * 191 + (trail - 0x40)];
+  } catch (const std::bad_alloc&) {
+    return 0;  // no memory for the table: shown as U+FFFD
+  }
 }
 
 }  // namespace os::posix

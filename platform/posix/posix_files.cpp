@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <mutex>
 #include <string>
@@ -71,7 +72,7 @@ struct FindObject : HandleObject {
 };
 
 struct Registry {
-  std::mutex mutex;
+  BackEndMutex mutex;
   std::unordered_set<HandleObject*> live;
 };
 
@@ -80,16 +81,20 @@ Registry& Handles() {
   return *registry;
 }
 
+// Takes ownership of object; should the registry have no room for it, the
+// object goes before the allocation failure is passed on.
 Handle Register(HandleObject* object) {
-  std::lock_guard<std::mutex> lock(Handles().mutex);
+  std::unique_ptr<HandleObject> owned(object);
+  std::lock_guard<BackEndMutex> lock(Handles().mutex);
+  NoteAllocation(4 * sizeof(void*));
   Handles().live.insert(object);
-  return object;
+  return owned.release();
 }
 
 template <typename T>
 T* Lookup(Handle handle, HandleObject::Kind kind, bool remove) {
   auto* object = static_cast<HandleObject*>(handle);
-  std::lock_guard<std::mutex> lock(Handles().mutex);
+  std::lock_guard<BackEndMutex> lock(Handles().mutex);
   auto it = Handles().live.find(object);
   if (it == Handles().live.end() || (*it)->kind != kind) return nullptr;
   if (remove) Handles().live.erase(it);
@@ -114,31 +119,46 @@ std::string LastComponent(std::string path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::string FolderOf(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t cut = p.rfind('/');
-  if (cut == std::string::npos) return ".";
-  return cut == 0 ? "/" : p.substr(0, cut);
+// Syncs the folder of path, named in a buffer of its own.
+void SyncFolderOf(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t cut = path.rfind('/');
+  char folder[4096];
+  if (cut == std::string_view::npos) {
+    std::strcpy(folder, ".");
+  } else if (cut == 0) {
+    std::strcpy(folder, "/");
+  } else if (cut < sizeof folder) {
+    std::memcpy(folder, path.data(), cut);
+    folder[cut] = '\0';
+  } else {
+    return;
+  }
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+bool InSameFolder(std::string_view a, std::string_view b) {
+  auto folder = [](std::string_view p) {
+    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    const size_t cut = p.rfind('/');
+    return cut == std::string_view::npos ? std::string_view(".") : p.substr(0, cut == 0 ? 1 : cut);
+  };
+  return folder(a) == folder(b);
 }
 
 bool ReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
 // Whether another opener holds the file with a no-sharing or shared lock
 // (see CreateFileA). Only openers that took such a lock are seen.
-bool HeldElsewhere(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+bool HeldElsewhere(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return false;
   bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   close(fd);
   return held;
-}
-
-void SyncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
 }
 
 // A write past the file-size limit must fail with EFBIG, not kill the process.
@@ -225,6 +245,7 @@ struct Matcher {
 bool MatchCompiled(const std::vector<Item>& items, std::string_view name,
                    std::vector<signed char>& memo) {
   size_t dot = name.rfind('.');
+  NoteAllocation((items.size() + 1) * (name.size() + 1));
   memo.assign((items.size() + 1) * (name.size() + 1), -1);
   Matcher m{items, name, dot == std::string_view::npos ? name.size() + 1 : dot, memo};
   return m.At(0, 0);
@@ -242,7 +263,10 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 }
 
 Dword AttributesFromMode(unsigned mode, const char* name) {
-  Dword a = S_ISDIR(mode) ? kAttrDirectory : kAttrArchive;
+  // A named pipe, socket or device is no file to read or replace: it counts
+  // as a system file, which the runtime leaves alone.
+  const bool special = !S_ISDIR(mode) && !S_ISREG(mode) && !S_ISLNK(mode);
+  Dword a = S_ISDIR(mode) ? kAttrDirectory : special ? kAttrSystem : kAttrArchive;
   // As Wine maps it: read-only when nobody may write, whoever we are.
   if (ReadOnlyMode(mode)) a |= kAttrReadOnly;
   if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
@@ -256,21 +280,21 @@ Dword AttributesFromMode(unsigned mode, const char* name) {
 namespace {
 
 // One folder's names as a listing reads them, in the order NTFS keeps its
-// index: ordinal order of the upper-cased names, names that differ only in
-// case (possible here) in a fixed order too. The names live in one buffer,
-// so a listing of many entries costs few allocations.
+// index (see CompareNames); names that differ only in case (possible here)
+// come in a fixed order too. The names live in one buffer, so a listing of
+// many entries costs few allocations.
 struct FolderNames {
   struct Name {
-    uint32_t offset;  // into names and keys, each name followed by a NUL
+    uint32_t offset;  // into names, each name followed by a NUL
     uint32_t length;
+    uint32_t keyOffset;  // into the sort keys (see ReadFolder)
+    uint32_t keyLength;
     unsigned char type;  // the directory entry's d_type
   };
   std::string names;
-  std::string keys;
   std::vector<Name> sorted;
 
   std::string_view NameAt(const Name& n) const { return {names.data() + n.offset, n.length}; }
-  std::string_view KeyAt(const Name& n) const { return {keys.data() + n.offset, n.length}; }
 };
 
 // The last folder read, kept for the next listing of the same folder: a run
@@ -280,7 +304,7 @@ struct FolderNames {
 // the read began, so any change since would have given the folder a newer
 // time. Never destroyed: listings may run during process exit.
 struct FolderSnapshot {
-  std::mutex mutex;
+  BackEndMutex mutex;
   bool valid = false;
   dev_t dev = 0;
   ino_t ino = 0;
@@ -312,13 +336,16 @@ bool SameFolder(const FolderSnapshot& s, const struct stat& st) {
 // Reads every name of dir but . and .., sorted; errno of a failed read in
 // *readError.
 std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
+  NoteAllocation(sizeof(FolderNames) + 2 * sizeof(void*));
   auto folder = std::make_shared<FolderNames>();
   *readError = 0;
+  bool ascii = true;  // every name so far
   for (;;) {
     errno = 0;
     struct dirent* e = readdir(dir);
     if (e == nullptr) {
       *readError = errno;
+      if (errno == ENOMEM) OutOfMemory(32768);
       break;
     }
     const char* name = e->d_name;
@@ -326,18 +353,43 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
     const size_t length = std::strlen(name);
     if (length >= kMaxPath) continue;  // no Windows name is that long
     const auto offset = static_cast<uint32_t>(folder->names.size());
+    for (size_t i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(name[i]) < 0x80;
+    Reserve(folder->names, folder->names.size() + length + 1);
     folder->names.append(name, length + 1);
-    folder->sorted.push_back({offset, static_cast<uint32_t>(length), e->d_type});
+    Reserve(folder->sorted, folder->sorted.size() + 1);
+    folder->sorted.push_back({offset, static_cast<uint32_t>(length), offset,
+                              static_cast<uint32_t>(length), e->d_type});
   }
-  folder->keys = folder->names;
-  for (char& c : folder->keys) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  // Each name's sort key is made once and compared as bytes: where every
+  // name is ASCII, its upper-cased bytes, which give the order the full
+  // comparison would; otherwise its upper-cased UTF-16 units, high byte
+  // first. Equal keys: the names themselves decide.
   const FolderNames& f = *folder;
+  std::string keys;
+  if (ascii) {
+    NoteAllocation(folder->names.size() + 1);
+    keys = folder->names;
+    for (char& c : keys) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+  } else {
+    // A name has no more UTF-16 units than bytes.
+    Reserve(keys, 2 * folder->names.size());
+    for (FolderNames::Name& n : folder->sorted) {
+      n.keyOffset = static_cast<uint32_t>(keys.size());
+      AppendUpperCaseUnits(f.NameAt(n), keys);
+      n.keyLength = static_cast<uint32_t>(keys.size()) - n.keyOffset;
+    }
+  }
+  auto key = [&keys](const FolderNames::Name& n) {
+    return std::string_view(keys.data() + n.keyOffset, n.keyLength);
+  };
   std::sort(folder->sorted.begin(), folder->sorted.end(),
-            [&f](const FolderNames::Name& a, const FolderNames::Name& b) {
-              int c = f.KeyAt(a).compare(f.KeyAt(b));
-              return c != 0 ? c < 0 : f.NameAt(a) < f.NameAt(b);
+            [&](const FolderNames::Name& a, const FolderNames::Name& b) {
+              int c = key(a).compare(key(b));
+              if (c != 0) return c < 0;
+              return (ascii ? f.NameAt(a).compare(f.NameAt(b))
+                            : CompareNames(f.NameAt(a), f.NameAt(b))) < 0;
             });
   return folder;
 }
@@ -350,7 +402,7 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   const bool known = fstat(dirfd(dir), &st) == 0;
   FolderSnapshot& snapshot = Snapshot();
   if (known) {
-    std::lock_guard<std::mutex> lock(snapshot.mutex);
+    std::lock_guard<BackEndMutex> lock(snapshot.mutex);
     if (SameFolder(snapshot, st)) return snapshot.names;
   }
   timespec readStart{};
@@ -358,7 +410,7 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   std::shared_ptr<const FolderNames> names = ReadFolder(dir, readError);
   if (*readError != 0 || !known) return names;
   const int64_t settledBefore = Nanoseconds(readStart) - kSettledNanoseconds;
-  std::lock_guard<std::mutex> lock(snapshot.mutex);
+  std::lock_guard<BackEndMutex> lock(snapshot.mutex);
   if (Nanoseconds(st.st_mtim) < settledBefore && Nanoseconds(st.st_ctim) < settledBefore) {
     snapshot.valid = true;
     snapshot.dev = st.st_dev;
@@ -390,11 +442,16 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) {
     int error = errno;
+    // The C library could not get memory for its buffer of entries.
+    if (error == ENOMEM) OutOfMemory(32768);
     SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
                                                      : ErrorFromErrno(error, folder));
     return InvalidHandle();
   }
+  // Closed on every way out, an allocation failure included.
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
   int dfd = dirfd(dir);
+  NoteAllocation(namePattern.size() * sizeof(Item));
   std::vector<Item> items = Compile(namePattern);
   // "*" and "*.*" match every name; the common case needs no matching.
   const bool matchAll = namePattern == "*" || namePattern == "*.*";
@@ -417,7 +474,16 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
     return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
   };
 
-  auto* find = new FindObject;
+  NoteAllocation(sizeof(FindObject));
+  auto find = std::make_unique<FindObject>();
+  int readError = 0;
+  find->folder = FolderNamesOf(dir, &readError);
+  if (readError != 0) {
+    SetLastErrorFromErrno(readError, folder);
+    return InvalidHandle();
+  }
+  const FolderNames& names = *find->folder;
+  Reserve(find->entries, names.sorted.size() + 2);
   // "." and ".." come first, as Windows lists them.
   for (const char* dot : {".", ".."}) {
     if (!matches(dot)) continue;
@@ -426,15 +492,6 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
         {dot, static_cast<uint32_t>(std::strlen(dot)),
          attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
   }
-  int readError = 0;
-  find->folder = FolderNamesOf(dir, &readError);
-  if (readError != 0) {
-    closedir(dir);
-    delete find;
-    SetLastErrorFromErrno(readError, folder);
-    return InvalidHandle();
-  }
-  const FolderNames& names = *find->folder;
   for (const FolderNames::Name& n : names.sorted) {
     std::string_view name = names.NameAt(n);
     if (!matches(name)) continue;
@@ -442,16 +499,14 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
     if (attributes == kInvalidFileAttributes) continue;
     find->entries.push_back({name.data(), n.length, attributes});
   }
-  closedir(dir);
   if (find->entries.empty()) {
-    delete find;
     SetLastError(kErrorFileNotFound);
     return InvalidHandle();
   }
   Fill(data, find->entries[0]);
   find->next = 1;
   SetLastError(kErrorSuccess);
-  return Register(find);
+  return Register(find.release());
 }
 
 }  // namespace
@@ -506,7 +561,9 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
   bool write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
   bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
   int flags = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
-  flags |= O_NOCTTY;
+  // Never wait on open: a named pipe would block until someone opens its
+  // other end. Pipes are refused once open (see below).
+  flags |= O_NOCTTY | O_NONBLOCK;
   if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
   bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
   if (disposition < kCreateNew || disposition > kTruncateExisting ||
@@ -534,6 +591,10 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
     }
   }
 
+  // The handle's object comes first: once a file is made, running out of
+  // memory must not end the run before the file is gone again.
+  NoteAllocation(sizeof(FileObject));
+  auto object = std::make_unique<FileObject>(-1);
   mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
   bool existed = false;
   int fd = -1;
@@ -553,14 +614,22 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
     existed = fd >= 0;
   }
   if (fd < 0) {
-    SetLastErrorFromErrno(errno, p);
+    // ENXIO: a named pipe without a reader, or a socket; no file either way.
+    if (errno == ENXIO) {
+      SetLastError(kErrorAccessDenied);
+    } else {
+      SetLastErrorFromErrno(errno, p);
+    }
     return InvalidHandle();
   }
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
+      S_ISSOCK(st.st_mode)) {
+    // A folder, a named pipe or a socket: no file to read or write.
     close(fd);
     SetLastError(kErrorAccessDenied);
     return InvalidHandle();
   }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   // Sharing: no sharing excludes every other opener and is refused while
   // anyone else has the file open; any sharing admits other sharers.
   if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
@@ -577,7 +646,15 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
   SetLastError(existed && (disposition == kCreateAlways || disposition == kOpenAlways)
                    ? kErrorAlreadyExists
                    : kErrorSuccess);
-  return Register(new FileObject(fd));
+  try {
+    object->fd = fd;
+    return Register(object.release());
+  } catch (const std::bad_alloc&) {
+    // The run ends now: a file this call made must not stay behind.
+    close(fd);
+    if (!existed) unlink(p.c_str());
+    throw;
+  }
 }
 
 Bool WriteFile(Handle handle, const void* bytes, Dword count, Dword* written, void* overlapped) {
@@ -660,14 +737,22 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     SetLastError(kErrorInvalidParameter);
     return 0;
   }
-  std::string source = ToPosixPath(from);
-  std::string target = ToPosixPath(to);
+  // No heap from here on: this is how a temporary file is moved into place,
+  // or out of the way, when memory has run out.
+  const PosixPath sourcePath(from);
+  const PosixPath targetPath(to);
+  if (!sourcePath.ok() || !targetPath.ok()) {
+    SetLastError(!sourcePath.ok() ? sourcePath.error() : targetPath.error());
+    return 0;
+  }
+  const char* source = sourcePath.c_str();
+  const char* target = targetPath.c_str();
   struct stat src, dst;
-  if (lstat(source.c_str(), &src) != 0) {
+  if (lstat(source, &src) != 0) {
     SetLastErrorFromErrno(errno, source);
     return 0;
   }
-  bool targetExists = lstat(target.c_str(), &dst) == 0;
+  bool targetExists = lstat(target, &dst) == 0;
   bool sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
   if (targetExists && !sameFile) {
     if (!(flags & kMoveReplaceExisting)) {
@@ -688,18 +773,18 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
   }
   int result;
   if (flags & kMoveReplaceExisting) {
-    result = rename(source.c_str(), target.c_str());
+    result = rename(source, target);
   } else {
     // Without replacing, a target that appears meanwhile must survive.
-    result = renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+    result = renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE);
     if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
       // The file system cannot do that atomically; check, then rename.
       struct stat again;
-      if (lstat(target.c_str(), &again) == 0 && !sameFile) {
+      if (lstat(target, &again) == 0 && !sameFile) {
         SetLastError(kErrorAlreadyExists);
         return 0;
       }
-      result = rename(source.c_str(), target.c_str());
+      result = rename(source, target);
     }
   }
   if (result != 0) {
@@ -718,23 +803,23 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     // The rename is on disk once the folders that changed are. The move has
     // happened either way, so a folder that cannot be synced does not turn it
     // into a failure.
-    std::string targetFolder = FolderOf(target);
-    SyncFolder(targetFolder);
-    std::string sourceFolder = FolderOf(source);
-    if (sourceFolder != targetFolder) SyncFolder(sourceFolder);
+    SyncFolderOf(targetPath.view());
+    if (!InSameFolder(sourcePath.view(), targetPath.view())) SyncFolderOf(sourcePath.view());
   }
   return 1;
 }
 
 Bool DeleteFileA(const char* path) {
-  std::string p = ToPosixPath(path);
+  // No heap: a temporary file is removed this way when memory has run out.
+  const PosixPath posixPath(path);
+  if (!posixPath.ok()) {
+    SetLastError(posixPath.error());
+    return 0;
+  }
+  const char* p = posixPath.c_str();
   struct stat st;
-  if (p.empty() || lstat(p.c_str(), &st) != 0) {
-    if (p.empty()) {
-      SetLastError(kErrorPathNotFound);
-    } else {
-      SetLastErrorFromErrno(errno, p);
-    }
+  if (lstat(p, &st) != 0) {
+    SetLastErrorFromErrno(errno, p);
     return 0;
   }
   // Windows deletes neither folders nor read-only files, nor a file another
@@ -747,7 +832,7 @@ Bool DeleteFileA(const char* path) {
     SetLastError(kErrorSharingViolation);
     return 0;
   }
-  if (unlink(p.c_str()) != 0) {
+  if (unlink(p) != 0) {
     SetLastErrorFromErrno(errno, p);
     return 0;
   }

@@ -3,7 +3,9 @@
 // entries each file defines.
 #pragma once
 
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -42,8 +44,55 @@ Dword GetLastError();
 // The Win32 error for an errno value. For a missing path, whether the file
 // or a folder on its way is missing decides between "file not found" and
 // "path not found", so the path is needed too.
-Dword ErrorFromErrno(int error, const std::string& posixPath);
-void SetLastErrorFromErrno(int error, const std::string& posixPath = std::string());
+Dword ErrorFromErrno(int error, std::string_view posixPath);
+void SetLastErrorFromErrno(int error, std::string_view posixPath = std::string_view());
+
+// Allocations of the back-end's own. Each entry of the table catches
+// std::bad_alloc and ends the run through os::OutOfMemory, reporting the size
+// noted last: code that allocates notes the size it asks for first.
+void NoteAllocation(size_t bytes);
+size_t NotedAllocation();
+// A mutex of the back-end's shared state. While the calling thread holds one,
+// an allocation failure must unwind (releasing it) before the run ends, since
+// ending the run calls the back-end again; otherwise the back-end's
+// new-handler ends the run at once, where there may be no memory left even to
+// throw an exception.
+class BackEndMutex {
+ public:
+  void lock();
+  void unlock();
+  bool try_lock();
+
+ private:
+  std::mutex mutex_;
+};
+
+// Room for at least n elements in c, growing as push_back would.
+template <typename C>
+void Reserve(C& c, size_t n) {
+  if (n <= c.capacity()) return;
+  const size_t grown = c.capacity() * 2 > n ? c.capacity() * 2 : n;
+  NoteAllocation(grown * sizeof(typename C::value_type));
+  c.reserve(grown);
+}
+
+// A path for the OS, converted without the heap ('\' to '/'), so that a file
+// can still be removed or moved into place when memory has run out. ok() is
+// false for an empty path and for one longer than the OS takes (error()
+// says which).
+class PosixPath {
+ public:
+  explicit PosixPath(const char* path);
+  bool ok() const { return error_ == 0; }
+  Dword error() const { return error_; }
+  const char* c_str() const { return buffer_; }
+  std::string_view view() const { return {buffer_, length_}; }
+
+ private:
+  char buffer_[4096];
+  size_t length_ = 0;
+  Dword error_ = 0;
+};
 
 // Paths arrive with '\' separators; the OS wants '/'.
 std::string ToPosixPath(const char* path);
@@ -79,10 +128,24 @@ int MultiByteToWideChar(Dword codePage, Dword flags, const char* text, int lengt
                         char16_t* wide, int wideLength);
 int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
                         char* text, int length, const char* defaultChar, Bool* usedDefault);
-// GBK bytes as UTF-8, invalid sequences shown as U+FFFD (for display only).
-std::string GbkToUtf8(const char* text);
+// The UTF-16 unit of a GBK double-byte character, for display; 0 where it has
+// none. The characters of the runtime's own message texts come from a static
+// table (MessageGlyph, posix_message_glyphs.cpp), so a box about an exhausted
+// heap never needs memory; others from the full table, when it can be built.
+char16_t MessageGlyph(uint8_t lead, uint8_t trail);
+char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail);
 
-// Directory listing and files (posix_find.cpp, posix_files.cpp).
+// Listing order (posix_name_order.cpp): the unit Unicode's simple upper-case
+// mapping gives a UTF-16 code unit, and two UTF-8 names compared as NTFS
+// orders them (negative, zero or positive).
+char16_t UpperCaseUnit(char16_t unit);
+int CompareNames(std::string_view a, std::string_view b);
+// The upper-cased UTF-16 units of a UTF-8 name, appended to out two bytes
+// each, high byte first: comparing these bytes is comparing the units, which
+// is CompareNames but for the exact tie-break.
+void AppendUpperCaseUnits(std::string_view name, std::string& out);
+
+// Directory listing and files (posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);
 Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
                         void* searchFilter, Dword additionalFlags);

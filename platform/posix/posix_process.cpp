@@ -8,7 +8,9 @@
 #include <malloc.h>
 #include <strings.h>
 #include <atomic>
+#include <new>
 #include <string>
+#include <type_traits>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -31,9 +33,12 @@ constexpr Dword kHeapReAllocInPlaceOnly = 0x10;
 std::atomic<Dword> g_errorMode{0};
 thread_local int t_oleDepth = 0;
 
-// The executable's path as the OS reports it (with '/'), or "" on failure.
+// The executable's path as the OS reports it (with '/', links resolved), or
+// "" on failure (a path longer than the system reports, say).
 std::string ExecutablePath() {
-  std::string path(256, '\0');
+  std::string path;
+  Reserve(path, 256);
+  path.resize(256);
   for (;;) {
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
     if (n < 0) return std::string();
@@ -41,8 +46,78 @@ std::string ExecutablePath() {
       path.resize(static_cast<size_t>(n));
       return path;
     }
+    Reserve(path, path.size() * 2);
     path.resize(path.size() * 2);
   }
+}
+
+// path without "." components and repeated separators, its ".." components
+// taken back over the component before them, as Windows spells a full path.
+std::string Normalised(const std::string& path) {
+  std::string out;
+  Reserve(out, path.size() + 1);
+  size_t i = 0;
+  while (i < path.size()) {
+    size_t end = path.find('/', i);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part(path.data() + i, end - i);
+    if (part == "..") {
+      size_t cut = out.rfind('/');
+      out.resize(cut == std::string::npos ? 0 : cut);
+    } else if (!part.empty() && part != ".") {
+      out += '/';
+      out += part;
+    }
+    i = end + 1;
+  }
+  return out.empty() ? std::string("/") : out;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The program's path as it was started: the start path made absolute and
+// normalised, as long as it names a folder and still leads to this very
+// executable (started through a link, it keeps the link's folder). Otherwise,
+// as when the program was found through PATH, the executable the system
+// resolved. "" when neither can be told (errno says why).
+std::string ModulePath() {
+  const char* start = StartPath();
+  if (start != nullptr && std::strchr(start, '/') != nullptr) {
+    std::string path;
+    if (start[0] != '/') {
+      std::string cwd;
+      Reserve(cwd, 256);
+      cwd.resize(256);
+      while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        Reserve(cwd, cwd.size() * 2);
+        cwd.resize(cwd.size() * 2);
+      }
+      cwd.resize(std::strlen(cwd.c_str()));
+      Reserve(path, cwd.size() + std::strlen(start) + 2);
+      path = cwd + "/";
+    }
+    path += start;
+    if (SameFile(path, "/proc/self/exe")) {
+      std::string normalised = Normalised(path);
+      if (SameFile(normalised, path)) return normalised;
+      // Taking ".." back over a folder reached through a link led elsewhere
+      // than the system's own reading of the path: the folder's real path
+      // names the same folder.
+      const size_t cut = path.rfind('/');
+      char* real = realpath(path.substr(0, cut + 1).c_str(), nullptr);
+      if (real != nullptr) {
+        std::string folder = real;
+        std::free(real);
+        return (folder == "/" ? std::string() : folder) + path.substr(cut);
+      }
+    }
+  }
+  return ExecutablePath();
 }
 
 bool IsOwnModule(Handle module) { return module == nullptr || module == &g_moduleToken; }
@@ -52,18 +127,59 @@ bool IsOwnModule(Handle module) { return module == nullptr || module == &g_modul
 void SetLastError(Dword error) { t_lastError = error; }
 Dword GetLastError() { return t_lastError; }
 
-Dword ErrorFromErrno(int error, const std::string& posixPath) {
+namespace {
+thread_local size_t t_notedAllocation = 0;
+thread_local int t_locksHeld = 0;
+
+// operator new calls this when the heap refuses a block.
+void BackEndNewHandler() {
+  if (t_locksHeld > 0) throw std::bad_alloc();
+  OutOfMemory(t_notedAllocation);
+}
+
+// Installed before main, for the life of the process.
+[[maybe_unused]] const std::new_handler g_previousNewHandler =
+    std::set_new_handler(&BackEndNewHandler);
+}  // namespace
+
+void NoteAllocation(size_t bytes) { t_notedAllocation = bytes; }
+size_t NotedAllocation() { return t_notedAllocation; }
+
+void BackEndMutex::lock() {
+  mutex_.lock();
+  ++t_locksHeld;
+}
+void BackEndMutex::unlock() {
+  --t_locksHeld;
+  mutex_.unlock();
+}
+bool BackEndMutex::try_lock() {
+  if (!mutex_.try_lock()) return false;
+  ++t_locksHeld;
+  return true;
+}
+
+Dword ErrorFromErrno(int error, std::string_view posixPath) {
   switch (error) {
     case 0: return kErrorSuccess;
     case ENOENT: {
       // Windows tells a missing file from a missing folder on the way to it.
-      std::string parent = posixPath;
-      while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
-      size_t cut = parent.rfind('/');
-      parent = cut == std::string::npos ? std::string(".") : cut == 0 ? std::string("/")
-                                                                      : parent.substr(0, cut);
+      // The folder is looked at in a buffer of its own: no heap on this path.
+      while (posixPath.size() > 1 && posixPath.back() == '/') posixPath.remove_suffix(1);
+      const size_t cut = posixPath.rfind('/');
+      char parent[4096];
+      if (cut == std::string_view::npos) {
+        std::strcpy(parent, ".");
+      } else if (cut == 0) {
+        std::strcpy(parent, "/");
+      } else if (cut < sizeof parent) {
+        std::memcpy(parent, posixPath.data(), cut);
+        parent[cut] = '\0';
+      } else {
+        return kErrorPathNotFound;
+      }
       struct stat st;
-      if (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kErrorFileNotFound;
+      if (stat(parent, &st) == 0 && S_ISDIR(st.st_mode)) return kErrorFileNotFound;
       return kErrorPathNotFound;
     }
     case ENOTDIR: return kErrorPathNotFound;
@@ -90,11 +206,24 @@ Dword ErrorFromErrno(int error, const std::string& posixPath) {
   }
 }
 
-void SetLastErrorFromErrno(int error, const std::string& posixPath) {
+void SetLastErrorFromErrno(int error, std::string_view posixPath) {
   SetLastError(ErrorFromErrno(error, posixPath));
 }
 
+PosixPath::PosixPath(const char* path) {
+  const size_t length = path != nullptr ? std::strlen(path) : 0;
+  if (length == 0 || length >= sizeof buffer_) {
+    error_ = length == 0 ? kErrorPathNotFound : kErrorFilenameExcedRange;
+    buffer_[0] = '\0';
+    return;
+  }
+  for (size_t i = 0; i < length; ++i) buffer_[i] = path[i] == '\\' ? '/' : path[i];
+  buffer_[length] = '\0';
+  length_ = length;
+}
+
 std::string ToPosixPath(const char* path) {
+  NoteAllocation(path != nullptr ? std::strlen(path) + 1 : 1);
   std::string p = path != nullptr ? path : "";
   for (char& c : p) {
     if (c == '\\') c = '/';
@@ -103,6 +232,7 @@ std::string ToPosixPath(const char* path) {
 }
 
 std::string ToWindowsPath(std::string path) {
+  NoteAllocation(path.size() + 1);
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
@@ -154,9 +284,16 @@ Dword GetModuleFileNameA(Handle module, char* buffer, Dword size) {
     SetLastError(kErrorModNotFound);
     return 0;
   }
-  std::string path = ExecutablePath();
+  std::string path = ModulePath();
   if (path.empty()) {
     SetLastErrorFromErrno(errno);
+    return 0;
+  }
+  // A '\' in a POSIX name would read as a separator once the path is
+  // spelled with '\': the runtime would take another folder for the
+  // program's own. Such a path has no Win32 spelling.
+  if (path.find('\\') != std::string::npos) {
+    SetLastError(kErrorInvalidName);
     return 0;
   }
   path = ToWindowsPath(path);
@@ -209,8 +346,9 @@ Dword GetCurrentDirectoryA(Dword size, char* buffer) {
 
 Handle GetModuleHandleA(const char* name) {
   if (name == nullptr) return &g_moduleToken;
-  // The executable is the only module; it answers to its own file name.
-  std::string path = ExecutablePath();
+  // The executable is the only module; it answers to the file name it was
+  // started by.
+  std::string path = ModulePath();
   std::string base = path.substr(path.rfind('/') + 1);
   if (!base.empty() && strcasecmp(base.c_str(), name) == 0) return &g_moduleToken;
   SetLastError(kErrorModNotFound);
@@ -274,26 +412,90 @@ void OleUninitialize() {
 
 // --- Message box ------------------------------------------------------------
 
+namespace {
+
+// Standard error through a fixed buffer: the box may report that the heap
+// is exhausted, so showing it must not need any memory.
+class ErrorStream {
+ public:
+  ErrorStream() { std::fflush(stderr); }
+  ~ErrorStream() { Flush(); }
+  ErrorStream(const ErrorStream&) = delete;
+  ErrorStream& operator=(const ErrorStream&) = delete;
+
+  void Put(char c) {
+    if (used_ == sizeof buffer_) Flush();
+    buffer_[used_++] = c;
+    last_ = c;
+  }
+  void PutUnit(uint32_t c) {
+    if (c < 0x80) {
+      Put(static_cast<char>(c));
+    } else if (c < 0x800) {
+      Put(static_cast<char>(0xC0 | c >> 6));
+      Put(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      Put(static_cast<char>(0xE0 | c >> 12));
+      Put(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      Put(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  // GBK text decoded, CR LF as LF; what has no character is U+FFFD.
+  void PutGbk(const char* text) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text);
+    for (size_t i = 0; s[i] != 0;) {
+      const uint8_t b = s[i];
+      if (b == '\r' && s[i + 1] == '\n') {
+        ++i;
+      } else if (b < 0x80) {
+        Put(static_cast<char>(b));
+        ++i;
+      } else if (b == 0x80) {
+        PutUnit(0x20AC);
+        ++i;
+      } else if (s[i + 1] == 0) {
+        PutUnit(0xFFFD);
+        ++i;
+      } else {
+        const char16_t unit = GbkUnitForDisplay(b, s[i + 1]);
+        PutUnit(unit != 0 ? unit : 0xFFFD);
+        // A lead byte takes its partner with it unless that is plain ASCII.
+        i += unit != 0 || s[i + 1] >= 0x40 ? 2 : 1;
+      }
+    }
+  }
+  char Last() const { return last_; }
+
+ private:
+  void Flush() {
+    const char* p = buffer_;
+    size_t left = used_;
+    while (left > 0) {
+      ssize_t n = write(STDERR_FILENO, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    used_ = 0;
+  }
+
+  char buffer_[512];
+  size_t used_ = 0;
+  char last_ = '\0';
+};
+
+}  // namespace
+
 int MessageBoxA(Handle, const char* text, const char* caption, Dword style) {
   // No desktop to show it on: the person reading standard error gets the
   // caption on one line and then the text, decoded from GBK, lines ending in LF.
-  std::string out = caption != nullptr ? GbkToUtf8(caption) : std::string("Error");
-  out += '\n';
-  std::string body = text != nullptr ? GbkToUtf8(text) : std::string();
-  for (size_t i = 0; i < body.size(); ++i) {
-    if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n') continue;
-    out += body[i];
-  }
-  if (out.back() != '\n') out += '\n';
-  std::fflush(stderr);
-  const char* p = out.data();
-  size_t left = out.size();
-  while (left > 0) {
-    ssize_t n = write(STDERR_FILENO, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
+  {
+    ErrorStream out;
+    out.PutGbk(caption != nullptr ? caption : "Error");
+    out.Put('\n');
+    if (text != nullptr) out.PutGbk(text);
+    if (out.Last() != '\n') out.Put('\n');
   }
   // Nobody can press a button: the answer is the box's first button.
   switch (style & 0x0F) {
@@ -309,6 +511,38 @@ int MessageBoxA(Handle, const char* text, const char* caption, Dword style) {
 }  // namespace os::posix
 
 namespace os {
+namespace {
+
+// The entries that may allocate: an allocation of the back-end's
+// own that the heap refuses ends the run as the runtime's own refusals do
+// (os::OutOfMemory), never with an exception that nobody catches. The stack
+// has unwound by then, so no lock of the back-end is held.
+template <auto F>
+struct Guarded;
+
+template <typename R, typename... A, R (*F)(A...)>
+struct Guarded<F> {
+  static R Call(A... args) {
+    try {
+      posix::NoteAllocation(0);
+      // The size noted is forgotten on the way out: an allocation elsewhere
+      // that fails must not be reported with this call's size.
+      if constexpr (std::is_void_v<R>) {
+        F(args...);
+        posix::NoteAllocation(0);
+        return;
+      } else {
+        R result = F(args...);
+        posix::NoteAllocation(0);
+        return result;
+      }
+    } catch (const std::bad_alloc&) {
+    }
+    OutOfMemory(posix::NotedAllocation());
+  }
+};
+
+}  // namespace
 
 const Platform& NativePlatform() {
   using namespace os::posix;
@@ -317,56 +551,56 @@ const Platform& NativePlatform() {
       .HeapAlloc = posix::HeapAlloc,
       .HeapReAlloc = posix::HeapReAlloc,
       .HeapFree = posix::HeapFree,
-      .GetModuleFileNameA = posix::GetModuleFileNameA,
-      .SetCurrentDirectoryA = posix::SetCurrentDirectoryA,
-      .GetCurrentDirectoryA = posix::GetCurrentDirectoryA,
+      .GetModuleFileNameA = Guarded<posix::GetModuleFileNameA>::Call,
+      .SetCurrentDirectoryA = Guarded<posix::SetCurrentDirectoryA>::Call,
+      .GetCurrentDirectoryA = Guarded<posix::GetCurrentDirectoryA>::Call,
       .GetACP = posix::GetACP,
       .IsDBCSLeadByteEx = posix::IsDBCSLeadByteEx,
-      .MultiByteToWideChar = posix::MultiByteToWideChar,
-      .WideCharToMultiByte = posix::WideCharToMultiByte,
-      .FindFirstFileA = posix::FindFirstFileA,
-      .FindNextFileA = posix::FindNextFileA,
-      .FindClose = posix::FindClose,
-      .FindFirstFileExA = posix::FindFirstFileExA,
-      .CreateFileA = posix::CreateFileA,
-      .WriteFile = posix::WriteFile,
-      .FlushFileBuffers = posix::FlushFileBuffers,
-      .CloseHandle = posix::CloseHandle,
-      .GetFileAttributesA = posix::GetFileAttributesA,
-      .MoveFileExA = posix::MoveFileExA,
-      .DeleteFileA = posix::DeleteFileA,
+      .MultiByteToWideChar = Guarded<posix::MultiByteToWideChar>::Call,
+      .WideCharToMultiByte = Guarded<posix::WideCharToMultiByte>::Call,
+      .FindFirstFileA = Guarded<posix::FindFirstFileA>::Call,
+      .FindNextFileA = Guarded<posix::FindNextFileA>::Call,
+      .FindClose = Guarded<posix::FindClose>::Call,
+      .FindFirstFileExA = Guarded<posix::FindFirstFileExA>::Call,
+      .CreateFileA = Guarded<posix::CreateFileA>::Call,
+      .WriteFile = Guarded<posix::WriteFile>::Call,
+      .FlushFileBuffers = Guarded<posix::FlushFileBuffers>::Call,
+      .CloseHandle = Guarded<posix::CloseHandle>::Call,
+      .GetFileAttributesA = Guarded<posix::GetFileAttributesA>::Call,
+      .MoveFileExA = Guarded<posix::MoveFileExA>::Call,
+      .DeleteFileA = Guarded<posix::DeleteFileA>::Call,
       .GetLastError = posix::GetLastError,
       .GetCurrentThreadId = posix::GetCurrentThreadId,
       .GetCurrentProcessId = posix::GetCurrentProcessId,
       .ExitProcess = posix::ExitProcess,
-      .SetErrorMode = posix::SetErrorMode,
+      .SetErrorMode = Guarded<posix::SetErrorMode>::Call,
       .fpreset = posix::fpreset,
       .DebugBreak = posix::DebugBreak,
-      .FreeLibrary = posix::FreeLibrary,
-      .WSACleanup = posix::WSACleanup,
-      .WaitForSingleObject = posix::WaitForSingleObject,
-      .OleInitialize = posix::OleInitialize,
-      .OleUninitialize = posix::OleUninitialize,
-      .LoadCursorA = posix::LoadCursorA,
-      .GetStockObject = posix::GetStockObject,
-      .RegisterClassA = posix::RegisterClassA,
-      .UnregisterClassA = posix::UnregisterClassA,
-      .CreateWindowExA = posix::CreateWindowExA,
-      .IsWindow = posix::IsWindow,
-      .SendMessageA = posix::SendMessageA,
-      .PostMessageA = posix::PostMessageA,
-      .PostQuitMessage = posix::PostQuitMessage,
-      .PeekMessageA = posix::PeekMessageA,
-      .GetMessageA = posix::GetMessageA,
-      .TranslateMessage = posix::TranslateMessage,
-      .DispatchMessageA = posix::DispatchMessageA,
-      .DefWindowProcA = posix::DefWindowProcA,
-      .DestroyWindow = posix::DestroyWindow,
-      .DestroyIcon = posix::DestroyIcon,
-      .GetModuleHandleA = posix::GetModuleHandleA,
-      .MessageBoxA = posix::MessageBoxA,
-      .LoadLibraryA = posix::LoadLibraryA,
-      .GetProcAddress = posix::GetProcAddress,
+      .FreeLibrary = Guarded<posix::FreeLibrary>::Call,
+      .WSACleanup = Guarded<posix::WSACleanup>::Call,
+      .WaitForSingleObject = Guarded<posix::WaitForSingleObject>::Call,
+      .OleInitialize = Guarded<posix::OleInitialize>::Call,
+      .OleUninitialize = Guarded<posix::OleUninitialize>::Call,
+      .LoadCursorA = Guarded<posix::LoadCursorA>::Call,
+      .GetStockObject = Guarded<posix::GetStockObject>::Call,
+      .RegisterClassA = Guarded<posix::RegisterClassA>::Call,
+      .UnregisterClassA = Guarded<posix::UnregisterClassA>::Call,
+      .CreateWindowExA = Guarded<posix::CreateWindowExA>::Call,
+      .IsWindow = Guarded<posix::IsWindow>::Call,
+      .SendMessageA = Guarded<posix::SendMessageA>::Call,
+      .PostMessageA = Guarded<posix::PostMessageA>::Call,
+      .PostQuitMessage = Guarded<posix::PostQuitMessage>::Call,
+      .PeekMessageA = Guarded<posix::PeekMessageA>::Call,
+      .GetMessageA = Guarded<posix::GetMessageA>::Call,
+      .TranslateMessage = Guarded<posix::TranslateMessage>::Call,
+      .DispatchMessageA = Guarded<posix::DispatchMessageA>::Call,
+      .DefWindowProcA = Guarded<posix::DefWindowProcA>::Call,
+      .DestroyWindow = Guarded<posix::DestroyWindow>::Call,
+      .DestroyIcon = Guarded<posix::DestroyIcon>::Call,
+      .GetModuleHandleA = Guarded<posix::GetModuleHandleA>::Call,
+      .MessageBoxA = Guarded<posix::MessageBoxA>::Call,
+      .LoadLibraryA = Guarded<posix::LoadLibraryA>::Call,
+      .GetProcAddress = Guarded<posix::GetProcAddress>::Call,
   };
   return table;
 }

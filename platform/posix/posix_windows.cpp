@@ -64,9 +64,9 @@ struct Window {
 };
 
 struct WindowSystem {
-  std::mutex mutex;
+  BackEndMutex mutex;
   // Signalled whenever a queue gets a message or a sent message is answered.
-  std::condition_variable changed;
+  std::condition_variable_any changed;
   std::map<std::string, WindowClass> classes;  // by upper-cased name
   std::unordered_map<Handle, Window> windows;
   std::unordered_map<Dword, ThreadQueue*> queues;
@@ -133,7 +133,7 @@ struct ThreadExit {
   ~ThreadExit() {
     if (thread == 0) return;
     WindowSystem& ws = Ws();
-    std::lock_guard<std::mutex> lock(ws.mutex);
+    std::lock_guard<BackEndMutex> lock(ws.mutex);
     auto q = ws.queues.find(thread);
     if (q == ws.queues.end()) return;
     for (SentMessage* m : q->second->sent) m->done = true;
@@ -168,7 +168,7 @@ ThreadQueue& OwnQueueLocked() {
 
 // Calls the procedure for a message another thread sent, with the lock
 // released, and hands the result back to the waiting sender.
-void DeliverLocked(std::unique_lock<std::mutex>& lock, SentMessage* m) {
+void DeliverLocked(std::unique_lock<BackEndMutex>& lock, SentMessage* m) {
   Window* w = FindWindowLocked(m->hwnd);
   intptr_t result = 0;
   if (w != nullptr) {
@@ -182,7 +182,7 @@ void DeliverLocked(std::unique_lock<std::mutex>& lock, SentMessage* m) {
   Ws().changed.notify_all();
 }
 
-void DeliverSentLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& q) {
+void DeliverSentLocked(std::unique_lock<BackEndMutex>& lock, ThreadQueue& q) {
   while (!q.sent.empty()) {
     SentMessage* m = q.sent.front();
     q.sent.pop_front();
@@ -211,7 +211,7 @@ bool ValidFilterLocked(Handle hwnd) {
 // One round of PeekMessageA with the lock held: sent messages first, then the
 // first matching posted message, then the quit request, which every filter
 // lets through.
-bool PeekLocked(std::unique_lock<std::mutex>& lock, Msg* msg, Handle hwnd, uint32_t filterMin,
+bool PeekLocked(std::unique_lock<BackEndMutex>& lock, Msg* msg, Handle hwnd, uint32_t filterMin,
                 uint32_t filterMax, bool remove) {
   ThreadQueue& q = OwnQueueLocked();
   DeliverSentLocked(lock, q);
@@ -254,7 +254,7 @@ uint16_t RegisterClassA(const WndClassA* windowClass) {
     return 0;
   }
   WindowSystem& ws = Ws();
-  std::lock_guard<std::mutex> lock(ws.mutex);
+  std::lock_guard<BackEndMutex> lock(ws.mutex);
   std::string key = ClassKey(windowClass->lpszClassName);
   if (ws.classes.count(key) != 0 || ws.nextAtom == 0) {
     SetLastError(kErrorClassAlreadyExists);
@@ -267,7 +267,7 @@ uint16_t RegisterClassA(const WndClassA* windowClass) {
 
 Bool UnregisterClassA(const char* className, Handle) {
   WindowSystem& ws = Ws();
-  std::lock_guard<std::mutex> lock(ws.mutex);
+  std::lock_guard<BackEndMutex> lock(ws.mutex);
   WindowClass* cls = className != nullptr ? FindClassLocked(className) : nullptr;
   if (cls == nullptr) {
     SetLastError(kErrorClassDoesNotExist);
@@ -284,7 +284,7 @@ Bool UnregisterClassA(const char* className, Handle) {
 Handle CreateWindowExA(Dword, const char* className, const char*, Dword, int, int, int, int,
                        Handle parent, Handle, Handle, void*) {
   WindowSystem& ws = Ws();
-  std::lock_guard<std::mutex> lock(ws.mutex);
+  std::lock_guard<BackEndMutex> lock(ws.mutex);
   WindowClass* cls = className != nullptr ? FindClassLocked(className) : nullptr;
   if (cls == nullptr) {
     SetLastError(kErrorCannotFindWndClass);
@@ -304,13 +304,13 @@ Handle CreateWindowExA(Dword, const char* className, const char*, Dword, int, in
 }
 
 Bool IsWindow(Handle hwnd) {
-  std::lock_guard<std::mutex> lock(Ws().mutex);
+  std::lock_guard<BackEndMutex> lock(Ws().mutex);
   return FindWindowLocked(hwnd) != nullptr ? 1 : 0;
 }
 
 intptr_t SendMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   WindowSystem& ws = Ws();
-  std::unique_lock<std::mutex> lock(ws.mutex);
+  std::unique_lock<BackEndMutex> lock(ws.mutex);
   Window* w = FindWindowLocked(hwnd);
   if (w == nullptr) {
     SetLastError(kErrorInvalidWindowHandle);
@@ -342,7 +342,7 @@ intptr_t SendMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t 
 
 Bool PostMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   WindowSystem& ws = Ws();
-  std::lock_guard<std::mutex> lock(ws.mutex);
+  std::lock_guard<BackEndMutex> lock(ws.mutex);
   ThreadQueue* q;
   if (hwnd == nullptr) {
     q = &OwnQueueLocked();  // a message for the calling thread itself
@@ -361,7 +361,7 @@ Bool PostMessageA(Handle hwnd, uint32_t message, uintptr_t wParam, intptr_t lPar
 
 void PostQuitMessage(int exitCode) {
   WindowSystem& ws = Ws();
-  std::lock_guard<std::mutex> lock(ws.mutex);
+  std::lock_guard<BackEndMutex> lock(ws.mutex);
   ThreadQueue& q = OwnQueueLocked();
   q.quit = true;
   q.quitCode = exitCode;
@@ -370,7 +370,7 @@ void PostQuitMessage(int exitCode) {
 
 Bool PeekMessageA(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax,
                   uint32_t removeFlags) {
-  std::unique_lock<std::mutex> lock(Ws().mutex);
+  std::unique_lock<BackEndMutex> lock(Ws().mutex);
   if (!ValidFilterLocked(hwnd)) {
     SetLastError(kErrorInvalidWindowHandle);
     return 0;
@@ -381,7 +381,7 @@ Bool PeekMessageA(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax,
 
 Bool GetMessageA(Msg* msg, Handle hwnd, uint32_t filterMin, uint32_t filterMax) {
   WindowSystem& ws = Ws();
-  std::unique_lock<std::mutex> lock(ws.mutex);
+  std::unique_lock<BackEndMutex> lock(ws.mutex);
   for (;;) {
     if (!ValidFilterLocked(hwnd)) {
       SetLastError(kErrorInvalidWindowHandle);
@@ -399,7 +399,7 @@ Bool TranslateMessage(const Msg*) { return 0; }
 
 intptr_t DispatchMessageA(const Msg* msg) {
   if (msg == nullptr || msg->hwnd == nullptr) return 0;
-  std::unique_lock<std::mutex> lock(Ws().mutex);
+  std::unique_lock<BackEndMutex> lock(Ws().mutex);
   Window* w = FindWindowLocked(msg->hwnd);
   if (w == nullptr) {
     SetLastError(kErrorInvalidWindowHandle);
@@ -429,7 +429,7 @@ intptr_t DefWindowProcA(Handle hwnd, uint32_t message, uintptr_t, intptr_t) {
 
 Bool DestroyWindow(Handle hwnd) {
   WindowSystem& ws = Ws();
-  std::unique_lock<std::mutex> lock(ws.mutex);
+  std::unique_lock<BackEndMutex> lock(ws.mutex);
   Window* w = FindWindowLocked(hwnd);
   if (w == nullptr) {
     SetLastError(kErrorInvalidWindowHandle);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/host/end_of_run.h"
+#include "runtime/host/runtime_error.h"
 
 namespace rt {
 namespace {
@@ -81,6 +82,7 @@ RuntimeApplication::~RuntimeApplication() {
 }
 
 int RuntimeApplication::InitInstance() {
+  HandlePlatformAllocationFailures();
   ProgramFolderWithSeparator = FolderWithSeparator(ModulePath(m_hInstance));
   Hooks[1].Fill(program.stubA, program.stubA, program.stubB);
   return program.entry != nullptr ? program.entry() : 0;

@@ -9,6 +9,7 @@
 #include "runtime/host/end_of_run.h"
 #include "runtime/host/runtime_application.h"
 #include "runtime/host/runtime_messages.h"
+#include "runtime/services/command.h"
 
 namespace rt {
 namespace {
@@ -76,11 +77,19 @@ class BoxText {
   size_t used_ = 0;
 };
 
+void PlatformOutOfMemory(size_t bytes) {
+  ReportAllocationFailure(bytes > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(bytes));
+}
+
 }  // namespace
+
+void HandlePlatformAllocationFailures() { os::SetOutOfMemoryHandler(&PlatformOutOfMemory); }
 
 void RuntimeApplication::ReportRuntimeError(const char* message, int32_t code) {
   // From here on no event reaches a program handler; it is never lowered.
   ++EventSuppressCount;
+  // The process ends below: a temporary file being written goes first.
+  RemovePendingTemporaryFile();
 
   bool showBox = true;
   if (ErrorHandler != nullptr && g_inErrorHandler == 0) {

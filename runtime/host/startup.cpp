@@ -9,6 +9,7 @@
 
 #include "runtime/host/end_of_run.h"
 #include "runtime/host/runtime_application.h"
+#include "runtime/host/runtime_error.h"
 #include "runtime/host/runtime_messages.h"
 #include "runtime/services/command.h"
 #include "runtime/services/program_directory.h"
@@ -109,6 +110,7 @@ class WindowUnitReader {
 }  // namespace
 
 void InitRuntime() {
+  HandlePlatformAllocationFailures();
   RuntimeApplication& app = App();
   const os::Platform& p = os::Os();
   static const ProgramDescription kNothing{};

@@ -60,4 +60,9 @@ void RightText(ArgRecord* result, int32_t count, const ArgRecord* args);
 void ToByteBlock(ArgRecord* result, int32_t count, const ArgRecord* args);
 void WriteToFile(ArgRecord* result, int32_t count, const ArgRecord* args);
 
+// Removes the temporary file a WriteToFile in progress has made, if any: a
+// runtime error (memory running out) ends the process before WriteToFile
+// could remove it itself.
+void RemovePendingTemporaryFile();
+
 }  // namespace rt

@@ -18,6 +18,17 @@ bool Accepts(uint32_t attributes, uint32_t mask, bool maskOmitted) {
   return (attributes & mask) != 0;
 }
 
+// Set each time FindFile returns null: see SearchFailed.
+bool g_searchFailed = false;
+
+// Whether a listing ended by error, judged by the platform's last error:
+// "file not found" when nothing matched, "no more files" at the end.
+bool EndedByError(const os::Platform& platform) {
+  constexpr os::Dword kErrorNoMoreFiles = 18;
+  const os::Dword error = platform.GetLastError();
+  return error != os::kErrorFileNotFound && error != kErrorNoMoreFiles;
+}
+
 char* CopyName(const os::FindDataA& data) {
   // The platform terminates the name; never read past the record all the same.
   const void* end = std::memchr(data.cFileName, '\0', sizeof data.cFileName);
@@ -50,18 +61,22 @@ char* FindFile(const char* pattern, int32_t mask, int32_t maskOmitted, void** st
                                         os::kFindExSearchNameMatch, nullptr, 0)
             : platform.FindFirstFileA(pattern, &data);
     if (handle == os::InvalidHandle()) {
+      g_searchFailed = EndedByError(platform);
       *state = nullptr;
       return nullptr;
     }
     *state = handle;
     if (Accepts(data.dwFileAttributes, m, omitted)) return CopyName(data);
   } else if (*state == nullptr) {
+    g_searchFailed = false;
     return nullptr;  // nothing open: no platform call
   }
 
   for (;;) {
     if (!platform.FindNextFileA(*state, &data)) {
-      // The end of the listing and an error end it alike.
+      // The end of the listing and an error end it alike; which one it was is
+      // kept for SearchFailed.
+      g_searchFailed = EndedByError(platform);
       platform.FindClose(*state);
       *state = nullptr;
       return nullptr;
@@ -69,6 +84,8 @@ char* FindFile(const char* pattern, int32_t mask, int32_t maskOmitted, void** st
     if (Accepts(data.dwFileAttributes, m, omitted)) return CopyName(data);
   }
 }
+
+bool SearchFailed() { return g_searchFailed; }
 
 void CloseSearch(void* handle) {
   if (handle != nullptr) os::Os().FindClose(handle);

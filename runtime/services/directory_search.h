@@ -19,6 +19,13 @@ namespace rt {
 // word is exactly 0, any other m accepts an entry having any one of its bits.
 char* FindFile(const char* pattern, int32_t mask, int32_t maskOmitted, void** state);
 
+// Whether the listing that the last FindFile call ended (by returning null)
+// ended in a failure rather than by running out of entries: the folder could
+// not be listed (access denied, gone) or the platform stopped with an error.
+// A pattern that matches nothing is no failure. Callers that must not take an
+// unreadable folder for an empty one ask this after FindFile returns null.
+bool SearchFailed();
+
 // HelperTable entry 1. Closes a listing (null: nothing to do). The state
 // itself is not reset.
 void CloseSearch(void* handle);

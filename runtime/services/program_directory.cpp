@@ -51,7 +51,7 @@ void LoadProgramDirectory(RuntimeApplication& app) {
   for (os::Dword size = os::kMaxPath; size <= kLongestModulePath; size *= 2) {
     std::vector<char> buffer(size, '\0');
     const os::Dword length = platform.GetModuleFileNameA(nullptr, buffer.data(), size);
-    if (length == 0) break;  // no path: the folder stays empty
+    if (length == 0) break;  // no path: the folder stays empty, and the run refuses
     if (length < size) {
       path.assign(buffer.data(), length);
       break;

@@ -105,6 +105,10 @@ bool TargetHeldElsewhere(const char* path) {
   return false;
 }
 
+// The temporary file of the WriteToFile in progress, for a runtime error
+// that ends the process meanwhile; null when there is none.
+const char* g_pendingTemporary = nullptr;
+
 bool ReplaceTarget(const char* path, int32_t count, const ArgRecord* args) {
   const os::Platform& platform = os::Os();
   const os::Dword attributes = platform.GetFileAttributesA(path);
@@ -114,6 +118,10 @@ bool ReplaceTarget(const char* path, int32_t count, const ArgRecord* args) {
   std::string temporary;
   os::Handle file = CreateTemporaryFile(path, &temporary);
   if (file == os::InvalidHandle()) return false;  // a missing folder ends here
+  g_pendingTemporary = temporary.c_str();
+  struct Settled {
+    ~Settled() { g_pendingTemporary = nullptr; }
+  } settled;
 
   const bool written = WriteBlocks(file, count, args) && platform.FlushFileBuffers(file);
   // A failed close counts as closed, but what it should have stored is in doubt.
@@ -128,6 +136,14 @@ bool ReplaceTarget(const char* path, int32_t count, const ArgRecord* args) {
 }
 
 }  // namespace
+
+void RemovePendingTemporaryFile() {
+  // Taken first, so that a failure on the way cannot try again.
+  if (const char* temporary = g_pendingTemporary) {
+    g_pendingTemporary = nullptr;
+    os::Os().DeleteFileA(temporary);
+  }
+}
 
 void WriteToFile(ArgRecord* result, int32_t count, const ArgRecord* args) {
   result->value = 0;

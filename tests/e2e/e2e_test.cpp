@@ -331,3 +331,162 @@ TEST(EndToEndNames, EveryBuildWritesTheSameBytesForNamesInAnyScriptAndPathsOfAny
 }
 
 }  // namespace
+
+// --- The program's own folder, unlistable folders, pipes, exhausted memory --
+
+#include <fcntl.h>
+
+namespace {
+
+std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What runs a program as an unprivileged user (root ignores permission
+// bits), with a Wine prefix of that user's own for the Windows programs.
+std::vector<std::string> UnprivilegedPrefix(const Runner& runner) {
+  std::vector<std::string> prefix;
+  if (geteuid() == 0) {
+    prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  }
+  if (runner.wine) {
+    prefix.push_back("env");
+    if (geteuid() == 0) {
+      fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
+      fs::create_directories(home);
+      EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
+      prefix.push_back("HOME=" + home.string());
+      prefix.push_back("WINEPREFIX=" + (home / "prefix").string());
+    }
+    prefix.push_back(MODMANIFEST_WINE_RUN);
+  }
+  return prefix;
+}
+
+// The Linux program runs bare: no valgrind (it needs more memory than a
+// limit leaves), no sanitizer build.
+bool LinuxProgramRunsBare() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#else
+  return std::getenv("MODMANIFEST_LINUX_WRAPPER") == nullptr;
+#endif
+}
+
+TEST_P(EndToEnd, AFolderThatCannotBeListedKeepsItsManifestAndExitsOne) {
+  if (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP();
+  TempTree t;
+  fs::path folder = t.root() / "Unreadable";
+  WriteFile(folder / "a.xml", "<a/>");
+  fs::create_directories(folder / "Sub");
+  WriteFile(folder / "zenter.xml", "previous manifest");
+  fs::path program = folder / GetParam().program.filename();
+  fs::copy_file(GetParam().program, program);
+  // Write and enter, but no read: the folder cannot be listed.
+  fs::permissions(folder, fs::perms::owner_write | fs::perms::owner_exec |
+                              fs::perms::group_write | fs::perms::group_exec |
+                              fs::perms::others_write | fs::perms::others_exec);
+  EXPECT_EQ(RunProcess({program.string()}, folder, UnprivilegedPrefix(GetParam())), 1);
+  fs::permissions(folder, fs::perms::owner_all);
+  EXPECT_EQ(ReadFile(folder / "zenter.xml"), "previous manifest");
+  EXPECT_EQ(NamesIn(folder),
+            (std::vector<std::string>{"Sub", "a.xml", program.filename().string(), "zenter.xml"}));
+}
+
+// Started through a link, the program works where the link is, not beside
+// the binary it leads to.
+TEST(EndToEndLinux, StartedThroughALinkItWorksInTheLinksFolder) {
+  TempTree t;
+  fs::path bin = t.root() / "bin";
+  fs::path data = t.root() / "Mod" / "Data";
+  WriteFile(data / "a.xml", "<a/>");
+  fs::create_directories(bin);
+  fs::copy_file(MODMANIFEST_PROGRAM, bin / "modmanifest");
+  fs::create_symlink(bin / "modmanifest", data / "modmanifest");
+  ASSERT_EQ(RunProcess({(data / "modmanifest").string()}, t.root()), 0);
+  EXPECT_EQ(ReadFile(data / "Mod.xml"), Document({"a.xml"}));
+  EXPECT_EQ(NamesIn(bin), (std::vector<std::string>{"modmanifest"}));
+}
+
+// Where the program's own folder cannot be named, nothing is written anywhere.
+TEST(EndToEndLinux, AFolderTooDeepToNameWritesNothingAnywhere) {
+  TempTree t;
+  // 4,400 bytes of path below the temporary folder, made one step at a time.
+  const std::string step(200, 'd');
+  std::string steps;  // one cd a step: no single path may be that long
+  int dir = open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dir, 0);
+  for (int i = 0; i < 22; ++i) {
+    ASSERT_EQ(mkdirat(dir, step.c_str(), 0755), 0);
+    int next = openat(dir, step.c_str(), O_RDONLY | O_DIRECTORY);
+    close(dir);
+    dir = next;
+    ASSERT_GE(dir, 0);
+    steps += "cd -P " + step + " && ";
+  }
+  std::ifstream in(MODMANIFEST_PROGRAM, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int out = openat(dir, "modmanifest", O_WRONLY | O_CREAT | O_EXCL, 0755);
+  ASSERT_GE(out, 0);
+  ASSERT_EQ(write(out, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(out);
+  close(dir);
+  const bool rootManifestBefore = fs::exists("/zenter.xml");
+  // Started from inside, by a path that names its folder.
+  int status = RunProcess({"sh", "-c", steps + "exec ./modmanifest"}, t.root());
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(fs::exists("/zenter.xml"), rootManifestBefore);
+  EXPECT_EQ(fs::exists(t.root() / "zenter.xml"), false);
+}
+
+TEST(EndToEndLinux, ANamedPipeAsTargetIsRefusedAtOnce) {
+  TempTree t;
+  fs::path folder = t.root() / "Piped";
+  WriteFile(folder / "a.xml", "<a/>");
+  ASSERT_EQ(mkfifo((folder / "zenter.xml").c_str(), 0644), 0);
+  // A hang ends after a while instead of stalling the suite.
+  EXPECT_EQ(RunIn({"linux", MODMANIFEST_PROGRAM, false}, folder, {}, {}, {"timeout", "20"}), 1);
+  EXPECT_TRUE(fs::is_fifo(folder / "zenter.xml"));
+  EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"a.xml", "zenter.xml"}));
+}
+
+TEST(EndToEndLinux, ExhaustedMemoryShowsTheAllocationBoxReadablyAndKeepsTheManifest) {
+  if (!LinuxProgramRunsBare()) GTEST_SKIP() << "needs the bare program under a memory limit";
+  TempTree t;
+  fs::path folder = t.root() / "Crowded";
+  fs::create_directories(folder);
+  for (int i = 0; i < 2000; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%04d.xml", i);
+    std::ofstream(folder / name);
+  }
+  WriteFile(folder / "zenter.xml", "previous manifest");
+  fs::copy_file(MODMANIFEST_PROGRAM, folder / "modmanifest");
+  // Limits around what the program needs: each run either writes its
+  // manifest or ends through the box; none aborts.
+  int boxes = 0;
+  for (int limit = 5800; limit <= 7400; limit += 200) {
+    std::string command = "ulimit -v ";
+    command += std::to_string(limit);
+    command += " && exec ./modmanifest 2>stderr.txt";
+    fs::remove(folder / "zenter.xml");
+    WriteFile(folder / "zenter.xml", "previous manifest");
+    int status = RunProcess({"sh", "-c", command}, folder);
+    std::string err = ReadFile(folder / "stderr.txt");
+    fs::remove(folder / "stderr.txt");
+    if (status == 127) continue;  // too little even to load the C library
+    if (status == 0) continue;
+    ++boxes;
+    EXPECT_EQ(status, 255) << "limit " << limit << ": " << err;
+    EXPECT_EQ(err.rfind("错误\n运行时出错!\n\n错误信息：分配 ", 0), 0u) << err;
+    EXPECT_NE(err.find(" 字节内存失败!"), std::string::npos) << err;
+    EXPECT_EQ(err.find("\xEF\xBF\xBD"), std::string::npos) << "U+FFFD in " << err;
+    EXPECT_EQ(ReadFile(folder / "zenter.xml"), "previous manifest") << "limit " << limit;
+  }
+  EXPECT_GT(boxes, 0) << "no limit made the run fail";
+}
+
+}  // namespace

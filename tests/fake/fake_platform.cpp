@@ -190,6 +190,10 @@ struct Callbacks {
   }
   static os::Handle FindFirstFileA(const char* pattern, os::FindDataA* data) {
     Record(std::string("FindFirstFileA ") + pattern);
+    if (auto error = F().listingErrors.find(pattern); error != F().listingErrors.end()) {
+      F().lastError_ = error->second;
+      return os::InvalidHandle();
+    }
     auto it = F().listings.find(pattern);
     if (it == F().listings.end() || it->second.empty()) {
       F().lastError_ = os::kErrorFileNotFound;

@@ -81,6 +81,8 @@ class FakePlatform {
   // given (add "." and ".." yourself where a listing should have them). An
   // unknown pattern fails with ERROR_FILE_NOT_FOUND.
   std::map<std::string, std::vector<Entry>> listings;
+  // Patterns whose FindFirstFileA fails with the given error instead.
+  std::map<std::string, os::Dword> listingErrors;
   int openFinds = 0;  // handles open right now
 
   // --- Files ---------------------------------------------------------------

@@ -139,3 +139,49 @@ TEST(ManifestRun, ReleasesEveryBlockItTakes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A listing that fails is not an empty one: whichever pass fails, with
+// whatever error, the previous manifest stays and the run exits 1. A pattern
+// that matches nothing is no failure.
+TEST(ManifestRun, AFolderThatCannotBeListedKeepsItsManifest) {
+  struct Case {
+    const char* what;
+    const char* pattern;  // after the folder
+    os::Dword error;
+    bool written;
+  };
+  const Case cases[] = {
+      {"XML pass denied", "\\*.xml", os::kErrorAccessDenied, false},
+      {"sub-folder pass denied", "\\*.*", os::kErrorAccessDenied, false},
+      {"folder gone", "\\*.xml", os::kErrorPathNotFound, false},
+      {"no XML file", "\\*.xml", os::kErrorFileNotFound, true},
+  };
+  for (const Case& c : cases) {
+    FolderRun run("C:\\Mods\\Locked");
+    run.List({{"a.xml", kFile}}, {{".", kDir}, {"..", kDir}, {"a.xml", kFile}, {"S", kDir}});
+    run.fake.files[run.folder + "\\zenter.xml"].bytes = "previous";
+    run.fake.listingErrors[run.folder + c.pattern] = c.error;
+    EXPECT_EQ(run.Start(), c.written ? 0 : 1) << c.what;
+    EXPECT_EQ(run.Written("zenter.xml") != "previous", c.written) << c.what;
+    EXPECT_EQ(run.fake.files.size(), 1u) << c.what;
+    EXPECT_TRUE(run.fake.boxes.empty()) << c.what;
+    EXPECT_EQ(run.fake.openFinds, 0) << c.what;
+  }
+}
+
+// Without its own folder the run has nowhere to write: never the folder an
+// empty path names.
+TEST(ManifestRun, AnUnknownProgramFolderWritesNothing) {
+  for (const char* modulePath : {"", "tool.exe"}) {
+    FolderRun run("C:\\Mods\\Any");
+    run.fake.modulePath = modulePath;
+    run.List({{"a.xml", kFile}}, {{".", kDir}, {"..", kDir}, {"a.xml", kFile}});
+    EXPECT_EQ(run.Start(), 1) << modulePath;
+    EXPECT_TRUE(run.fake.files.empty()) << modulePath;
+    EXPECT_EQ(run.fake.openFinds, 0) << modulePath;
+  }
+}
+
+}  // namespace

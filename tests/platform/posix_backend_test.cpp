@@ -6,16 +6,23 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "runtime/host/runtime_error.h"
+#include "runtime/host/runtime_messages.h"
 #include "tests/platform/test_support.h"
 
 namespace {
@@ -28,6 +35,60 @@ const os::Platform& P() { return os::NativePlatform(); }
 TEST(PosixCodePage, AnsiIsUtf8) {
   EXPECT_EQ(P().GetACP(), os::kCodePageUtf8);
   EXPECT_FALSE(P().IsDBCSLeadByteEx(os::kCodePageAnsi, 0xC3));
+}
+
+TEST(PosixListingOrder, UpperCaseOnUtf16UnitsThenExactUnits) {
+  struct Case {
+    const char* a;
+    const char* b;
+    int sign;  // of CompareNames(a, b)
+  };
+  const Case cases[] = {
+      {"a", "B", -1},
+      {"Ab", "aB", -1},                          // equal but for case: exact units decide
+      {"\xC3\x89", "\xC3\xA9", -1},          // É before é, the same ignoring case
+      {"\xC3\xBF" "a", "\xC5\xB8" "b", -1},  // ÿ is Ÿ (U+0178) ignoring case
+      {"\xC3\x9F", "ss", 1},                   // ß has no simple upper case
+      // Upper cases that do not map back stay themselves, as on Windows:
+      {"\xC5\xBF" "a", "Sb", 1},               // long s (U+017F), not S
+      {"\xC4\xB1", "J", 1},                    // dotless i (U+0131), not I
+      {"\xCF\x82", "\xCE\xA3", 1},           // final sigma (U+03C2), not U+03A3
+      {"\xC7\x85", "\xC7\x84x", 1},          // title-case Dž (U+01C5), not U+01C4
+      {"\xF0\x9F\x9A\x80", "\xEE\x80\x80", -1},  // U+1F680 before U+E000
+      {"\xFF", "\xEF\xBF\xBD", -1},          // a stray byte is a unit of its own
+      {"\xC3", "\xC3\x80", 1},                // a cut sequence: 0xDCC3 above U+00C0
+      {"same", "same", 0},
+  };
+  for (const Case& c : cases) {
+    int r = os::posix::CompareNames(c.a, c.b);
+    EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b;
+    int back = os::posix::CompareNames(c.b, c.a);
+    EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " vs " << c.a;
+  }
+}
+
+// Names equal but for case, possible only here, still come in one order:
+// in an ASCII folder and in one with names beyond ASCII alike.
+TEST(PosixListingOrder, NamesEqualButForCaseComeInTheOrderOfTheirUnits) {
+  const std::vector<std::vector<std::string>> folders = {
+      {"Ab", "aB", "ab", "B"},
+      {"Ab", "aB", "E", "e", "\xC3\x89", "\xC3\xA9", "\xCE\xA9", "\xCF\x89"},
+  };
+  for (const std::vector<std::string>& expected : folders) {
+    TempFolder dir;
+    for (auto it = expected.rbegin(); it != expected.rend(); ++it) dir.WriteFile(*it, "x");
+    std::vector<std::string> names;
+    os::FindDataA data{};
+    os::Handle h = P().FindFirstFileA(dir.Path("*").c_str(), &data);
+    ASSERT_NE(h, os::InvalidHandle());
+    do {
+      if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..") {
+        names.push_back(data.cFileName);
+      }
+    } while (P().FindNextFileA(h, &data));
+    P().FindClose(h);
+    EXPECT_EQ(names, expected);
+  }
 }
 
 TEST(PosixWildcards, DosRulesForStarDotQuestionMarkAndExtensions) {
@@ -223,6 +284,135 @@ TEST(PosixWindows, AThreadThatEndsTakesItsWindowsAndAnswersWaitingSenders) {
   EXPECT_EQ(result.load(), 0);
   EXPECT_FALSE(P().IsWindow(hwnd.load()));
   EXPECT_TRUE(P().UnregisterClassA("mm thread window", nullptr));
+}
+
+// Every character of the runtime's message texts decodes without the full
+// code page table, to what that table gives.
+TEST(PosixMessageBox, EveryMessageCharacterHasAGlyphOfItsOwn) {
+  std::vector<const char*> texts(rt::RuntimeErrorMessages, rt::RuntimeErrorMessages + 11);
+  for (const char* t : {rt::kBoxHeading, rt::kCodeLabel, rt::kMessageLabel, rt::kBoxCaption,
+                        rt::kAllocationFailureFormat, rt::kWindowTemplateLoadFailure,
+                        rt::kStartupWindowLoadFailure, rt::kExternalFunctionNotFound,
+                        rt::kUnknownHelper}) {
+    texts.push_back(t);
+  }
+  for (const char* text : texts) {
+    const auto* s = reinterpret_cast<const uint8_t*>(text);
+    for (size_t i = 0; s[i] != 0; ++i) {
+      if (s[i] < 0x80) continue;
+      char16_t full = 0;
+      ASSERT_EQ(P().MultiByteToWideChar(os::kCodePageGbk, 0, text + i, 2, &full, 1), 1);
+      EXPECT_EQ(os::posix::MessageGlyph(s[i], s[i + 1]), full) << "in " << text;
+      ++i;
+    }
+  }
+}
+
+// The allocation box, with not a byte of heap left: the process starts
+// afresh for it, so no earlier test has built any table on the heap.
+void ShowAllocationBoxWithTheHeapExhausted() {
+  long pages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(pages) * 4096 + (1 << 20);
+  setrlimit(RLIMIT_AS, &limit);
+  for (size_t size = 1 << 20; size >= 8;) {
+    if (std::malloc(size) == nullptr) size /= 2;
+  }
+  char message[100];
+  std::snprintf(message, sizeof message, rt::kAllocationFailureFormat, 1048576);
+  char text[300];
+  std::snprintf(text, sizeof text, "%s%s%s%s", rt::kBoxHeading, rt::kMessageLabel, message,
+                rt::kMessageLineEnd);
+  P().MessageBoxA(nullptr, text, rt::kBoxCaption, os::kMbOk | os::kMbIconError);
+  P().ExitProcess(7);
+}
+
+TEST(PosixMessageBoxDeathTest, TheAllocationBoxReadsRightWithTheHeapExhausted) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's heap ignores the address-space limit";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(ShowAllocationBoxWithTheHeapExhausted(), ::testing::ExitedWithCode(7),
+              "^错误\n运行时出错!\n\n错误信息：分配 1048576 字节内存失败!\n$");
+}
+
+// Where the program was started from decides its module path: the start path
+// made absolute where it names a folder and leads to this executable, links
+// kept; otherwise the executable the system resolved. A '\\' in the path has
+// no Win32 spelling and is refused.
+TEST(PosixModulePath, ThePathTheProgramWasStartedByWhenItLeadsHere) {
+  TempFolder dir;
+  const fs::path self = fs::read_symlink("/proc/self/exe");
+  dir.MakeFolder("bin");
+  fs::create_symlink(self, dir.Native("bin") / "tool");
+  dir.MakeFolder("odd\\name");
+  fs::create_symlink(self, dir.Native("odd\\name") / "tool");
+  dir.WriteFile("other", "x");
+  const std::string resolved = TempFolder::Backslashed(self.string());
+  struct Case {
+    std::string start;
+    std::string expected;  // "": refused
+  };
+  const std::string linked = (dir.Native("bin") / "tool").string();
+  const Case cases[] = {
+      {linked, TempFolder::Backslashed(linked)},
+      {(dir.Native("bin") / "." / ".." / "bin" / "tool").string(),
+       TempFolder::Backslashed(linked)},
+      {"tool", resolved},                                   // found through PATH
+      {dir.Native("other").string(), resolved},             // not this executable
+      {(dir.Native("odd\\name") / "tool").string(), ""},
+  };
+  for (const Case& c : cases) {
+    os::SetStartPath(c.start.c_str());
+    char buffer[4096];
+    os::Dword n = P().GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (c.expected.empty()) {
+      EXPECT_EQ(n, 0u) << c.start;
+      EXPECT_EQ(P().GetLastError(), os::posix::kErrorInvalidName) << c.start;
+    } else {
+      EXPECT_EQ(std::string(buffer, n), c.expected) << c.start;
+    }
+  }
+  os::SetStartPath(nullptr);
+}
+
+// A folder that may be entered but not read cannot be listed: access denied,
+// never "no such file", which would pass for an empty folder.
+void ListAsUnprivilegedUser(const std::string& pattern) {
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) P().ExitProcess(99);
+  os::FindDataA data{};
+  os::Handle h = P().FindFirstFileA(pattern.c_str(), &data);
+  P().ExitProcess(h == os::InvalidHandle() ? P().GetLastError() : 98);
+}
+
+TEST(PosixListingDeathTest, AFolderWithoutReadPermissionIsAccessDenied) {
+  TempFolder dir;
+  dir.MakeFolder("locked");
+  dir.WriteFile("locked/a.xml", "x");
+  fs::permissions(dir.Native(""), fs::perms::all);
+  fs::permissions(dir.Native("locked"), fs::perms::owner_write | fs::perms::owner_exec |
+                                            fs::perms::others_write | fs::perms::others_exec);
+  EXPECT_EXIT(ListAsUnprivilegedUser(dir.Path("locked") + "\\*.xml"),
+              ::testing::ExitedWithCode(os::kErrorAccessDenied), "");
+}
+
+// A named pipe is no file: marked system, so the runtime leaves it alone, and
+// opening it fails at once instead of waiting for a reader.
+TEST(PosixFiles, ANamedPipeIsASystemEntryThatOpensAtOnceAsAccessDenied) {
+  TempFolder dir;
+  ASSERT_EQ(mkfifo(dir.Native("pipe.xml").c_str(), 0644), 0);
+  EXPECT_EQ(P().GetFileAttributesA(dir.Path("pipe.xml").c_str()), os::kAttrSystem);
+  for (os::Dword disposition : {os::kOpenExisting, os::kCreateAlways}) {
+    os::Handle h = P().CreateFileA(dir.Path("pipe.xml").c_str(), os::kGenericWrite, 0, nullptr,
+                                   disposition, os::kAttrNormal, nullptr);
+    EXPECT_EQ(h, os::InvalidHandle()) << disposition;
+    EXPECT_EQ(P().GetLastError(), os::kErrorAccessDenied) << disposition;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir.Native("pipe.xml")));
 }
 
 }  // namespace

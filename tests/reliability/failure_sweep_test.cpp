@@ -4,14 +4,20 @@
 // temporary file may be left in the folder.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <new>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "generator/program.h"
 #include "platform/app_framework.h"
+#include "platform/platform.h"
 #include "runtime/host/runtime_application.h"
 #include "tests/reliability/expected_manifest.h"
 #include "tests/fake/fake_platform.h"
@@ -196,6 +202,150 @@ TEST(FailureSweep, EveryFailingWriteStepKeepsThePreviousManifestAndExitsWithOne)
     }
   }
   std::printf("write failures tried: %d\n", tried);
+}
+
+}  // namespace
+
+// --- The real POSIX back-end with its own allocations failing in turn --------
+// operator new is replaced for this test program: while armed, the nth
+// allocation made inside a back-end call fails as the heap would refuse it
+// (the new-handler first, then std::bad_alloc).
+
+namespace {
+thread_local int t_inBackEnd = 0;
+std::atomic<long> g_failAt{0};   // 0: count only
+std::atomic<long> g_counted{0};  // allocations made inside back-end calls
+}  // namespace
+
+void* operator new(size_t bytes) {
+  if (t_inBackEnd > 0 && ++g_counted == g_failAt.load()) {
+    for (;;) {
+      std::new_handler handler = std::get_new_handler();
+      if (handler == nullptr) throw std::bad_alloc();
+      handler();
+    }
+  }
+  if (void* p = std::malloc(bytes != 0 ? bytes : 1)) return p;
+  throw std::bad_alloc();
+}
+// Not inlined: the compiler would take the free() of a block that operator
+// new gave for a mismatch, not knowing that this operator new used malloc.
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A table entry of the native back-end, counted as "inside the back-end".
+template <auto Member>
+struct InBackEnd;
+
+template <typename R, typename... A, R (*os::Platform::*M)(A...)>
+struct InBackEnd<M> {
+  static R Call(A... args) {
+    struct Depth {
+      Depth() { ++t_inBackEnd; }
+      ~Depth() { --t_inBackEnd; }
+    } depth;
+    return (os::NativePlatform().*M)(args...);
+  }
+};
+
+os::Platform CountedNativeTable() {
+  os::Platform t = os::NativePlatform();
+#define MM_COUNTED(name) t.name = InBackEnd<&os::Platform::name>::Call
+  MM_COUNTED(GetModuleFileNameA);
+  MM_COUNTED(SetCurrentDirectoryA);
+  MM_COUNTED(GetCurrentDirectoryA);
+  MM_COUNTED(MultiByteToWideChar);
+  MM_COUNTED(WideCharToMultiByte);
+  MM_COUNTED(FindFirstFileA);
+  MM_COUNTED(FindFirstFileExA);
+  MM_COUNTED(FindNextFileA);
+  MM_COUNTED(FindClose);
+  MM_COUNTED(CreateFileA);
+  MM_COUNTED(WriteFile);
+  MM_COUNTED(CloseHandle);
+  MM_COUNTED(GetFileAttributesA);
+  MM_COUNTED(MoveFileExA);
+  MM_COUNTED(DeleteFileA);
+  MM_COUNTED(RegisterClassA);
+  MM_COUNTED(UnregisterClassA);
+  MM_COUNTED(CreateWindowExA);
+  MM_COUNTED(DestroyWindow);
+  MM_COUNTED(PostMessageA);
+  MM_COUNTED(PeekMessageA);
+  MM_COUNTED(GetModuleHandleA);
+  MM_COUNTED(MessageBoxA);
+#undef MM_COUNTED
+  return t;
+}
+
+// Runs the program over the native back-end in folder (started by a link
+// there to this test program) and ends the process with its status; with
+// countFile, first writes how many allocations the back-end made.
+[[noreturn]] void RunNative(const fs::path& folder, long failAt, const fs::path& countFile) {
+  static os::Platform table = CountedNativeTable();
+  os::InstallPlatform(&table);
+  static std::string start;
+  start = (folder / "modmanifest").string();
+  os::SetStartPath(start.c_str());
+  g_counted = 0;
+  g_failAt = failAt;
+  int status;
+  {
+    rt::RuntimeApplication app(gen::ThisProgram());
+    status = os::FrameworkMain(nullptr, "", 10);
+  }
+  g_failAt = 0;
+  if (!countFile.empty()) std::ofstream(countFile) << g_counted.load();
+  os::NativePlatform().ExitProcess(static_cast<uint32_t>(status));
+  std::abort();
+}
+
+std::vector<std::string> FolderNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(FailureSweepDeathTest, EveryAllocationOfTheBackEndEndsThroughTheBoxAndKeepsTheManifest) {
+  const fs::path folder = fs::temp_directory_path() /
+                          ("mm-sweep-" + std::to_string(os::NativePlatform().GetCurrentProcessId()));
+  fs::remove_all(folder);
+  fs::create_directories(folder / "Art");
+  fs::create_directories(folder / "Units");
+  for (const char* name : {"a.xml", "b.xml", "zenter.xml"}) std::ofstream(folder / name) << "x";
+  std::ofstream(folder / "zenter.xml", std::ios::binary) << kPreviousManifest;
+  fs::create_symlink(fs::read_symlink("/proc/self/exe"), folder / "modmanifest");
+  const std::vector<std::string> before = FolderNames(folder);
+
+  const fs::path countFile = fs::temp_directory_path() / (folder.filename().string() + ".count");
+  EXPECT_EXIT(RunNative(folder, 0, countFile), ::testing::ExitedWithCode(0), "");
+  long count = 0;
+  std::ifstream(countFile) >> count;
+  fs::remove(countFile);
+  EXPECT_GT(count, 5) << "hardly any allocation of the back-end reached";
+  std::ofstream(folder / "zenter.xml", std::ios::binary) << kPreviousManifest;
+
+  const std::string complete =
+      ExpectedManifest({"a.xml", "b.xml", "Art\\zenter.xml", "Units\\zenter.xml"});
+  for (long n = 1; n <= count; ++n) {
+    EXPECT_EXIT(RunNative(folder, n, {}), ::testing::ExitedWithCode(255),
+                "错误\n运行时出错!\n\n错误信息：分配 [0-9]+ 字节内存失败!")
+        << "back-end allocation " << n;
+    EXPECT_EQ(FolderNames(folder), before) << "back-end allocation " << n;
+    std::ifstream in(folder / "zenter.xml", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Failing after the rename (syncing the folder, the clean-up), the run
+    // ends through the box with the new manifest complete in place.
+    EXPECT_TRUE(bytes == kPreviousManifest || bytes == complete) << "back-end allocation " << n;
+    std::ofstream(folder / "zenter.xml", std::ios::binary) << kPreviousManifest;
+  }
+  std::printf("back-end allocation points covered: %ld\n", count);
+  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+// The order of a listing: names as UTF-16 code units, compared after the
+// upper-case mapping Windows' file systems use and then exactly, which is the
+// order NTFS keeps its index in. That mapping is Unicode's simple upper case
+// where it maps back (see scripts/gen-upcase-table). Both builds then list a
+// folder alike, whatever the names.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/posix_internal.h"
+
+namespace os::posix {
+namespace {
+
+// Runs of code units that share one difference to their upper case: every
+// step-th unit from first to last maps to unit + delta, modulo 0x10000.
+// Sorted and disjoint.
+struct UpperRun {
+  uint16_t first;
+  uint16_t last;
+  uint8_t step;
+  uint16_t delta;
+};
+
+constexpr UpperRun kUpperRuns[] = {
+#include "platform/posix/posix_upcase_table.inc"
+};
+
+// The next UTF-16 code unit of a UTF-8 name. A byte that does not start a
+// valid sequence stands for itself as 0xDC00 + byte, a unit no valid name
+// produces alone, so every name still has one fixed place in the order.
+class Utf16Units {
+ public:
+  explicit Utf16Units(std::string_view name)
+      : p_(reinterpret_cast<const uint8_t*>(name.data())), end_(p_ + name.size()) {}
+
+  bool Next(char16_t& unit) {
+    if (low_ != 0) {
+      unit = low_;
+      low_ = 0;
+      return true;
+    }
+    if (p_ == end_) return false;
+    const uint8_t b = *p_;
+    if (b < 0x80) {
+      unit = b;
+      ++p_;
+      return true;
+    }
+    int need = 0;
+    uint8_t low = 0x80, high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      if (b == 0xE0) low = 0xA0;
+      if (b == 0xED) high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      if (b == 0xF0) low = 0x90;
+      if (b == 0xF4) high = 0x8F;
+    }
+    uint32_t c = need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
+    bool ok = need > 0 && end_ - p_ > need;
+    for (int k = 1; ok && k <= need; ++k) {
+      const uint8_t t = p_[k];
+      if (t < (k == 1 ? low : 0x80) || t > (k == 1 ? high : 0xBF)) ok = false;
+      c = c << 6 | (t & 0x3F);
+    }
+    if (!ok) {
+      unit = static_cast<char16_t>(0xDC00 + b);
+      ++p_;
+      return true;
+    }
+    p_ += need + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      unit = static_cast<char16_t>(0xD800 + (c >> 10));
+      low_ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      unit = static_cast<char16_t>(c);
+    }
+    return true;
+  }
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+  char16_t low_ = 0;
+};
+
+int CompareUnits(std::string_view a, std::string_view b, bool upper) {
+  Utf16Units ua(a), ub(b);
+  for (;;) {
+    char16_t x = 0, y = 0;
+    const bool moreA = ua.Next(x);
+    const bool moreB = ub.Next(y);
+    if (!moreA || !moreB) return moreA ? 1 : moreB ? -1 : 0;
+    if (upper) {
+      x = UpperCaseUnit(x);
+      y = UpperCaseUnit(y);
+    }
+    if (x != y) return x < y ? -1 : 1;
+  }
+}
+
+}  // namespace
+
+char16_t UpperCaseUnit(char16_t unit) {
+  if (unit < 0x80) return unit >= 'a' && unit <= 'z' ? static_cast<char16_t>(unit - 32) : unit;
+  // The last run that starts at or before unit.
+  size_t lo = 0, hi = sizeof kUpperRuns / sizeof kUpperRuns[0];
+  while (lo < hi) {
+    const size_t mid = (lo + hi) / 2;
+    if (kUpperRuns[mid].first <= unit) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  if (lo == 0) return unit;
+  const UpperRun& run = kUpperRuns[lo - 1];
+  if (unit > run.last || (unit - run.first) % run.step != 0) return unit;
+  return static_cast<char16_t>(unit + run.delta);
+}
+
+void AppendUpperCaseUnits(std::string_view name, std::string& out) {
+  Utf16Units units(name);
+  char16_t unit = 0;
+  while (units.Next(unit)) {
+    const char16_t upper = UpperCaseUnit(unit);
+    out += static_cast<char>(upper >> 8);
+    out += static_cast<char>(upper & 0xFF);
+  }
+}
+
+int CompareNames(std::string_view a, std::string_view b) {
+  if (int c = CompareUnits(a, b, true)) return c;
+  if (int c = CompareUnits(a, b, false)) return c;
+  // Equal units come only from equal bytes; the bytes keep the order total.
+  return a.compare(b);
+}
+
+}  // namespace os::posix
