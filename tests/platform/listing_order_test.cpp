@@ -55,16 +55,6 @@ TEST(ListingOrder, NamesBeyondAsciiInTheOrderNtfsGivesThem) {
     if (name != "." && name != "..") names.push_back(name);
   } while (P().FindNextFileA(h, &data));
   P().FindClose(h);
-#ifdef _WIN32
-  // Until the Win32 back-end hands names over as UTF-8 it shows them in the
-  // ANSI code page, and only their order can be compared once it does.
-  std::vector<std::string> sortedListed = names, sortedExpected = expected;
-  std::sort(sortedListed.begin(), sortedListed.end());
-  std::sort(sortedExpected.begin(), sortedExpected.end());
-  if (sortedListed != sortedExpected) {
-    GTEST_SKIP() << "this back-end does not list names as UTF-8 yet";
-  }
-#endif
   EXPECT_EQ(names, expected);
 }
 
