@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "runtime/host/runtime_error.h"
 #include "runtime/values/value_array.h"
 #include "runtime/values/value_memory.h"
@@ -58,39 +59,11 @@ bool IsXmlChar(uint32_t c) {
 // Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF) made only of characters XML 1.0 allows.
 bool IsXmlUtf8(std::string_view bytes) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const size_t n = bytes.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char lead = s[i];
-    uint32_t c;
-    size_t length;
-    uint32_t least;  // smallest code point of this length: rejects overlong forms
-    if (lead < 0x80) {
-      c = lead;
-      length = 1;
-      least = 0;
-    } else if ((lead & 0xE0) == 0xC0) {
-      c = lead & 0x1F;
-      length = 2;
-      least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      c = lead & 0x0F;
-      length = 3;
-      least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      c = lead & 0x07;
-      length = 4;
-      least = 0x10000;
-    } else {
-      return false;
-    }
-    if (length > n - i) return false;
-    for (size_t k = 1; k < length; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    if (c < least || !IsXmlChar(c)) return false;
-    i += length;
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    const os::Utf8Sequence seq = os::ReadUtf8(s + i, bytes.size() - i);
+    if (seq.length == 0 || !IsXmlChar(seq.codePoint)) return false;
+    i += seq.length;
   }
   return true;
 }

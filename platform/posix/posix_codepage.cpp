@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/posix_internal.h"
+#include "platform/utf8.h"
 
 namespace os::posix {
 namespace {
@@ -83,37 +84,14 @@ bool DecodeUtf8(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
       ++i;
       continue;
     }
-    // Length of the sequence and the range its second byte must lie in.
-    int need = 0;
-    uint8_t low = 0x80, high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      if (b == 0xE0) low = 0xA0;   // overlong below
-      if (b == 0xED) high = 0x9F;  // surrogates above
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      if (b == 0xF0) low = 0x90;   // overlong below
-      if (b == 0xF4) high = 0x8F;  // beyond U+10FFFF above
-    }
-    uint32_t c = need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
-    size_t j = i + 1;
-    bool ok = need > 0;
-    for (int k = 0; ok && k < need; ++k, ++j) {
-      uint8_t lo = k == 0 ? low : 0x80, hi = k == 0 ? high : 0xBF;
-      if (j >= n || s[j] < lo || s[j] > hi) {
-        ok = false;
-        break;
-      }
-      c = c << 6 | (s[j] & 0x3F);
-    }
-    if (!ok) {
+    const Utf8Sequence seq = ReadUtf8(s + i, n - i);
+    if (seq.length == 0) {
       if (strict) return false;
       out += kReplacement;
-      i = j;  // the byte that broke the sequence starts the next one
+      i += seq.span;  // the byte that broke the sequence starts the next one
       continue;
     }
+    uint32_t c = seq.codePoint;
     if (c >= 0x10000) {
       c -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (c >> 10));
@@ -121,7 +99,7 @@ bool DecodeUtf8(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
     } else {
       out += static_cast<char16_t>(c);
     }
-    i = j;
+    i += seq.length;
   }
   return true;
 }

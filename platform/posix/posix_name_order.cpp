@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/posix/posix_internal.h"
+#include "platform/utf8.h"
 
 namespace os::posix {
 namespace {
@@ -47,32 +48,14 @@ class Utf16Units {
       ++p_;
       return true;
     }
-    int need = 0;
-    uint8_t low = 0x80, high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      if (b == 0xE0) low = 0xA0;
-      if (b == 0xED) high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      if (b == 0xF0) low = 0x90;
-      if (b == 0xF4) high = 0x8F;
-    }
-    uint32_t c = need == 1 ? (b & 0x1F) : need == 2 ? (b & 0x0F) : (b & 0x07);
-    bool ok = need > 0 && end_ - p_ > need;
-    for (int k = 1; ok && k <= need; ++k) {
-      const uint8_t t = p_[k];
-      if (t < (k == 1 ? low : 0x80) || t > (k == 1 ? high : 0xBF)) ok = false;
-      c = c << 6 | (t & 0x3F);
-    }
-    if (!ok) {
+    const Utf8Sequence seq = ReadUtf8(p_, static_cast<size_t>(end_ - p_));
+    if (seq.length == 0) {
       unit = static_cast<char16_t>(0xDC00 + b);
       ++p_;
       return true;
     }
-    p_ += need + 1;
+    p_ += seq.length;
+    uint32_t c = seq.codePoint;
     if (c >= 0x10000) {
       c -= 0x10000;
       unit = static_cast<char16_t>(0xD800 + (c >> 10));

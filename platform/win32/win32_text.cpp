@@ -3,6 +3,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/utf8.h"
+
 namespace os::win32 {
 namespace {
 
@@ -25,42 +27,18 @@ bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' &&
 }  // namespace
 
 size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  const auto* s = reinterpret_cast<const uint8_t*>(text);
   size_t units = 0;
   // Measured first, so that nothing is written unless all of it fits.
   for (int pass = 0; pass < 2; ++pass) {
     units = 0;
     for (size_t i = 0; i < length;) {
-      const unsigned char lead = s[i];
-      uint32_t c;
-      size_t bytes;
-      uint32_t least;  // the smallest code point of this length: no overlong forms
-      if (lead < 0x80) {
-        c = lead;
-        bytes = 1;
-        least = 0;
-      } else if ((lead & 0xE0) == 0xC0) {
-        c = lead & 0x1Fu;
-        bytes = 2;
-        least = 0x80;
-      } else if ((lead & 0xF0) == 0xE0) {
-        c = lead & 0x0Fu;
-        bytes = 3;
-        least = 0x800;
-      } else if ((lead & 0xF8) == 0xF0) {
-        c = lead & 0x07u;
-        bytes = 4;
-        least = 0x10000;
-      } else {
-        return kNotUtf8;
-      }
-      if (bytes > length - i) return kNotUtf8;
-      for (size_t k = 1; k < bytes; ++k) {
-        if ((s[i + k] & 0xC0) != 0x80) return kNotUtf8;
-        c = (c << 6) | (s[i + k] & 0x3Fu);
-      }
-      if (c < least || c > 0x10FFFF) return kNotUtf8;
-      i += bytes;
+      // Encoded surrogates pass: a name's unpaired surrogate comes back in
+      // that form from a listing.
+      const Utf8Sequence seq = ReadUtf8(s + i, length - i, true);
+      if (seq.length == 0) return kNotUtf8;
+      const uint32_t c = seq.codePoint;
+      i += seq.length;
       if (pass == 1) {
         if (c >= 0x10000) {
           out[units] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
