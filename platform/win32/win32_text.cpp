@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "platform/utf8.h"
+#include "platform/win32/win32_testing.h"
 
 namespace os::win32 {
 namespace {
@@ -24,7 +25,18 @@ bool IsDevicePath(const wchar_t* path) {
 
 bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
+void* HeapBuffer(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), 0, bytes); }
+BufferAllocation g_allocateBuffer = HeapBuffer;
+
 }  // namespace
+
+void* AllocateBuffer(size_t bytes) { return g_allocateBuffer(bytes); }
+
+BufferAllocation ReplaceBufferAllocation(BufferAllocation allocate) {
+  BufferAllocation previous = g_allocateBuffer;
+  g_allocateBuffer = allocate;
+  return previous;
+}
 
 size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity) {
   const auto* s = reinterpret_cast<const uint8_t*>(text);

@@ -33,6 +33,9 @@ size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity
 size_t WideToUtf8(const wchar_t* wide, size_t length, char* out, size_t capacity,
                   size_t* written = nullptr);
 
+// Memory for a buffer from the process heap (or what a test installed).
+void* AllocateBuffer(size_t bytes);
+
 // A run of T: inline room for the usual short text, the process heap for a
 // longer one. A failed allocation ends the run through os::OutOfMemory, as
 // the runtime's own do.
@@ -55,7 +58,7 @@ class Buffer {
     if (count <= capacity_) return data_;
     if (count > SIZE_MAX / sizeof(T)) OutOfMemory(SIZE_MAX);
     const size_t bytes = count * sizeof(T);
-    void* block = ::HeapAlloc(::GetProcessHeap(), 0, bytes);
+    void* block = AllocateBuffer(bytes);
     if (block == nullptr) OutOfMemory(bytes);
     if (data_ != inline_) ::HeapFree(::GetProcessHeap(), 0, data_);
     data_ = static_cast<T*>(block);

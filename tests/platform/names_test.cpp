@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -221,6 +222,23 @@ TEST(Win32Listing, WhereTheBasicLevelIsRefusedTheFullListingIsGiven) {
             os::InvalidHandle());
   EXPECT_EQ(P().GetLastError(), kPathNotFound);
   os::win32::ReplaceFindFirstFileExW(g_system);
+}
+
+// A path longer than a buffer's inline room needs the heap; refused, the run
+// ends through the program's out-of-memory handler, never with a cut path.
+TEST(Win32Memory, ARefusedConversionBufferEndsTheRunThroughTheOutOfMemoryPath) {
+  const std::string path = "C:\\" + std::string(400, 'a');
+  EXPECT_EXIT(
+      {
+        os::SetOutOfMemoryHandler([](size_t bytes) {
+          std::fprintf(stderr, "out of memory: %zu\n", bytes);
+          std::fflush(stderr);
+          P().ExitProcess(7);
+        });
+        os::win32::ReplaceBufferAllocation([](size_t) -> void* { return nullptr; });
+        P().GetFileAttributesA(path.c_str());
+      },
+      ::testing::ExitedWithCode(7), "out of memory: \\d+");
 }
 
 // A file another opener holds without sharing: opening or replacing it waits
