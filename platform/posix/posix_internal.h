@@ -133,6 +133,9 @@ int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int w
 // table (MessageGlyph, posix_message_glyphs.cpp), so a box about an exhausted
 // heap never needs memory; others from the full table, when it can be built.
 char16_t MessageGlyph(uint8_t lead, uint8_t trail);
+// The characters MessageGlyph knows, and their GBK bytes, two each.
+constexpr size_t kMessageGlyphCount = 118;
+extern const char kMessageGlyphsGbk[2 * kMessageGlyphCount + 1];
 char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail);
 
 // Listing order (posix_name_order.cpp): the unit Unicode's simple upper-case

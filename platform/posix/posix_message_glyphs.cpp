@@ -1,9 +1,9 @@
 // The characters of the runtime's own message texts, for showing a box
 // without asking the heap: the allocation-failure box comes when the heap is
-// exhausted, and the full code page 936 table is built on first use. This
-// file is compiled with -fexec-charset=CP936, so the first text below holds
-// each character's GBK bytes (two each) and the second its UTF-16 unit, in
-// the same order. A test checks that every message text is covered.
+// exhausted, and the full code page 936 table is built on first use.
+// kMessageGlyphsGbk (posix_message_glyphs_gbk.cpp) holds each character's GBK
+// bytes, two each, and the text below its UTF-16 unit, in the same order. A
+// test checks that every message text is covered.
 #include <cstddef>
 #include <cstdint>
 
@@ -12,13 +12,6 @@
 namespace os::posix {
 namespace {
 
-const char kGlyphsGbk[] =
-    "数组成员引用下标超出定义范围未得到所需要"
-    "的值型据时维不为且等于该目前具有必须大或"
-    "类匹配调命令后发现堆栈错误子语句参返回者"
-    "了非系统基本被比较只能使“多项选择”索小"
-    "零提供表重单符合求运行代码：信息分字节内"
-    "存失败载入窗口模板段启动找在辅助程序";
 const char16_t kGlyphsWide[] =
     u"数组成员引用下标超出定义范围未得到所需要"
     u"的值型据时维不为且等于该目前具有必须大或"
@@ -27,15 +20,15 @@ const char16_t kGlyphsWide[] =
     u"零提供表重单符合求运行代码：信息分字节内"
     u"存失败载入窗口模板段启动找在辅助程序";
 
-static_assert(sizeof kGlyphsGbk - 1 == 2 * (sizeof kGlyphsWide / sizeof kGlyphsWide[0] - 1),
-              "one two-byte GBK character for each UTF-16 unit");
+static_assert(sizeof kGlyphsWide / sizeof kGlyphsWide[0] - 1 == kMessageGlyphCount,
+              "one UTF-16 unit for each GBK character");
 
 }  // namespace
 
 char16_t MessageGlyph(uint8_t lead, uint8_t trail) {
   for (size_t i = 0; kGlyphsWide[i] != 0; ++i) {
-    if (static_cast<uint8_t>(kGlyphsGbk[2 * i]) == lead &&
-        static_cast<uint8_t>(kGlyphsGbk[2 * i + 1]) == trail) {
+    if (static_cast<uint8_t>(kMessageGlyphsGbk[2 * i]) == lead &&
+        static_cast<uint8_t>(kMessageGlyphsGbk[2 * i + 1]) == trail) {
       return kGlyphsWide[i];
     }
   }
