@@ -121,32 +121,12 @@ std::string LastComponent(std::string path) {
 
 // Syncs the folder of path, named in a buffer of its own.
 void SyncFolderOf(std::string_view path) {
-  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-  const size_t cut = path.rfind('/');
   char folder[4096];
-  if (cut == std::string_view::npos) {
-    std::strcpy(folder, ".");
-  } else if (cut == 0) {
-    std::strcpy(folder, "/");
-  } else if (cut < sizeof folder) {
-    std::memcpy(folder, path.data(), cut);
-    folder[cut] = '\0';
-  } else {
-    return;
-  }
+  if (!FolderPartIn(path, folder, sizeof folder)) return;
   int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   fsync(fd);
   close(fd);
-}
-
-bool InSameFolder(std::string_view a, std::string_view b) {
-  auto folder = [](std::string_view p) {
-    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
-    const size_t cut = p.rfind('/');
-    return cut == std::string_view::npos ? std::string_view(".") : p.substr(0, cut == 0 ? 1 : cut);
-  };
-  return folder(a) == folder(b);
 }
 
 bool ReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
@@ -804,7 +784,9 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     // happened either way, so a folder that cannot be synced does not turn it
     // into a failure.
     SyncFolderOf(targetPath.view());
-    if (!InSameFolder(sourcePath.view(), targetPath.view())) SyncFolderOf(sourcePath.view());
+    if (FolderPart(sourcePath.view()) != FolderPart(targetPath.view())) {
+      SyncFolderOf(sourcePath.view());
+    }
   }
   return 1;
 }

@@ -94,6 +94,12 @@ class PosixPath {
   Dword error_ = 0;
 };
 
+// The folder part of a POSIX path ("." for a bare name, "/" for a name in
+// the root), and the same copied into buffer with no heap (false when it does
+// not fit).
+std::string_view FolderPart(std::string_view path);
+bool FolderPartIn(std::string_view path, char* buffer, size_t size);
+
 // Paths arrive with '\' separators; the OS wants '/'.
 std::string ToPosixPath(const char* path);
 // And leave with '\'.

@@ -165,19 +165,8 @@ Dword ErrorFromErrno(int error, std::string_view posixPath) {
     case ENOENT: {
       // Windows tells a missing file from a missing folder on the way to it.
       // The folder is looked at in a buffer of its own: no heap on this path.
-      while (posixPath.size() > 1 && posixPath.back() == '/') posixPath.remove_suffix(1);
-      const size_t cut = posixPath.rfind('/');
       char parent[4096];
-      if (cut == std::string_view::npos) {
-        std::strcpy(parent, ".");
-      } else if (cut == 0) {
-        std::strcpy(parent, "/");
-      } else if (cut < sizeof parent) {
-        std::memcpy(parent, posixPath.data(), cut);
-        parent[cut] = '\0';
-      } else {
-        return kErrorPathNotFound;
-      }
+      if (!FolderPartIn(posixPath, parent, sizeof parent)) return kErrorPathNotFound;
       struct stat st;
       if (stat(parent, &st) == 0 && S_ISDIR(st.st_mode)) return kErrorFileNotFound;
       return kErrorPathNotFound;
@@ -208,6 +197,21 @@ Dword ErrorFromErrno(int error, std::string_view posixPath) {
 
 void SetLastErrorFromErrno(int error, std::string_view posixPath) {
   SetLastError(ErrorFromErrno(error, posixPath));
+}
+
+std::string_view FolderPart(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const size_t cut = path.rfind('/');
+  if (cut == std::string_view::npos) return ".";
+  return path.substr(0, cut == 0 ? 1 : cut);
+}
+
+bool FolderPartIn(std::string_view path, char* buffer, size_t size) {
+  const std::string_view folder = FolderPart(path);
+  if (folder.size() >= size) return false;
+  std::memcpy(buffer, folder.data(), folder.size());
+  buffer[folder.size()] = '\0';
+  return true;
 }
 
 PosixPath::PosixPath(const char* path) {

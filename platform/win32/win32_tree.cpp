@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/tree_os.h"
+#include "platform/win32/win32_text.h"
 
 namespace os::tree {
 namespace {
@@ -15,22 +16,19 @@ namespace {
 volatile LONG g_interrupted = 0;
 HANDLE g_cleanedUp = nullptr;  // set once the temporary files are gone
 
+// Conversions by the back-end's own rules, so that a name or path takes the
+// same form here as in every listing (an unpaired surrogate included).
 std::wstring Wide(std::string_view text) {
-  if (text.empty()) return std::wstring();
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  }
+  const size_t units = win32::Utf8ToWide(text.data(), text.size(), nullptr, 0);
+  if (units == win32::kNotUtf8) return std::wstring();
+  std::wstring wide(units, L'\0');
+  win32::Utf8ToWide(text.data(), text.size(), wide.data(), units);
   return wide;
 }
 
-std::string Utf8(const wchar_t* wide, int length) {
-  if (length == 0) return std::string();
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), n, nullptr, nullptr);
+std::string Utf8(const wchar_t* wide, size_t length) {
+  std::string text(win32::WideToUtf8(wide, length, nullptr, 0), '\0');
+  win32::WideToUtf8(wide, length, text.data(), text.size());
   return text;
 }
 
@@ -59,7 +57,7 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
   std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i], lstrlenW(wide[i])));
+  for (int i = 0; i < count; ++i) args.push_back(Utf8(wide[i], static_cast<size_t>(lstrlenW(wide[i]))));
   ::LocalFree(wide);
   return args;
 }
@@ -106,7 +104,7 @@ bool FullPath(const std::string& path, std::string* full, Dword* error) {
   // A trailing separator (other than a drive root's) is not part of the
   // folder's name.
   while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/')) result.pop_back();
-  *full = Utf8(result.data(), static_cast<int>(result.size()));
+  *full = Utf8(result.data(), result.size());
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -24,6 +26,21 @@ std::vector<Runner> Runners() {
     }
   }
   return runners;
+}
+
+std::vector<std::string> UnprivilegedUser(bool wine) {
+  std::vector<std::string> prefix;
+  if (geteuid() == 0) {
+    prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  }
+  if (wine && geteuid() == 0) {
+    fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
+    fs::create_directories(home);
+    EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
+    prefix.insert(prefix.end(), {"env", "HOME=" + home.string(),
+                                 "WINEPREFIX=" + (home / "prefix").string()});
+  }
+  return prefix;
 }
 
 std::string ReadFile(const fs::path& path) {

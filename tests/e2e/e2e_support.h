@@ -23,6 +23,10 @@ struct Runner {
 // names (paths separated by ':').
 std::vector<Runner> Runners();
 
+// What runs a command as an unprivileged user (root ignores permission bits),
+// with a Wine prefix of that user's own when the command is a Windows program.
+std::vector<std::string> UnprivilegedUser(bool wine);
+
 std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& bytes);
 

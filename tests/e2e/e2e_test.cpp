@@ -111,6 +111,20 @@ TEST_P(EndToEnd, HiddenFilesAndFoldersAreListedLikeOthers) {
                  {".secret.xml", "plain.xml", ".cache\\zenter.xml"});
 }
 
+std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What runs a built program as an unprivileged user.
+std::vector<std::string> UnprivilegedPrefix(const Runner& runner) {
+  std::vector<std::string> prefix = UnprivilegedUser(runner.wine);
+  if (runner.wine) prefix.push_back(MODMANIFEST_WINE_RUN);
+  return prefix;
+}
+
 TEST_P(EndToEnd, AReadOnlyTargetIsLeftUnchangedAndTheRunExitsOne) {
   TempTree t;
   fs::path folder = t.root() / "Locked";
@@ -121,10 +135,7 @@ TEST_P(EndToEnd, AReadOnlyTargetIsLeftUnchangedAndTheRunExitsOne) {
   EXPECT_EQ(RunIn(GetParam(), folder), 1);
   EXPECT_EQ(ReadFile(folder / "zenter.xml"), "previous manifest");
   // Nothing else is left behind.
-  std::vector<std::string> names;
-  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"a.xml", "zenter.xml"}));
+  EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"a.xml", "zenter.xml"}));
 }
 
 TEST_P(EndToEnd, AFolderWithoutWritePermissionExitsOneAndLeavesNothing) {
@@ -137,30 +148,8 @@ TEST_P(EndToEnd, AFolderWithoutWritePermissionExitsOneAndLeavesNothing) {
   fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                               fs::perms::group_exec | fs::perms::others_read |
                               fs::perms::others_exec);
-  // Root ignores permission bits, so run as an unprivileged user.
-  std::vector<std::string> prefix;
-  if (geteuid() == 0) {
-    prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-  }
-  if (GetParam().wine) {
-    // Wine runs only in a prefix its user owns: the unprivileged user gets
-    // one of its own, created by its first run and kept for the next.
-    std::vector<std::string> wine = {"env"};
-    if (geteuid() == 0) {
-      fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
-      fs::create_directories(home);
-      EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
-      wine.push_back("HOME=" + home.string());
-      wine.push_back("WINEPREFIX=" + (home / "prefix").string());
-    }
-    wine.push_back(MODMANIFEST_WINE_RUN);
-    prefix.insert(prefix.end(), wine.begin(), wine.end());
-  }
-  EXPECT_EQ(RunProcess({program.string()}, folder, prefix), 1);
-  std::vector<std::string> names;
-  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"a.xml", program.filename().string()}));
+  EXPECT_EQ(RunProcess({program.string()}, folder, UnprivilegedPrefix(GetParam())), 1);
+  EXPECT_EQ(NamesIn(folder), (std::vector<std::string>{"a.xml", program.filename().string()}));
 }
 
 TEST_P(EndToEnd, ArgumentsAndTheWorkingDirectoryAreIgnored) {
@@ -337,34 +326,6 @@ TEST(EndToEndNames, EveryBuildWritesTheSameBytesForNamesInAnyScriptAndPathsOfAny
 #include <fcntl.h>
 
 namespace {
-
-std::vector<std::string> NamesIn(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// What runs a program as an unprivileged user (root ignores permission
-// bits), with a Wine prefix of that user's own for the Windows programs.
-std::vector<std::string> UnprivilegedPrefix(const Runner& runner) {
-  std::vector<std::string> prefix;
-  if (geteuid() == 0) {
-    prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-  }
-  if (runner.wine) {
-    prefix.push_back("env");
-    if (geteuid() == 0) {
-      fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
-      fs::create_directories(home);
-      EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
-      prefix.push_back("HOME=" + home.string());
-      prefix.push_back("WINEPREFIX=" + (home / "prefix").string());
-    }
-    prefix.push_back(MODMANIFEST_WINE_RUN);
-  }
-  return prefix;
-}
 
 // The Linux program runs bare: no valgrind (it needs more memory than a
 // limit leaves), no sanitizer build.

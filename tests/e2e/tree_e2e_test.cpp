@@ -279,21 +279,7 @@ TEST_P(TreeTool, AnUnreadableFolderFailsAloneAsAnUnprivilegedUser) {
   WriteFile(root / "Shut" / "b.xml", "<b/>");
   for (const fs::path& p : {root, root / "Open"}) fs::permissions(p, fs::perms::all);
   fs::permissions(root / "Shut", fs::perms::owner_all);
-  std::vector<std::string> prefix;
-  if (geteuid() == 0) prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-  fs::path home = fs::temp_directory_path() / "mm-e2e-wine-65534";
-  std::vector<std::string> env = {"env", "HOME=" + home.string(), "WINEPREFIX=" + (home / "prefix").string()};
-  if (Wine() && geteuid() == 0) {
-    // The unprivileged user's own prefix, with a server of its own running.
-    fs::create_directories(home / "prefix");
-    EXPECT_EQ(chown(home.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(chown((home / "prefix").c_str(), 65534, 65534), 0);
-    prefix.insert(prefix.end(), env.begin(), env.end());
-    std::vector<std::string> server = prefix;
-    server.insert(server.end(), {"/usr/lib/wine/wineserver", "-p"});
-    RunProcess(server, "/");
-  }
-  std::vector<std::string> argv = prefix;
+  std::vector<std::string> argv = UnprivilegedUser(Wine());
   for (const std::string& a : Argv({Arg(root)})) argv.push_back(a);
   Output o = RunCaptured(argv, "/");
   EXPECT_EQ(o.status, 1) << o.err;
@@ -301,12 +287,6 @@ TEST_P(TreeTool, AnUnreadableFolderFailsAloneAsAnUnprivilegedUser) {
   EXPECT_NE(o.out.find("3 folders visited, 2 manifests written, 0 already current, 1 failed"), std::string::npos) << o.out;
   EXPECT_EQ(ReadFile(root / "zenter.xml"), Document({"Open\\zenter.xml", "Shut\\zenter.xml"}));
   EXPECT_EQ(ReadFile(root / "Open" / "zenter.xml"), Document({"a.xml"}));
-  if (Wine() && geteuid() == 0) {
-    std::vector<std::string> stop = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    stop.insert(stop.end(), env.begin(), env.end());
-    stop.insert(stop.end(), {"/usr/lib/wine/wineserver", "-k"});
-    RunProcess(stop, "/");
-  }
 }
 
 TEST_P(TreeTool, ALinkLoopEndsAndNothingOutsideTheTreeIsWritten) {
