@@ -41,8 +41,10 @@ Dword ReadWholeFile(const std::string& path, std::string* bytes);
 
 // Whether a temporary file stays open until it takes its target's place.
 // Windows: yes, marked for deletion meanwhile, so that it goes with the
-// process however the process ends (TerminateProcess included). POSIX: it is
-// closed once written, and the interrupt handling removes it.
+// process however the process ends (TerminateProcess included), except when
+// that happens between its creation and its mark or between unmarking and
+// rename. POSIX: it is closed once written, and the interrupt handling
+// removes it.
 bool TemporaryStaysOpen();
 // The access a temporary file is created with (Windows adds DELETE).
 Dword TemporaryAccess();

@@ -330,12 +330,19 @@ TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) 
     kill(child.pid, signal);
     // Wine turns SIGINT into Ctrl-C, after which a Windows program exits with
     // STATUS_CONTROL_C_EXIT; it ends a process at SIGTERM as TerminateProcess
-    // would, before any handler runs: the temporary file marked for deletion
-    // goes with it.
-    const int interrupted = signal == SIGINT ? 0x3A : -1000 - SIGTERM;
-    EXPECT_EQ(Wait(child), Wine() ? interrupted : -1000 - signal)
+    // would, before any handler runs. The temporary file in hand then goes
+    // with the process by its deletion mark, unless the kill falls between
+    // its creation and its mark or between unmarking and rename: at most
+    // that one file is left, and no manifest names it.
+    const bool killed = Wine() && signal == SIGTERM;
+    EXPECT_EQ(Wait(child), Wine() ? (killed ? -1000 - SIGTERM : 0x3A) : -1000 - signal)
         << "the run ended before the interrupt";
-    EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
+    const std::vector<fs::path> left = TemporaryFiles(root);
+    if (killed) {
+      EXPECT_LE(left.size(), 1u);
+    } else {
+      EXPECT_EQ(left, std::vector<fs::path>{});
+    }
     Output check = Run({"--check", Arg(root)});
     EXPECT_EQ(Count(check.out, "(stale)"), 0u) << check.out.substr(0, 2000);
     EXPECT_GT(Count(check.out, "(missing)"), 0u);
