@@ -1,11 +1,16 @@
 // The tree tool's pieces in-process over the fake platform: one folder's
 // listing (exclusions, failures, a folder that is gone), the batched replace
-// and what --check shows.
+// and what --check shows; and, on the real file system, what the Windows
+// writer's deletion mark does.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/tree_os.h"
 #include "tests/fake/fake_platform.h"
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
@@ -90,7 +95,7 @@ struct Writes {
   std::vector<std::string> failed;
   std::vector<std::vector<std::string>> syncs;
   bool syncOk = true;
-  tree::ManifestWriter Writer(size_t batch) {
+  tree::ManifestWriter Writer(size_t batch, bool keepOpen = false) {
     return tree::ManifestWriter(
         [this](const std::string& label, const tree::WriteFailure* failure) {
           (failure == nullptr ? done : failed).push_back(label);
@@ -100,7 +105,7 @@ struct Writes {
           syncs.push_back(paths);
           return syncOk;
         },
-        false);
+        keepOpen);
   }
 };
 
@@ -166,6 +171,44 @@ TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
     EXPECT_TRUE(w.done.empty());
     EXPECT_EQ(w.failed.size(), c.staged && !c.abandon ? 1u : 0u);
   }
+}
+
+// Where temporary files stay open until they replace their targets
+// (Windows), each is marked for deletion while staged: closed without its
+// rename, as when the process is ended from outside, it is gone; renamed, it
+// stays as the manifest.
+TEST(ManifestWriter, AFileKeptOpenGoesWithItsHandleUnlessItReplacedItsTarget) {
+  if (!os::tree::TemporaryStaysOpen()) GTEST_SKIP() << "temporary files are closed once written";
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() /
+                       ("mm-writer-" + std::to_string(os::Os().GetCurrentProcessId()));
+  fs::create_directories(dir);
+  const std::string folder = dir.string(), target = (dir / "zenter.xml").string();
+  std::ofstream(target, std::ios::binary) << "old";
+  auto names = [&dir] {
+    std::vector<std::string> found;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
+      found.push_back(e.path().filename().string());
+    }
+    return found;
+  };
+  Writes w;
+  {
+    tree::ManifestWriter writer = w.Writer(2, true);
+    tree::WriteFailure failure;
+    ASSERT_TRUE(writer.Stage(folder, target, "lost", "A", &failure));
+    EXPECT_EQ(names().size(), 2u);
+    writer.Abandon();  // closes the handle, and nothing else
+    EXPECT_EQ(names(), std::vector<std::string>{"zenter.xml"});
+    ASSERT_TRUE(writer.Stage(folder, target, "new", "A", &failure));
+    writer.Commit();
+  }
+  EXPECT_EQ(w.done, std::vector<std::string>{"A"});
+  EXPECT_EQ(names(), std::vector<std::string>{"zenter.xml"});
+  std::ifstream in(target, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
+  in.close();
+  fs::remove_all(dir);
 }
 
 TEST(ManifestWriter, TemporaryNamesNeverMeetThePerFolderPrograms) {
