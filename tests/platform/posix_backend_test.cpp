@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -378,26 +377,6 @@ TEST(PosixModulePath, ThePathTheProgramWasStartedByWhenItLeadsHere) {
     }
   }
   os::SetStartPath(nullptr);
-}
-
-// A folder that may be entered but not read cannot be listed: access denied,
-// never "no such file", which would pass for an empty folder.
-void ListAsUnprivilegedUser(const std::string& pattern) {
-  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) P().ExitProcess(99);
-  os::FindDataA data{};
-  os::Handle h = P().FindFirstFileA(pattern.c_str(), &data);
-  P().ExitProcess(h == os::InvalidHandle() ? P().GetLastError() : 98);
-}
-
-TEST(PosixListingDeathTest, AFolderWithoutReadPermissionIsAccessDenied) {
-  TempFolder dir;
-  dir.MakeFolder("locked");
-  dir.WriteFile("locked/a.xml", "x");
-  fs::permissions(dir.Native(""), fs::perms::all);
-  fs::permissions(dir.Native("locked"), fs::perms::owner_write | fs::perms::owner_exec |
-                                            fs::perms::others_write | fs::perms::others_exec);
-  EXPECT_EXIT(ListAsUnprivilegedUser(dir.Path("locked") + "\\*.xml"),
-              ::testing::ExitedWithCode(os::kErrorAccessDenied), "");
 }
 
 // A named pipe is no file: marked system, so the runtime leaves it alone, and

@@ -127,6 +127,9 @@ TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
     writer.Commit();
   }
   EXPECT_EQ(w.done, (std::vector<std::string>{"C:\\A", "C:\\B", "C:\\C"}));
+  // ~mmt<pid in hexadecimal>-<n>.tmp: never a name of the per-folder
+  // program's, ~mm<hex pid>-<n>.tmp ('t' is no hex digit).
+  EXPECT_EQ(fake.processId, 0x1092u);
   EXPECT_EQ(w.syncs, (std::vector<std::vector<std::string>>{
                          {"C:\\A\\~mmt1092-0.tmp", "C:\\B\\~mmt1092-1.tmp"},
                          {"C:\\C\\~mmt1092-2.tmp"}}));
@@ -209,11 +212,6 @@ TEST(ManifestWriter, AFileKeptOpenGoesWithItsHandleUnlessItReplacedItsTarget) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
   in.close();
   fs::remove_all(dir);
-}
-
-TEST(ManifestWriter, TemporaryNamesNeverMeetThePerFolderPrograms) {
-  // The per-folder program names its files ~mm<hex pid>-<n>.tmp.
-  EXPECT_EQ(tree::ManifestWriter::TemporaryName(0x1a2b, 7), "~mmt1a2b-7.tmp");
 }
 
 TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
