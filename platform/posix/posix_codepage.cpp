@@ -1,14 +1,11 @@
 // Code pages of the POSIX back-end. The ANSI code page is UTF-8 (65001): names
 // are the bytes the file system stores. GBK (936) is supported too, because
-// the runtime's own message texts are GBK; its table is built once from the
-// C library's converter.
-#include <iconv.h>
-
+// the runtime's own message texts are GBK. Its tables are built into the
+// program, generated from the build machine's C library converter: no
+// converter is needed at run time, and they are there with the heap exhausted.
+#include <cstdint>
 #include <cstring>
-#include <mutex>
-#include <new>
 #include <string>
-#include <vector>
 
 #include "platform/posix/posix_internal.h"
 #include "platform/utf8.h"
@@ -32,45 +29,18 @@ Dword Resolve(Dword codePage) {
 bool IsGbkLead(uint8_t b) { return b >= 0x81 && b <= 0xFE; }
 bool IsGbkTrail(uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 
-// The double-byte part of code page 936 in both directions, built on first
-// use and kept for the life of the process.
-struct GbkTables {
-  // [lead - 0x81][trail - 0x40] -> UTF-16 unit; 0 where the pair is unmapped.
-  std::vector<char16_t> toWide = std::vector<char16_t>(126 * 191, 0);
-  // UTF-16 unit -> GBK bytes (one byte in the low 8 bits, two as lead << 8 |
-  // trail); 0 where the character has no GBK form.
-  std::vector<uint16_t> fromWide = std::vector<uint16_t>(65536, 0);
-};
+// The double-byte part of code page 936 in both directions: kGbkToWide,
+// kGbkFromWidePage and kGbkFromWide (see platform/posix/tools/gen_cp936_table.cpp).
+#include "posix_cp936_table.inc"
 
-const GbkTables& Gbk() {
-  static GbkTables* tables = [] {
-    auto* t = new GbkTables;
-    for (unsigned c = 0; c < 0x80; ++c) t->fromWide[c] = static_cast<uint16_t>(c);
-    // The single byte 0x80 is the euro sign in this code page.
-    t->fromWide[0x20AC] = 0x80;
-    iconv_t cd = iconv_open("UTF-16LE", "CP936");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return t;
-    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
-        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        char out[8];
-        char* ip = in;
-        char* op = out;
-        size_t il = 2, ol = sizeof out;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || op - out != 2) continue;
-        char16_t u = static_cast<char16_t>(static_cast<uint8_t>(out[0]) |
-                                           static_cast<uint8_t>(out[1]) << 8);
-        t->toWide[(lead - 0x81) * 191 + (trail - 0x40)] = u;
-        if (t->fromWide[u] == 0) t->fromWide[u] = static_cast<uint16_t>(lead << 8 | trail);
-      }
-    }
-    iconv_close(cd);
-    return t;
-  }();
-  return *tables;
+// The UTF-16 unit of a double-byte pair; 0 where the pair is unmapped.
+char16_t GbkPairToWide(uint8_t lead, uint8_t trail) {
+  return kGbkToWide[(lead - 0x81) * 191 + (trail - 0x40)];
 }
+
+// The GBK form of a UTF-16 unit: one byte in the low 8 bits, two as
+// lead << 8 | trail; 0 where the unit has none.
+uint16_t GbkFromWide(char16_t c) { return kGbkFromWide[kGbkFromWidePage[c >> 8]][c & 0xFF]; }
 
 // Decodes UTF-8 into UTF-16. Invalid input (stray or missing continuation
 // bytes, overlong forms, surrogates, values above U+10FFFF) becomes one U+FFFD
@@ -105,7 +75,6 @@ bool DecodeUtf8(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
 }
 
 bool DecodeGbk(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
-  const GbkTables& t = Gbk();
   for (size_t i = 0; i < n;) {
     uint8_t b = s[i];
     if (b < 0x80) {
@@ -115,8 +84,8 @@ bool DecodeGbk(const uint8_t* s, size_t n, bool strict, std::u16string& out) {
       out += static_cast<char16_t>(0x20AC);
       ++i;
     } else if (IsGbkLead(b) && i + 1 < n && IsGbkTrail(s[i + 1]) &&
-               t.toWide[(b - 0x81) * 191 + (s[i + 1] - 0x40)] != 0) {
-      out += t.toWide[(b - 0x81) * 191 + (s[i + 1] - 0x40)];
+               GbkPairToWide(b, s[i + 1]) != 0) {
+      out += GbkPairToWide(b, s[i + 1]);
       i += 2;
     } else {
       if (strict) return false;
@@ -162,10 +131,9 @@ bool EncodeUtf8(const char16_t* w, size_t n, bool strict, std::string& out) {
 
 void EncodeGbk(const char16_t* w, size_t n, char defaultChar, bool& usedDefault,
                std::string& out) {
-  const GbkTables& t = Gbk();
   for (size_t i = 0; i < n; ++i) {
     char16_t c = w[i];
-    uint16_t g = c == 0 ? 0 : t.fromWide[c];
+    uint16_t g = GbkFromWide(c);
     if (c != 0 && g == 0) {
       out += defaultChar;
       usedDefault = true;
@@ -278,13 +246,8 @@ int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int w
 }
 
 char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail) {
-  if (char16_t glyph = MessageGlyph(lead, trail)) return glyph;
   if (!IsGbkLead(lead) || !IsGbkTrail(trail)) return 0;
-  try {
-    return Gbk().toWide[(lead - 0x81) * 191 + (trail - 0x40)];
-  } catch (const std::bad_alloc&) {
-    return 0;  // no memory for the table: shown as U+FFFD
-  }
+  return GbkPairToWide(lead, trail);
 }
 
 }  // namespace os::posix

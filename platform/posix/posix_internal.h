@@ -134,14 +134,14 @@ int MultiByteToWideChar(Dword codePage, Dword flags, const char* text, int lengt
                         char16_t* wide, int wideLength);
 int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* wide, int wideLength,
                         char* text, int length, const char* defaultChar, Bool* usedDefault);
-// The UTF-16 unit of a GBK double-byte character, for display; 0 where it has
-// none. The characters of the runtime's own message texts come from a static
-// table (MessageGlyph, posix_message_glyphs.cpp), so a box about an exhausted
-// heap never needs memory; others from the full table, when it can be built.
+// The characters of the runtime's own message texts (posix_message_glyphs.cpp).
 char16_t MessageGlyph(uint8_t lead, uint8_t trail);
 // The characters MessageGlyph knows, and their GBK bytes, two each.
 constexpr size_t kMessageGlyphCount = 118;
 extern const char kMessageGlyphsGbk[2 * kMessageGlyphCount + 1];
+// The UTF-16 unit of a GBK double-byte character, for display; 0 where it has
+// none. From the built-in code page table: a box about an exhausted heap
+// never needs memory.
 char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail);
 
 // Listing order (posix_name_order.cpp): the unit Unicode's simple upper-case
