@@ -15,6 +15,7 @@
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
+#include "tree/skip_rules.h"
 
 namespace {
 
@@ -23,71 +24,50 @@ constexpr os::Dword kFile = os::kAttrArchive;
 constexpr os::Dword kDir = os::kAttrDirectory;
 const std::string kFolder = "C:\\Mod\\Data";
 
-TEST(FolderListing, FollowsTheRuleAndLeavesOutExcludedFolders) {
-  fake::FakePlatform fake;
-  // A zenter.xml in a Data folder is a plain XML file; directories of the
-  // XML pass and files of the folder pass are ignored; dots wherever they are.
-  fake.listings[kFolder + "\\*.xml"] = {{"b.xml", kFile}, {"Mod.xml", kFile},
-                                        {"zenter.xml", kFile}, {"x.xml", kDir}};
-  fake.listings[kFolder + "\\*.*"] = {{"Art", kDir},  {".", kDir},      {"a.txt", kFile},
-                                      {".svn", kDir}, {"Units", kDir},  {"..", kDir},
-                                      {"x.xml", kDir}};
-  fake.listings[kFolder + "\\.SVN"] = {{".svn", kDir}};
-  fake.listings[kFolder + "\\u*"] = {{"Units", kDir}, {"u.txt", kFile}};
+// One listing gives both passes: the XML files in listing order, then the
+// sub-folders; skipped folders are neither entries nor visited; links are
+// entries but never visited; names a manifest cannot carry are left out
+// with their reason.
+TEST(FolderListing, BothPassesFromOneListing) {
+  const os::Dword kLink = kDir | os::tree::kAttrLink;
+  const std::vector<os::tree::ListedEntry> listed = {
+      {"Art", kDir},          {"a.txt", kFile},        {"b.xml", kFile},
+      {"Mod.xml", kFile},     {".svn", kDir | os::kAttrHidden},
+      {"Units", kDir},        {"x.xml", kDir},         {"zenter.XML", kFile},
+      {"Loop", kLink},        {"a\\b.xml", kFile},     {"bad\x01", kDir},
+      {"\xff.xml", kFile},    {"c\\d", kDir},
+  };
   struct Case {
     std::vector<std::string> excludes;
+    bool hidden;
     std::vector<std::string> entries;
     std::vector<std::string> subFolders;
   };
   const Case cases[] = {
-      {{},
-       {"b.xml", "zenter.xml", "Art\\zenter.xml", ".svn\\zenter.xml", "Units\\zenter.xml",
-        "x.xml\\zenter.xml"},
-       {"Art", ".svn", "Units", "x.xml"}},
-      {{".SVN", "u*", "nothing*"},
-       {"b.xml", "zenter.xml", "Art\\zenter.xml", "x.xml\\zenter.xml"},
-       {"Art", "x.xml"}},
+      {{}, true,
+       {"b.xml", "zenter.XML", "Art\\zenter.xml", ".svn\\zenter.xml", "Units\\zenter.xml",
+        "x.xml\\zenter.xml", "Loop\\zenter.xml"},
+       {"Art", ".svn", "Units", "x.xml", "bad\x01"}},
+      {{"u*", "LOOP", ".SVN", "nothing*"}, false,
+       {"b.xml", "zenter.XML", "Art\\zenter.xml", "x.xml\\zenter.xml"},
+       {"Art", "x.xml", "bad\x01"}},
   };
   for (const Case& c : cases) {
+    tree::SkipRules rules(c.excludes, c.hidden);
+    std::string problem;
+    ASSERT_TRUE(rules.Enter(std::nullopt, "", &problem));
     tree::FolderListing listing;
-    os::Dword error = 1;
-    ASSERT_EQ(tree::ListFolder(kFolder, "Mod.xml", c.excludes, &listing, &error),
-              tree::ListResult::Listed);
-    EXPECT_EQ(error, 0u);
+    tree::ReadListing(listed, "Mod.xml", rules, &listing);
     EXPECT_EQ(listing.entries, c.entries);
-    EXPECT_EQ(listing.subFolders, c.subFolders);
+    std::vector<std::string> visited;
+    for (const tree::SubFolder& sub : listing.subFolders) visited.push_back(sub.name);
+    EXPECT_EQ(visited, c.subFolders);
+    std::vector<std::string> leftOut;
+    for (const tree::LeftOut& out : listing.leftOut) leftOut.push_back(out.name + ": " + out.reason);
+    EXPECT_EQ(leftOut, (std::vector<std::string>{
+                           "a\\b.xml: its name holds \\", "\xff.xml: its name is not valid UTF-8",
+                           "bad\x01: its name holds control characters", "c\\d: its name holds \\"}));
   }
-  EXPECT_EQ(fake.openFinds, 0);
-}
-
-// The fake's table with FindFirstFileExA failing with a chosen error.
-os::Dword g_findError = 0;
-os::Handle FailingFind(const char*, int, os::FindDataA*, int, void*, os::Dword) {
-  return os::InvalidHandle();
-}
-
-TEST(FolderListing, AFolderThatIsGoneIsToldApartFromOneThatCannotBeListed) {
-  fake::FakePlatform fake;
-  os::Platform table = os::Os();
-  table.FindFirstFileExA = FailingFind;
-  table.GetLastError = [] { return g_findError; };
-  const os::Platform* previous = os::InstallPlatform(&table);
-  struct Case {
-    os::Dword error;
-    tree::ListResult result;
-  };
-  for (const Case& c : {Case{os::kErrorPathNotFound, tree::ListResult::Vanished},
-                        Case{os::kErrorAccessDenied, tree::ListResult::Failed},
-                        Case{os::kErrorFileNotFound, tree::ListResult::Listed}}) {
-    g_findError = c.error;
-    tree::FolderListing listing;
-    os::Dword error = 0;
-    EXPECT_EQ(tree::ListFolder(kFolder, "Mod.xml", {}, &listing, &error), c.result);
-    if (c.result == tree::ListResult::Failed) {
-      EXPECT_EQ(error, c.error);
-    }
-  }
-  os::InstallPlatform(previous);
 }
 
 struct Writes {
@@ -101,9 +81,10 @@ struct Writes {
           (failure == nullptr ? done : failed).push_back(label);
         },
         batch,
-        [this](const std::vector<std::string>& paths) {
+        [this](const std::vector<std::string>& paths,
+               const std::vector<const os::tree::FolderHandle*>&) {
           syncs.push_back(paths);
-          return syncOk;
+          return syncOk ? 0u : os::kErrorAccessDenied;
         },
         keepOpen);
   }
@@ -118,8 +99,8 @@ TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
     tree::ManifestWriter writer = w.Writer(2);
     tree::WriteFailure failure;
     for (const char* folder : {"C:\\A", "C:\\B", "C:\\C"}) {
-      ASSERT_TRUE(writer.Stage(folder, std::string(folder) + "\\zenter.xml",
-                               std::string("new ") + folder, folder, &failure));
+      ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", std::string("new ") + folder, folder,
+                               &failure));
     }
     // The first two are in place; the third waits for the next commit.
     EXPECT_EQ(w.done, (std::vector<std::string>{"C:\\A", "C:\\B"}));
@@ -165,7 +146,7 @@ TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
     {
       tree::ManifestWriter writer = w.Writer(10);
       tree::WriteFailure failure;
-      EXPECT_EQ(writer.Stage("C:\\A", "C:\\A\\zenter.xml", "new", "A", &failure), c.staged);
+      EXPECT_EQ(writer.Stage(nullptr, "C:\\A", "zenter.xml", "new", "A", &failure), c.staged);
       if (c.abandon) writer.Abandon();
       writer.Commit();
     }
@@ -199,11 +180,11 @@ TEST(ManifestWriter, AFileKeptOpenGoesWithItsHandleUnlessItReplacedItsTarget) {
   {
     tree::ManifestWriter writer = w.Writer(2, true);
     tree::WriteFailure failure;
-    ASSERT_TRUE(writer.Stage(folder, target, "lost", "A", &failure));
+    ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", "lost", "A", &failure));
     EXPECT_EQ(names().size(), 2u);
     writer.Abandon();  // closes the handle, and nothing else
     EXPECT_EQ(names(), std::vector<std::string>{"zenter.xml"});
-    ASSERT_TRUE(writer.Stage(folder, target, "new", "A", &failure));
+    ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", "new", "A", &failure));
     writer.Commit();
   }
   EXPECT_EQ(w.done, std::vector<std::string>{"A"});
