@@ -4,6 +4,7 @@
 // writer's deletion mark does.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,12 @@
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
 #include "tree/skip_rules.h"
+#include "tree/tree_run.h"
+#include "tests/platform/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -218,5 +225,125 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
     EXPECT_EQ(changes.removed, c.removed) << c.onDisk;
   }
 }
+
+// The session over a real tree: a full run, then updates of chosen folders;
+// the folders it visits and the manifests it writes are reported.
+TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
+  namespace fs = std::filesystem;
+  platform_test::TempFolder t;
+  for (const char* folder : {"Mod", "Mod/A", "Mod/B", "Mod/B/C", "Mod/X"}) t.MakeFolder(folder);
+  t.WriteFile("Mod/A/x.xml", "<x/>");
+  tree::Options options;
+  options.root = t.Native("Mod").string();
+  options.quiet = true;
+  options.excludes = {"x"};
+  tree::TreeSession session(options);
+  std::vector<std::string> visited, written;
+  session.OnFolderVisited([&](const std::string& folder) { visited.push_back(folder); });
+  session.OnManifestWritten([&](const std::string& shown) {
+    written.push_back(fs::path(shown).lexically_relative(options.root).generic_string());
+  });
+  EXPECT_EQ(session.Update({{"", true}}), tree::kExitUsage);  // no run yet
+  ASSERT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(visited, (std::vector<std::string>{"", "A", "B", "B\\C"}));
+  EXPECT_EQ(written.size(), 4u);
+
+  t.WriteFile("Mod/A/y.xml", "<y/>");
+  t.WriteFile("Mod/B/C/z.xml", "<z/>");
+  t.WriteFile("Mod/B/b.xml", "<b/>");
+  visited.clear();
+  written.clear();
+  // A alone; B with its sub-tree; a folder that is gone and one that is
+  // skipped are not written, and are no failure.
+  EXPECT_EQ(session.Update({{"A", false}, {"B", true}, {"Gone", false}, {"X", true}}),
+            tree::kExitDone);
+  EXPECT_EQ(visited, (std::vector<std::string>{"A", "B", "B\\C"}));
+  EXPECT_EQ(written, (std::vector<std::string>{"A/zenter.xml", "B/zenter.xml", "B/C/zenter.xml"}));
+  EXPECT_NE(t.ReadFile("Mod/A/zenter.xml").find("y.xml"), std::string::npos);
+  EXPECT_FALSE(fs::exists(t.Native("Mod/X/zenter.xml")));
+  // Current now: nothing more to write.
+  written.clear();
+  EXPECT_EQ(session.Update({{"", true}}), tree::kExitDone);
+  EXPECT_TRUE(written.empty());
+}
+
+// Folders swapped, renamed or removed while the run works in the tree:
+// nothing outside ROOT is ever written, and each change costs only its own
+// folder. The visit of one folder is where the test changes the others, so
+// no timing is involved.
+TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
+  namespace fs = std::filesystem;
+  platform_test::TempFolder t;
+  for (const char* folder : {"Mod", "Mod/a", "Mod/b", "Mod/b/sub", "Mod/c", "Mod/d", "Mod/e",
+                             "outside", "outside/sub"}) {
+    t.MakeFolder(folder);
+  }
+  t.WriteFile("outside/zenter.xml", "PRECIOUS");
+  tree::Options options;
+  options.root = t.Native("Mod").string();
+  options.quiet = true;
+  tree::TreeSession session(options);
+#ifdef _WIN32
+  // The folders on the current path are held without delete sharing: none
+  // of them can be renamed while their manifests are written.
+  bool renamed = true;
+  session.OnFolderVisited([&](const std::string& folder) {
+    if (folder != "b\\sub") return;
+    renamed = ::MoveFileW(t.Native("Mod/b").wstring().c_str(), t.Native("Mod/b2").wstring().c_str()) ||
+              ::MoveFileW(t.Native("Mod").wstring().c_str(), t.Native("Mod2").wstring().c_str());
+  });
+  EXPECT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_FALSE(renamed);
+  EXPECT_TRUE(fs::exists(t.Native("Mod/b/sub/zenter.xml")));
+#else
+  session.OnFolderVisited([&](const std::string& folder) {
+    if (folder == "a") {  // b was listed as a folder; it becomes a link out
+      fs::rename(t.Native("Mod/b"), t.Native("Mod/b.real"));
+      fs::create_directory_symlink(t.Native("outside"), t.Native("Mod/b"));
+    } else if (folder == "e") {  // c and d wait in the batch: one moves, one goes
+      fs::rename(t.Native("Mod/c"), t.Native("Mod/c2"));
+      fs::remove_all(t.Native("Mod/d"));
+    }
+  });
+  EXPECT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(t.ReadFile("outside/zenter.xml"), "PRECIOUS");
+  EXPECT_FALSE(fs::exists(t.Native("outside/sub/zenter.xml")));
+  EXPECT_FALSE(fs::exists(t.Native("Mod/b.real/zenter.xml")));
+  for (const char* written : {"Mod/zenter.xml", "Mod/a/zenter.xml", "Mod/c2/zenter.xml",
+                              "Mod/e/zenter.xml"}) {
+    EXPECT_TRUE(fs::is_regular_file(t.Native(written))) << written;
+  }
+  for (auto& e : fs::recursive_directory_iterator(t.Native(""))) {
+    EXPECT_FALSE(e.path().filename().string().starts_with("~mm")) << e.path();
+  }
+#endif
+}
+
+#ifdef _WIN32
+// A manifest another program holds open is waited for about half a second
+// in all, then reported; the rest of the tree is still done. ROOT typed in
+// another case gets the manifest its real name asks for.
+TEST(TreeSession, AHeldManifestAndARootTypedInAnotherCase) {
+  namespace fs = std::filesystem;
+  platform_test::TempFolder t;
+  for (const char* folder : {"Mod", "Mod/Data", "Mod/Data/Held", "Mod/Data/Free"}) t.MakeFolder(folder);
+  t.WriteFile("Mod/Data/Held/zenter.xml", "old");
+  HANDLE held = ::CreateFileW(t.Native("Mod/Data/Held/zenter.xml").wstring().c_str(), GENERIC_READ,
+                              0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  tree::Options options;
+  options.root = t.Native("mod").string() + "\\dATA";
+  options.quiet = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(tree::RunTree(options), tree::kExitFailed);
+  // Far below the 13 s that two nested retry loops took.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ::CloseHandle(held);
+  EXPECT_EQ(t.ReadFile("Mod/Data/Held/zenter.xml"), "old");
+  EXPECT_TRUE(fs::exists(t.Native("Mod/Data/Free/zenter.xml")));
+  EXPECT_TRUE(fs::exists(t.Native("Mod/Data/Mod.xml")));
+  EXPECT_FALSE(fs::exists(t.Native("Mod/Data/zenter.xml")));
+}
+#endif
 
 }  // namespace
