@@ -18,7 +18,6 @@
 #include "tree/manifest_writer.h"
 #include "tree/skip_rules.h"
 #include "tree/tree_run.h"
-#include "tests/platform/test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -226,11 +225,40 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
   }
 }
 
+// A fresh folder of the real file system for one test, removed after it.
+class TempTree {
+ public:
+  TempTree() {
+    static int counter = 0;
+    root_ = std::filesystem::temp_directory_path() /
+            ("mm-tree-" + std::to_string(os::Os().GetCurrentProcessId()) + "-" +
+             std::to_string(counter++));
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+  }
+  ~TempTree() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  std::filesystem::path Native(const std::string& name) const { return root_ / name; }
+  void MakeFolder(const std::string& name) const { std::filesystem::create_directory(Native(name)); }
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Native(name), std::ios::binary) << bytes;
+  }
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(Native(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::filesystem::path root_;
+};
+
 // The session over a real tree: a full run, then updates of chosen folders;
 // the folders it visits and the manifests it writes are reported.
 TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   namespace fs = std::filesystem;
-  platform_test::TempFolder t;
+  TempTree t;
   for (const char* folder : {"Mod", "Mod/A", "Mod/B", "Mod/B/C", "Mod/X"}) t.MakeFolder(folder);
   t.WriteFile("Mod/A/x.xml", "<x/>");
   tree::Options options;
@@ -273,7 +301,7 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
 // no timing is involved.
 TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   namespace fs = std::filesystem;
-  platform_test::TempFolder t;
+  TempTree t;
   for (const char* folder : {"Mod", "Mod/a", "Mod/b", "Mod/b/sub", "Mod/c", "Mod/d", "Mod/e",
                              "outside", "outside/sub"}) {
     t.MakeFolder(folder);
@@ -325,7 +353,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
 // another case gets the manifest its real name asks for.
 TEST(TreeSession, AHeldManifestAndARootTypedInAnotherCase) {
   namespace fs = std::filesystem;
-  platform_test::TempFolder t;
+  TempTree t;
   for (const char* folder : {"Mod", "Mod/Data", "Mod/Data/Held", "Mod/Data/Free"}) t.MakeFolder(folder);
   t.WriteFile("Mod/Data/Held/zenter.xml", "old");
   HANDLE held = ::CreateFileW(t.Native("Mod/Data/Held/zenter.xml").wstring().c_str(), GENERIC_READ,
