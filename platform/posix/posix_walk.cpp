@@ -164,8 +164,6 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
   std::vector<Name> sorted;
   bool ascii = true;
   alignas(8) char buffer[32768];
-  // The listing starts at the beginning whoever read the descriptor before.
-  if (lseek(fd, 0, SEEK_SET) != 0) return ErrorOf(errno, true);
   for (;;) {
     const ssize_t n = getdents64(fd, buffer, sizeof buffer);
     if (n < 0) {
@@ -276,6 +274,9 @@ Dword ReadFileIn(const FolderHandle& folder, const std::string&, std::string_vie
       }
       if (got == 0) break;
       bytes->append(buffer, static_cast<size_t>(got));
+      // All the file held when it was opened: a file replaced meanwhile is
+      // another file, and one written to meanwhile is being replaced anyway.
+      if (bytes->size() == static_cast<size_t>(st.st_size)) break;
     }
   }
   close(fd);
