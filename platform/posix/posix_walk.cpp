@@ -288,7 +288,8 @@ Dword CreateNewFileIn(const FolderHandle& folder, std::string_view name, intptr_
   const std::string n(name);
   const int fd = openat(static_cast<int>(folder.native()), n.c_str(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return errno == EEXIST ? kErrorFileExists : ErrorOf(errno, false);
+  // O_CREAT finds no entry to make only in a folder that has been removed.
+  if (fd < 0) return errno == EEXIST ? kErrorFileExists : ErrorOf(errno, true);
   *file = fd;
   return 0;
 }
