@@ -143,7 +143,10 @@ Dword OpenSubFolder(const FolderHandle& parent, const std::string&, std::string_
 
 Dword FolderAttributes(const FolderHandle& folder, std::string_view name) {
   struct stat st;
-  if (fstat(static_cast<int>(folder.native()), &st) != 0) return kInvalidFileAttributes;
+  if (fstat(static_cast<int>(folder.native()), &st) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return kInvalidFileAttributes;
+  }
   Dword attributes = kAttrDirectory;
   if (IsHiddenName(name) && name != "." && name != "..") attributes |= kAttrHidden;
   return attributes;
