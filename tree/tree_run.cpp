@@ -112,6 +112,7 @@ struct WalkFrame {
   std::string shown;     // as the user sees it
   std::string shownManifest;
   Handle handle;         // null once released (deeper than the walk's budget)
+  uint64_t identity = 0;  // of a released folder, to check it when reopened
   std::vector<SubFolder> subFolders;
   size_t next = 0;
   bool entered = false;  // its ignore file was entered into the skip rules
@@ -316,6 +317,11 @@ class TreeWalk {
       auto next = std::make_shared<os::tree::FolderHandle>();
       *error = os::tree::OpenSubFolder(*current, stack_[i - 1].path, stack_[i].name, next.get());
       if (*error != 0) return nullptr;
+      // Another folder put in its place since: the one listed is gone.
+      if (stack_[i].identity != 0 && os::tree::FolderIdentity(*next) != stack_[i].identity) {
+        *error = os::kErrorPathNotFound;
+        return nullptr;
+      }
       current = std::move(next);
     }
     return current;
@@ -406,7 +412,11 @@ class TreeWalk {
     frame.subFolders = std::move(listing_.subFolders);
     // Beyond the walk's budget a folder is not held while its sub-folders
     // are visited: it is reopened from the deepest one held.
-    if (stack_.size() < budget_.walk) frame.handle = std::move(handle);
+    if (stack_.size() < budget_.walk) {
+      frame.handle = std::move(handle);
+    } else {
+      frame.identity = os::tree::FolderIdentity(*handle);
+    }
     stack_.push_back(std::move(frame));
   }
 

@@ -141,6 +141,12 @@ Dword OpenSubFolder(const FolderHandle& parent, const std::string&, std::string_
   return ErrorOf(error, true);
 }
 
+uint64_t FolderIdentity(const FolderHandle& folder) {
+  struct stat st;
+  if (fstat(static_cast<int>(folder.native()), &st) != 0) return 0;
+  return (static_cast<uint64_t>(st.st_dev) << 48) ^ static_cast<uint64_t>(st.st_ino) ^ 1;
+}
+
 Dword FolderAttributes(const FolderHandle& folder, std::string_view name) {
   struct stat st;
   if (fstat(static_cast<int>(folder.native()), &st) != 0) {
