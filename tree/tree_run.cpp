@@ -160,13 +160,16 @@ class TreeWalk {
       return kExitUsage;
     }
 #endif
+    // A ROOT that is there but cannot be opened (no permission, say) is no
+    // usage error: the run reports it as a folder that cannot be listed.
     Handle handle;
     error = OpenRoot(&handle);
-    if (error != 0) {
-      Complain(root + ": " + (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound
-                                  ? std::string("no such folder")
-                              : error == kErrorNotAFolder ? std::string("not a folder")
-                                                          : ErrorText(error)));
+    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
+      Complain(root + ": no such folder");
+      return kExitUsage;
+    }
+    if (error == kErrorNotAFolder) {
+      Complain(root + ": not a folder");
       return kExitUsage;
     }
     resolved_ = true;
