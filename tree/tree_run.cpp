@@ -219,6 +219,7 @@ class TreeWalk {
   int Update(const std::vector<TreeSession::Folder>& folders) {
     if (!resolved_ || !aboveLoaded_) return kExitUsage;
     const Tally before = tally_;
+    updating_ = true;
     for (const TreeSession::Folder& folder : folders) {
       if (os::tree::Interrupted()) Interrupt();
       UpdateOne(folder);
@@ -411,7 +412,11 @@ class TreeWalk {
         Written(frame.shownManifest, &failure);
       }
     }
-    progress_.Update(tally_.folders, tally_.changed, options_.check ? "stale" : "written");
+    // Progress belongs to the full run; an update is short and says what it
+    // wrote through its callback.
+    if (!updating_) {
+      progress_.Update(tally_.folders, tally_.changed, options_.check ? "stale" : "written");
+    }
     frame.subFolders = std::move(listing_.subFolders);
     // Beyond the walk's budget a folder is not held while its sub-folders
     // are visited: it is reopened from the deepest one held.
@@ -583,6 +588,7 @@ class TreeWalk {
   std::string rootShown_ = options_.root;
   bool resolved_ = false;
   bool aboveLoaded_ = false;
+  bool updating_ = false;
   std::vector<WalkFrame> stack_;
   std::vector<os::tree::ListedEntry> listed_;
   FolderListing listing_;
