@@ -386,9 +386,9 @@ class TreeWalk {
     if (parent != nullptr && manifestName == gen::kModManifest) {
       std::string rendered;
       if (gen::RenderManifestEntry(gen::SubFolderEntry(name), &rendered)) {
-        Warn(frame.shownManifest + " is what " + Dotted(shown) + " gets (its name ends in \"Data\"), but " +
-             parent->shownManifest + " includes " + gen::SubFolderEntry(name) +
-             ", which no run writes");
+        Warn(frame.shownManifest + " is what " + Dotted(shown) +
+             " gets (its name ends in \"Data\"), but " + parent->shownManifest + " includes " +
+             gen::SubFolderEntry(name) + ", which no run writes");
       }
     }
     for (const LeftOut& out : listing_.leftOut) {
@@ -449,7 +449,8 @@ class TreeWalk {
     std::vector<std::string> names;
     for (size_t at = 0; !folder.path.empty();) {
       const size_t cut = folder.path.find('\\', at);
-      names.push_back(folder.path.substr(at, cut == std::string::npos ? std::string::npos : cut - at));
+      names.push_back(
+          folder.path.substr(at, cut == std::string::npos ? std::string::npos : cut - at));
       if (cut == std::string::npos) break;
       at = cut + 1;
     }
@@ -469,12 +470,14 @@ class TreeWalk {
           break;  // gone, a link now, or skipped: nothing to write
         }
         const std::string path = JoinPath(parent.path, name);
-        const std::string relative = parent.relative.empty() ? name : JoinPath(parent.relative, name);
+        const std::string relative =
+            parent.relative.empty() ? name : JoinPath(parent.relative, name);
         const std::string shown = Shown(parent.shown, name);
         if (i + 1 == names.size()) {
           const size_t depth = stack_.size();
           Visit(child, name, path, relative, shown, &stack_.back());
-          if (stack_.size() > depth && !folder.subTree) stack_.back().next = stack_.back().subFolders.size();
+          if (stack_.size() > depth && !folder.subTree)
+            stack_.back().next = stack_.back().subFolders.size();
         } else if (!EnterAncestor(child, name, path, relative, shown)) {
           break;
         }
