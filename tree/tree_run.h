@@ -14,6 +14,7 @@ struct Options {
   bool check = false;
   bool quiet = false;
   bool verbose = false;
+  bool hidden = false;  // visit and include hidden folders too
 };
 
 // Exit statuses.
