@@ -16,8 +16,8 @@ TEST(ManifestRule, TheRunsConstantDataSpellsTheSameRule) {
   EXPECT_EQ(gen::kFolderPassPattern, gen::kConstants.allPattern);
   EXPECT_EQ(gen::kSubFolderSuffix, gen::kConstants.zenterSuffix);
   EXPECT_EQ(gen::kDataSuffix, gen::kConstants.dataSuffix);
-  EXPECT_EQ("\\" + std::string(gen::kModManifest), gen::kConstants.modSuffix);
-  EXPECT_EQ(std::string(gen::kSubFolderSuffix), "\\" + std::string(gen::kZenterManifest));
+  EXPECT_EQ(std::string("\\").append(gen::kModManifest), gen::kConstants.modSuffix);
+  EXPECT_EQ(std::string(gen::kSubFolderSuffix), std::string("\\").append(gen::kZenterManifest));
 }
 
 TEST(ManifestRule, NamesAndTheManifestTheyGet) {
