@@ -54,7 +54,7 @@ std::string JoinPath(std::string_view path, std::string_view name) {
 
 ListResult ListFolder(const std::string& folder, std::string_view manifestName,
                       const std::vector<std::string>& excludes, FolderListing* listing,
-                      os::Dword* error) {
+                      os::Dword* error, const SkipRules* skip) {
   listing->entries.clear();
   listing->subFolders.clear();
   *error = 0;
@@ -82,7 +82,7 @@ ListResult ListFolder(const std::string& folder, std::string_view manifestName,
   return Each(folder, gen::kFolderPassPattern.substr(1), error,
               [&](std::string_view name, os::Dword attributes) {
                 if (!IsDirectory(attributes) || !gen::IncludesSubFolder(name) ||
-                    isExcluded(name)) {
+                    isExcluded(name) || (skip != nullptr && skip->Skips(name, attributes))) {
                   return;
                 }
                 listing->entries.push_back(gen::SubFolderEntry(name));

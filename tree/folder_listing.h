@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tree/skip_rules.h"
 
 namespace tree {
 
@@ -31,6 +32,6 @@ enum class ListResult {
 // as the platform's listing matches them) is neither an entry nor visited.
 ListResult ListFolder(const std::string& folder, std::string_view manifestName,
                       const std::vector<std::string>& excludes, FolderListing* listing,
-                      os::Dword* error);
+                      os::Dword* error, const SkipRules* skip = nullptr);
 
 }  // namespace tree

@@ -8,6 +8,7 @@
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
+#include "tree/skip_rules.h"
 
 namespace tree {
 namespace {
@@ -102,6 +103,7 @@ class TreeRun {
   explicit TreeRun(const Options& options)
       : options_(options),
         progress_(!options.quiet),
+        skip_(options.excludes, options.hidden),
         writer_([this](const std::string& label, const WriteFailure* failure) {
           Written(label, failure);
         },
@@ -111,12 +113,19 @@ class TreeRun {
   int Run(const std::string& rootPath) {
     os::tree::WatchInterrupts();
     std::vector<Frame> stack;
-    Visit(rootPath, options_.root, &stack);
+    std::string problem;
+    if (skip_.LoadAbove(rootPath, &problem)) {
+      Visit(rootPath, options_.root, &stack);
+    } else {
+      ++tally_.folders;
+      Failure(problem);
+    }
     while (!stack.empty()) {
       if (os::tree::Interrupted()) Interrupt();
       Frame& top = stack.back();
       if (top.next == top.subFolders.size()) {
         stack.pop_back();
+        skip_.Leave();
         continue;
       }
       const std::string& name = top.subFolders[top.next++];
@@ -145,7 +154,26 @@ class TreeRun {
   void Visit(const std::string& path, const std::string& shown, std::vector<Frame>* stack) {
     const std::string_view manifestName = gen::ManifestNameFor(path);
     os::Dword error = 0;
-    const ListResult listed = ListFolder(path, manifestName, options_.excludes, &listing_, &error);
+    std::string ignoreBytes, problem;
+    const os::Dword ignoreError = os::tree::ReadFileStart(JoinPath(path, kIgnoreFileName),
+                                                          kIgnoreFileLimit + 1, &ignoreBytes);
+    std::optional<std::string> ignoreFile;
+    if (ignoreError == 0) {
+      ignoreFile = std::move(ignoreBytes);
+    } else if (ignoreError != os::kErrorFileNotFound && ignoreError != os::kErrorPathNotFound &&
+               ListFolder(path, manifestName, {}, &listing_, &error) == ListResult::Listed) {
+      // (A folder that cannot be listed is reported as such below.)
+      ++tally_.folders;
+      Failure("cannot read " + Shown(shown, kIgnoreFileName) + ": " + ErrorText(ignoreError));
+      return;
+    }
+    if (!skip_.Enter(ignoreFile, Shown(shown, kIgnoreFileName), &problem)) {
+      ++tally_.folders;
+      Failure(problem);
+      return;
+    }
+    const ListResult listed = ListFolder(path, manifestName, {}, &listing_, &error, &skip_);
+    if (listed != ListResult::Listed) skip_.Leave();
     if (listed == ListResult::Vanished) {
       Report((shown.empty() ? std::string(".") : shown) +
              ": folder vanished during the run; skipped");
@@ -231,6 +259,7 @@ class TreeRun {
 
   const Options& options_;
   Progress progress_;
+  SkipRules skip_;
   ManifestWriter writer_;
   Tally tally_;
   FolderListing listing_;
