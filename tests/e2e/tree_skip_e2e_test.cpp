@@ -1,8 +1,5 @@
-// End-to-end tests of what the whole-tree tool skips: a git repository and
-// an old Subversion working copy run at their root, --hidden, the
-// .modmanifestignore files of a tree and above it, a bad line, a folder
-// Windows calls hidden, and names Windows would change but for the \\?\ form.
-// Each program MODMANIFEST_WINDOWS_EXES names runs too, under Wine.
+// End-to-end: what the whole-tree tool skips, in a git repository run at its
+// root; each program MODMANIFEST_WINDOWS_EXES names runs too, under Wine.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,22 +11,7 @@ namespace {
 
 using namespace e2e;
 
-struct TreeRunner {
-  Runner folderProgram;
-  fs::path tree;
-};
-
-std::vector<TreeRunner> TreeRunners() {
-  std::vector<TreeRunner> runners;
-  for (const Runner& r : Runners()) {
-    runners.push_back(
-        {r, r.wine ? r.program.parent_path() / "modmanifest-tree.exe" : MODMANIFEST_TREE_PROGRAM});
-  }
-  return runners;
-}
-
-// Every file and folder below root by its relative path: a file's bytes, a
-// folder as "/".
+// Every file (its bytes) and folder ("/") below root by its relative path.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
   std::map<std::string, std::string> all;
   for (auto& e : fs::recursive_directory_iterator(root)) {
@@ -38,183 +20,119 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
   return all;
 }
 
-void Build(const fs::path& root, const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) {
-    if (path.back() == '/') {
-      fs::create_directories(root / path);
-    } else {
-      fs::create_directories((root / path).parent_path());
-      WriteFile(root / path, "<" + fs::path(path).stem().string() + "/>");
-    }
+void Build(const fs::path& root, const std::vector<std::string>& files) {
+  for (const std::string& path : files) {
+    fs::create_directories((root / path).parent_path());
+    WriteFile(root / path, "<" + fs::path(path).stem().string() + "/>");
   }
 }
 
-int Git(const fs::path& folder, std::vector<std::string> args) {
-  std::vector<std::string> argv = {"git", "-c", "user.name=t", "-c", "user.email=t@t", "-C",
-                                   folder.string()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProcess(argv, folder);
+int Git(const std::string& folder, std::vector<std::string> args) {
+  args.insert(args.begin(), {"git", "-c", "user.name=t", "-c", "user.email=t@t", "-C", folder});
+  return RunProcess(args, folder);
 }
 
-class TreeSkip : public ::testing::TestWithParam<TreeRunner> {
+class TreeSkip : public ::testing::TestWithParam<Runner> {
  protected:
-  bool Wine() const { return GetParam().folderProgram.wine; }
+  bool Wine() const { return GetParam().wine; }
   std::string Arg(const fs::path& path) const {
-    if (!Wine()) return path.string();
-    std::string p = "Z:" + path.string();
-    for (char& c : p) {
-      if (c == '/') c = '\\';
-    }
+    std::string p = Wine() ? "Z:" + path.string() : path.string();
+    if (Wine()) std::replace(p.begin(), p.end(), '/', '\\');
     return p;
   }
   Output Run(const std::vector<std::string>& args, const fs::path& cwd = "/") const {
-    std::vector<std::string> argv = Launcher(GetParam().folderProgram);
-    argv.push_back(GetParam().tree.string());
+    std::vector<std::string> argv = Launcher(GetParam());
+    argv.push_back(Wine() ? (GetParam().program.parent_path() / "modmanifest-tree.exe").string()
+                          : MODMANIFEST_TREE_PROGRAM);
     argv.insert(argv.end(), args.begin(), args.end());
     return RunCaptured(argv, cwd);
   }
-  // The per-folder program run in every folder of root, as a user would.
-  void RunInEveryFolder(const fs::path& root) const {
-    ASSERT_EQ(RunIn(GetParam().folderProgram, root), 0);
-    std::vector<fs::path> folders;
-    for (auto& e : fs::recursive_directory_iterator(root)) {
-      if (e.is_directory()) folders.push_back(e.path());
-    }
-    for (const fs::path& folder : folders) ASSERT_EQ(RunIn(GetParam().folderProgram, folder), 0) << folder;
-  }
 };
 
-TEST_P(TreeSkip, AGitRepositoryAndAWorkingCopyKeepTheirOwnFoldersAndHiddenVisitsThem) {
+// A mod kept in git, with an old working copy's .svn in every folder, ignore
+// files at its root, in a sub-folder and above it, and names Windows would
+// change but for the \\?\ form.
+TEST_P(TreeSkip, ARepositoryRunAtItsRootKeepsItsOwnFoldersAndEveryNameExact) {
   TempTree t;
-  const fs::path repo = t.root() / "MyMod";
-  Build(repo, {"Data/a.xml", "Data/Units/u.xml", "Art/b.xml", ".vscode/settings.xml",
-               ".svn/entries.xml", "Data/.svn/entries.xml", "Data/Units/.svn/entries.xml",
-               "Art/.svn/entries.xml"});
+  const fs::path work = t.root() / "work", repo = work / "MyMod", linux = work / "Linux";
+  const std::vector<std::string> files = {
+      "Data/a.xml", "Data/Units/u.xml", "Data/Old/o.xml", "Data/Cache/c.xml", "Data/Temp2/t.xml",
+      "Temp1/t.xml", "Old/o.xml", "x./b.xml", "y .xml", "aux.xml", ".vscode/s.xml",
+      "Secret/s.xml", ".svn/e.xml", "Data/.svn/e.xml", "Data/Units/.svn/e.xml", "x./.svn/e.xml"};
+  WriteFile(work / ".modmanifestignore", "cache\n");
+  for (const fs::path& root : {repo, linux}) {
+    Build(root, files);
+    WriteFile(root / ".modmanifestignore", "\xEF\xBB\xBF# build output\r\n  Temp*  \r\n");
+    WriteFile(root / "Data" / ".modmanifestignore", "OLD\n");
+  }
   ASSERT_EQ(Git(repo, {"init", "-q", "."}), 0);
   ASSERT_EQ(Git(repo, {"add", "-A"}), 0);
   ASSERT_EQ(Git(repo, {"commit", "-q", "-m", "one"}), 0);
+  // The Linux tree tool's bytes, where the hidden attribute (Wine) skips Secret.
+  std::vector<std::string> reference = {MODMANIFEST_TREE_PROGRAM, "-q", linux.string()};
+  if (Wine()) reference.insert(reference.end(), {"--exclude", "Secret"});
+  ASSERT_EQ(RunProcess(reference, "/"), 0);
+  auto hide = [this](const fs::path& folder) {  // git does not keep the attribute
+    if (!Wine()) return;
+    const char* prefix = std::getenv("WINEPREFIX");  // else cmake/wine-run's default
+    const fs::path cmd = (prefix ? fs::path(prefix) : fs::path(std::getenv("HOME")) / ".wine") /
+                         "drive_c/windows/system32/cmd.exe";
+    EXPECT_EQ(RunProcess({MODMANIFEST_WINE_RUN, cmd, "/c", "attrib", "+h", Arg(folder)}, "/"), 0);
+  };
+  hide(repo / "Secret");
   const auto before = Snapshot(repo);
 
+  // A run on a sub-folder skips what a run from the top skips there.
+  ASSERT_EQ(Run({Arg(repo / "Data")}).status, 0);
+  EXPECT_EQ(Snapshot(repo).size(), before.size() + 2);
   Output run = Run({Arg(repo)});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("4 folders visited, 4 manifests written"), std::string::npos) << run.out;
-  // Nothing but the four manifests is new, and no hidden folder changed.
   auto after = Snapshot(repo);
-  for (const char* manifest : {"zenter.xml", "Data/Mod.xml", "Data/Units/zenter.xml", "Art/zenter.xml"}) {
-    EXPECT_EQ(after.erase(manifest), 1u) << manifest;
+  for (std::string m : {"zenter.xml", "Data/Mod.xml", "Data/Units/zenter.xml", "Old/zenter.xml",
+                        "x./zenter.xml", "Secret/zenter.xml"}) {
+    EXPECT_EQ(after.erase(m), !(Wine() && m.starts_with("Secret"))) << m;
+    EXPECT_EQ(ReadFile(repo / m), ReadFile(linux / m)) << m;  // every name exact
   }
-  EXPECT_EQ(after, before);
-  EXPECT_EQ(ReadFile(repo / "zenter.xml").find(".git"), std::string::npos);
+  EXPECT_EQ(after, before);  // nothing else written; .git and every .svn untouched
   EXPECT_EQ(Git(repo, {"fsck", "--no-progress"}), 0);
 
   // Committed, the manifests pass the check on a fresh clone.
   ASSERT_EQ(Git(repo, {"add", "-A"}), 0);
   ASSERT_EQ(Git(repo, {"commit", "-q", "-m", "manifests"}), 0);
-  const fs::path clone = t.root() / "clone";
-  ASSERT_EQ(RunProcess({"git", "clone", "-q", repo.string(), clone.string()}, t.root()), 0);
-  Output check = Run({"--check", "."}, clone);
+  ASSERT_EQ(RunProcess({"git", "clone", "-q", repo.string(), (work / "clone").string()}, "/"), 0);
+  hide(work / "clone" / "Secret");
+  Output check = Run({"--check", "."}, work / "clone");
   EXPECT_EQ(check.status, 0) << check.out << check.err;
 
-  // --hidden: every folder's manifest is the per-folder program's.
-  const fs::path plain = t.root() / "plain" / "MyMod";
+  // --hidden writes the per-folder program's bytes in every folder (Wine
+  // cannot start a program that lies in a folder whose name ends in a dot).
   const fs::path hidden = t.root() / "hidden" / "MyMod";
-  for (const fs::path& copy : {plain, hidden}) {
-    fs::create_directories(copy);
-    fs::copy(repo, copy, fs::copy_options::recursive);
-    fs::remove_all(copy / ".git");
-    for (auto& e : fs::recursive_directory_iterator(copy)) {
-      if (e.path().filename() == "zenter.xml" || e.path().filename() == "Mod.xml") fs::remove(e.path());
+  Build(hidden, files);
+  ASSERT_EQ(RunIn(GetParam(), hidden), 0);
+  for (auto& e : fs::recursive_directory_iterator(hidden)) {
+    if (e.is_directory() && !(Wine() && e.path().string().find("/x.") != std::string::npos)) {
+      ASSERT_EQ(RunIn(GetParam(), e.path()), 0) << e.path();
     }
   }
-  ASSERT_EQ(Run({"--hidden", Arg(hidden)}).status, 0);
-  RunInEveryFolder(plain);
-  EXPECT_EQ(Snapshot(hidden), Snapshot(plain));
-}
-
-TEST_P(TreeSkip, IgnoreFilesHereBelowAndAboveEachWithTheirScopeAndABadLineFailsItsFolder) {
-  TempTree t;
-  const fs::path mod = t.root() / "above" / "Mod";
-  Build(mod, {"a.xml", "Cache/c.xml", "Temp1/t.xml", "Old/o.xml", "Sub/s.xml", "Sub/Old/o.xml",
-              "Sub/Cache/c.xml", "Sub/Temp2/t.xml", "Sub/Keep/k.xml"});
-  WriteFile(t.root() / "above" / ".modmanifestignore", "cache\n");
-  WriteFile(mod / ".modmanifestignore", "\xEF\xBB\xBF# build output\r\n  Temp*  \r\n\r\n");
-  WriteFile(mod / "Sub" / ".modmanifestignore", "OLD\n");
-  const std::vector<std::string> written = {"zenter.xml", "Old/zenter.xml", "Sub/zenter.xml",
-                                            "Sub/Keep/zenter.xml"};
-  const std::vector<std::string> skipped = {"Cache/zenter.xml", "Temp1/zenter.xml",
-                                            "Sub/Old/zenter.xml", "Sub/Cache/zenter.xml",
-                                            "Sub/Temp2/zenter.xml"};
-  // From the top, and from a sub-folder: the same folders are skipped.
-  for (const fs::path& root : {mod, mod / "Sub"}) {
-    SCOPED_TRACE(root);
-    Output o = Run({Arg(root)});
-    EXPECT_EQ(o.status, 0) << o.err;
-    for (const std::string& m : written) {
-      if (!fs::relative(mod / m, root).string().starts_with("..")) {
-        EXPECT_TRUE(fs::exists(mod / m)) << m;
-      }
-      fs::remove(mod / m);
-    }
-    for (const std::string& m : skipped) EXPECT_FALSE(fs::exists(mod / m)) << m;
+  const auto byProgram = Snapshot(hidden);
+  ASSERT_EQ(Run({"--hidden", "-q", Arg(hidden)}).status, 0);
+  auto byTool = Snapshot(hidden);
+  for (const char* m : {"x./zenter.xml", "x./.svn/zenter.xml"}) {
+    if (Wine()) byTool.erase(m);
   }
-  RunIn(GetParam().folderProgram, mod / "Sub");
-  const std::string sub = ReadFile(mod / "Sub" / "zenter.xml");
-  EXPECT_NE(sub.find("Old\\zenter.xml"), std::string::npos);  // the per-folder program lists all
-  ASSERT_EQ(Run({Arg(mod)}).status, 0);
-  EXPECT_EQ(ReadFile(mod / "Sub" / "zenter.xml").find("Old\\zenter.xml"), std::string::npos);
+  EXPECT_EQ(byTool, byProgram);
 
   // A path in an ignore file fails its folder, whose sub-tree is left alone.
-  Build(mod, {"Bad/b.xml", "Bad/Deep/d.xml"});
-  WriteFile(mod / "Bad" / ".modmanifestignore", "ok\nArt/Old\n");
-  Output bad = Run({Arg(mod)});
+  WriteFile(hidden / "Data" / ".modmanifestignore", "ok\nArt/Old\n");
+  fs::remove(hidden / "Data/Units/zenter.xml");
+  Output bad = Run({Arg(hidden)});
   EXPECT_EQ(bad.status, 1);
-  const std::string file = Arg(mod / "Bad" / ".modmanifestignore");
-  EXPECT_NE(bad.err.find(file + ", line 2: a pattern names a folder, not a path: \"Art/Old\""),
-            std::string::npos)
-      << bad.err;
-  EXPECT_FALSE(fs::exists(mod / "Bad" / "zenter.xml"));
-  EXPECT_FALSE(fs::exists(mod / "Bad" / "Deep" / "zenter.xml"));
+  EXPECT_NE(bad.err.find(Arg(hidden / "Data/.modmanifestignore") +
+                         ", line 2: a pattern names a folder, not a path: \"Art/Old\""),
+            std::string::npos) << bad.err;
+  EXPECT_FALSE(fs::exists(hidden / "Data/Units/zenter.xml"));
 }
 
-// Names Windows changes but for the \\?\ form (a trailing dot or space, a
-// reserved name), and a folder Windows calls hidden: every program
-// writes the Linux tree tool's bytes.
-TEST_P(TreeSkip, NamesWindowsWouldChangeAndAHiddenAttributeFolder) {
-  TempTree t;
-  const std::vector<std::string> shape = {"x./a.xml", "y .xml", "aux.xml", "Units/u.xml",
-                                          "Secret/s.xml"};
-  const fs::path linux = t.root() / "linux" / "Mod";
-  const fs::path tool = t.root() / "tool" / "Mod";
-  const fs::path each = t.root() / "each" / "Mod";
-  for (const fs::path& root : {linux, tool, each}) Build(root, shape);
-  ASSERT_EQ(RunProcess({MODMANIFEST_TREE_PROGRAM, "-q", linux.string()}, "/"), 0);
-  ASSERT_EQ(Run({"-q", Arg(tool)}).status, 0);
-  // Wine cannot start a program that lies in a folder whose name ends in a
-  // dot: the per-folder program runs in the others.
-  auto expected = Snapshot(linux);
-  for (const char* folder : {"", "Units", "Secret", "x."}) {
-    if (Wine() && folder == std::string("x.")) {
-      expected.erase("x./zenter.xml");
-      continue;
-    }
-    ASSERT_EQ(RunIn(GetParam().folderProgram, each / folder), 0) << folder;
-  }
-  EXPECT_EQ(Snapshot(tool), Snapshot(linux));
-  EXPECT_EQ(Snapshot(each), expected);
-  EXPECT_NE(ReadFile(linux / "zenter.xml").find("x.\\zenter.xml"), std::string::npos);
-  if (!Wine()) return;
-
-  const char* prefix = std::getenv("WINEPREFIX");
-  const fs::path cmd = fs::path(prefix != nullptr ? prefix : std::string(std::getenv("HOME")) + "/.wine") /
-                       "drive_c/windows/system32/cmd.exe";
-  ASSERT_EQ(RunProcess({MODMANIFEST_WINE_RUN, cmd.string(), "/c", "attrib", "+h", Arg(tool / "Secret")}, "/"), 0);
-  fs::remove(tool / "Secret" / "zenter.xml");
-  Output o = Run({"-v", Arg(tool)});
-  EXPECT_EQ(o.status, 0) << o.err;
-  EXPECT_FALSE(fs::exists(tool / "Secret" / "zenter.xml"));
-  EXPECT_EQ(ReadFile(tool / "zenter.xml").find("Secret"), std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(Programs, TreeSkip, ::testing::ValuesIn(TreeRunners()));
+INSTANTIATE_TEST_SUITE_P(Programs, TreeSkip, ::testing::ValuesIn(Runners()));
 
 }  // namespace
