@@ -46,7 +46,8 @@ void EachFolded(std::string_view text, Take take, Wild wild) {
 FoldedName FoldName(std::string_view name) {
   FoldedName folded;
   folded.reserve(name.size());
-  EachFolded(name, [&](char32_t c) { folded.push_back(c); }, [](uint32_t) { return char32_t{0}; });
+  EachFolded(
+      name, [&](char32_t c) { folded.push_back(c); }, [](uint32_t) { return char32_t{0}; });
   return folded;
 }
 
@@ -59,7 +60,9 @@ NamePattern::NamePattern(std::string_view pattern) {
         if (c == kAnyRun && !units_.empty() && units_.back() == kAnyRun) return;
         units_.push_back(c);
       },
-      [](uint32_t c) { return c == '*' ? kAnyRun : c == '?' ? kAnyOne : char32_t{0}; });
+      [](uint32_t c) { return c == '*'   ? kAnyRun
+                              : c == '?' ? kAnyOne
+                                         : char32_t{0}; });
 }
 
 bool NamePattern::Matches(const FoldedName& name) const {

@@ -162,7 +162,8 @@ void SkipRules::Leave() {
 }
 
 bool SkipRules::Skips(std::string_view name, os::Dword attributes) const {
-  if (!hidden_ && (name.starts_with('.') || (attributes & (os::kAttrHidden | os::kAttrSystem)) != 0)) {
+  if (!hidden_ &&
+      (name.starts_with('.') || (attributes & (os::kAttrHidden | os::kAttrSystem)) != 0)) {
     return true;
   }
   const FoldedName folded = FoldName(name);

@@ -23,7 +23,8 @@ Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   }
   char buffer[65536];
   while (bytes->size() < limit) {
-    const size_t want = limit - bytes->size() < sizeof buffer ? limit - bytes->size() : sizeof buffer;
+    const size_t want =
+        limit - bytes->size() < sizeof buffer ? limit - bytes->size() : sizeof buffer;
     const ssize_t n = read(fd, buffer, want);
     if (n < 0) {
       if (errno == EINTR) continue;
