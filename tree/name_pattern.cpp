@@ -60,9 +60,10 @@ NamePattern::NamePattern(std::string_view pattern) {
         if (c == kAnyRun && !units_.empty() && units_.back() == kAnyRun) return;
         units_.push_back(c);
       },
-      [](uint32_t c) { return c == '*'   ? kAnyRun
-                              : c == '?' ? kAnyOne
-                                         : char32_t{0}; });
+      [](uint32_t c) {
+        if (c == '*') return kAnyRun;
+        return c == '?' ? kAnyOne : char32_t{0};
+      });
 }
 
 bool NamePattern::Matches(const FoldedName& name) const {
