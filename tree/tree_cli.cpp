@@ -72,7 +72,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                "writing it would add (+) and remove (-); exit 1 if there is one");
   app.add_option("--exclude", options.excludes,
                  "Skip folders whose name matches PATTERN (wildcards * and ?, any case): "
-                 "neither visited nor included by their parent's manifest; repeatable")
+                 "neither visited nor included by their parent's manifest; repeatable; adds to "
+                 "the patterns of the .modmanifestignore files")
       ->option_text("PATTERN")
       ->allow_extra_args(false);
   app.add_flag("--hidden", options.hidden,
