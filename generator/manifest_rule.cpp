@@ -7,9 +7,21 @@ namespace {
 // as a path into another folder once it stands in the manifest.
 bool HoldsBackslash(std::string_view name) { return name.find('\\') != std::string_view::npos; }
 
-#ifdef _WIN32
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-#endif
+
+// Whether the name itself ends in ".xml", in any case. On Windows a listing
+// of *.xml also matches a file whose short 8.3 alias ends so (UNIT~ZRN.XML
+// for "Units.xml~"); only the name a manifest would carry counts, which is
+// all a POSIX listing ever matches.
+bool EndsInXml(std::string_view name) {
+  constexpr std::string_view kXml = ".XML";
+  if (name.size() < kXml.size()) return false;
+  const std::string_view end = name.substr(name.size() - kXml.size());
+  for (size_t i = 0; i < kXml.size(); ++i) {
+    if (UpperAscii(end[i]) != kXml[i]) return false;
+  }
+  return true;
+}
 
 bool IsManifest(std::string_view name, std::string_view manifestName) {
 #ifdef _WIN32
@@ -34,7 +46,7 @@ std::string_view ManifestNameFor(std::string_view folderPath) {
 bool IsDotEntry(std::string_view name) { return name == "." || name == ".."; }
 
 bool IncludesFile(std::string_view name, std::string_view manifestName) {
-  return !IsManifest(name, manifestName) && !HoldsBackslash(name);
+  return EndsInXml(name) && !IsManifest(name, manifestName) && !HoldsBackslash(name);
 }
 
 bool IncludesSubFolder(std::string_view name) {

@@ -6,7 +6,8 @@
 // the folder, in this order: the non-directories of folder\*.xml, then the
 // directories of folder\*.*, each directory as Name\zenter.xml. The entries
 // . and .. are never included, nor names holding '\', nor (in the XML pass)
-// the manifest the folder gets.
+// the manifest the folder gets or a file whose own name does not end in
+// ".xml" (a Windows listing matches short names too).
 #pragma once
 
 #include <string>
@@ -30,8 +31,9 @@ bool IsDataFolder(std::string_view folderPath);
 // The name of the manifest the folder gets.
 std::string_view ManifestNameFor(std::string_view folderPath);
 
-// Whether the XML pass (non-directories of folder\*.xml) includes the file.
-// The manifest itself is left out: without regard to case on Windows, whose
+// Whether the XML pass (non-directories of folder\*.xml) includes the file:
+// only a name that itself ends in ".xml" (any case), never one the listing
+// matched by its short 8.3 alias. The manifest itself is left out: without regard to case on Windows, whose
 // file systems compare names that way; byte for byte elsewhere.
 bool IncludesFile(std::string_view name, std::string_view manifestName);
 

@@ -185,4 +185,29 @@ Dword AttributesIn(const FolderHandle& folder, std::string_view name);
 Dword RenameIn(const FolderHandle& folder, std::string_view from, std::string_view to);
 void DeleteIn(const FolderHandle& folder, std::string_view name);
 
+// ---- Reading a small file, and the console a double-click opens
+// (posix_file_start.cpp, win32_file_start.cpp; posix_console.cpp,
+// win32_console.cpp).
+
+// Reads at most limit bytes from the start of a regular file (fewer when it
+// is shorter), so that a huge file costs nothing. 0, or the Win32 error
+// (kErrorFileNotFound or kErrorPathNotFound when there is none).
+Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes);
+
+// The console as the tree tool's prompt and its wait for Enter see it. The
+// functions are pointers so that a test can put its own in their place.
+struct Console {
+  // Whether the console is the program's own (no other process shares it,
+  // as when Explorer started the program) and both standard input and
+  // standard output are that console. Always false on POSIX systems.
+  bool (*isOwn)();
+  // Reads one line of standard input as UTF-8, without its line end. False
+  // at the end of input or on an error.
+  bool (*readLine)(std::string* line);
+  // Waits until Enter is pressed.
+  void (*waitForEnter)();
+};
+// The process's console functions; a test may replace them.
+Console& TheConsole();
+
 }  // namespace os::tree

@@ -11,11 +11,16 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tree/name_pattern.h"
 
 namespace tree {
 
 // The name of the file that holds a folder's own patterns.
 inline constexpr std::string_view kIgnoreFileName = ".modmanifestignore";
+// The largest ignore file taken. A longer one is a mistake (a log or a
+// binary under that name) and fails its folder; read at most one byte more
+// (os::tree::ReadFileStart) to tell.
+inline constexpr size_t kIgnoreFileLimit = 1 << 20;
 
 class SkipRules {
  public:
@@ -42,10 +47,12 @@ class SkipRules {
   bool Skips(std::string_view name, os::Dword attributes) const;
 
  private:
-  std::vector<std::string> excludes_;
+  std::vector<NamePattern> excludes_;
   bool hidden_;
+  // The patterns of the ignore files above ROOT, by LoadAbove.
+  std::vector<NamePattern> above_;
   // Each level's patterns; levels_[i] came from the i-th folder entered.
-  std::vector<std::vector<std::string>> levels_;
+  std::vector<std::vector<NamePattern>> levels_;
 };
 
 }  // namespace tree

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <string_view>
 
 #include "platform/tree_os.h"
 
@@ -19,28 +20,65 @@ constexpr char kFooter[] =
     "Exit status: 0 every manifest written or already current; 1 a folder or manifest "
     "failed, or --check found one missing or stale; 2 usage error.";
 
+constexpr char kPrompt[] =
+    "Drop your mod's folder onto this window, or type its path, then press Enter:\n";
+
 // A pattern names folders within each folder; a path would never match.
 bool IsNamePattern(const std::string& pattern) {
-  return !pattern.empty() && pattern.find_first_of("\\/") == std::string::npos;
+  return pattern.find_first_of("\\/") == std::string::npos;
+}
+
+ParsedCommandLine UsageError(const std::string& text) {
+  ParsedCommandLine parsed;
+  parsed.status = kExitUsage;
+  parsed.message = "modmanifest-tree: " + text + "\n";
+  return parsed;
+}
+
+// The folder a line typed (or dropped) at the prompt names: surrounding
+// blanks and the quotes a dropped path with spaces comes in are taken off.
+std::string TypedFolder(std::string_view line) {
+  auto trim = [](std::string_view& s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  };
+  trim(line);
+  if (line.size() >= 2 && line.front() == '"' && line.back() == '"') {
+    line = line.substr(1, line.size() - 2);
+    trim(line);
+  }
+  return std::string(line);
 }
 
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  // CLI11 reads "--exclude=" as --exclude waiting for its value, which would
+  // swallow the next argument ("--exclude= --check" would then write).
+  for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--exclude=") return UsageError("--exclude needs a pattern; it was empty");
+  }
   ParsedCommandLine parsed;
   Options& options = parsed.options;
   CLI::App app(kDescription, "modmanifest-tree");
   app.footer(kFooter);
   app.set_version_flag("--version", kVersion, "Print the version and exit");
-  app.add_option("ROOT", options.root, "The folder whose tree to bring up to date (default: the current folder)");
+  auto* root = app.add_option(
+      "ROOT", options.root,
+      "The folder whose tree to bring up to date (default: the current folder; on Windows, "
+      "started from Explorer, it asks)");
   app.add_flag("--check", options.check,
                "Write nothing; list each missing or stale manifest with the include lines "
                "writing it would add (+) and remove (-); exit 1 if there is one");
   app.add_option("--exclude", options.excludes,
                  "Skip folders whose name matches PATTERN (wildcards * and ?, any case): "
-                 "neither visited nor included by their parent's manifest; repeatable")
+                 "neither visited nor included by their parent's manifest; repeatable; adds to "
+                 "the patterns of the .modmanifestignore files")
       ->option_text("PATTERN")
       ->allow_extra_args(false);
+  app.add_flag("--hidden", options.hidden,
+               "Visit and include hidden folders too (a name starting with a dot, or the "
+               "hidden or system attribute), as modmanifest does");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
   auto* verbose =
       app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
@@ -63,12 +101,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                      "\nRun with --help for more information.\n";
     return parsed;
   }
+  // An empty ROOT is an unset variable in a script, not the current folder.
+  if (root->count() > 0 && options.root.empty()) {
+    return UsageError("ROOT is empty; name a folder (\".\" for the current one)");
+  }
   for (const std::string& pattern : options.excludes) {
+    if (pattern.empty()) return UsageError("--exclude needs a pattern; it was empty");
     if (!IsNamePattern(pattern)) {
-      parsed.status = kExitUsage;
-      parsed.message = "modmanifest-tree: --exclude takes a folder-name pattern, not a path: \"" +
-                       pattern + "\"\n";
-      return parsed;
+      return UsageError("--exclude takes a folder-name pattern, not a path: \"" + pattern + "\"");
     }
   }
   parsed.run = true;
@@ -77,14 +117,26 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 int TreeMain(const std::vector<std::string>& args) {
   ParsedCommandLine parsed = ParseCommandLine(args);
-  int status = parsed.status;
-  if (parsed.run) {
-    status = RunTree(parsed.options);
-  } else {
+  const os::tree::Console& console = os::tree::TheConsole();
+  // A console of its own: Explorer started the program, whose folder (the
+  // Desktop, Downloads) is nobody's mod. It asks instead, and waits at the
+  // end so that the summary can be read.
+  const bool ownConsole = console.isOwn();
+  if (!parsed.run) {
     os::tree::Write(parsed.status == kExitDone ? os::tree::Stream::Out : os::tree::Stream::Err,
                     parsed.message);
+  } else if (ownConsole && parsed.options.root.empty()) {
+    os::tree::Write(os::tree::Stream::Out, kPrompt);
+    std::string line;
+    parsed.options.root = console.readLine(&line) ? TypedFolder(line) : std::string();
+    if (parsed.options.root.empty()) {
+      // The window closes on the same Enter: asked twice would be once too often.
+      os::tree::Write(os::tree::Stream::Out, "No folder given; nothing written.\n");
+      return kExitDone;
+    }
   }
-  os::tree::WaitForEnterIfOwnConsole();
+  const int status = parsed.run ? RunTree(parsed.options) : parsed.status;
+  if (ownConsole && !parsed.options.quiet) console.waitForEnter();
   return status;
 }
 

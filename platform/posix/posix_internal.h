@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/upcase.h"
 
 namespace os::posix {
 
@@ -144,10 +145,10 @@ extern const char kMessageGlyphsGbk[2 * kMessageGlyphCount + 1];
 // never needs memory.
 char16_t GbkUnitForDisplay(uint8_t lead, uint8_t trail);
 
-// Listing order (posix_name_order.cpp): the unit Unicode's simple upper-case
-// mapping gives a UTF-16 code unit, and two UTF-8 names compared as NTFS
-// orders them (negative, zero or positive).
-char16_t UpperCaseUnit(char16_t unit);
+// Listing order (posix_name_order.cpp): the upper case of a UTF-16 code unit
+// (platform/upcase.h), and two UTF-8 names compared as NTFS orders them
+// (negative, zero or positive).
+using os::UpperCaseUnit;
 int CompareNames(std::string_view a, std::string_view b);
 // The upper-cased UTF-16 units of a UTF-8 name, appended to out two bytes
 // each, high byte first: comparing these bytes is comparing the units, which

@@ -1,31 +1,18 @@
 // The order of a listing: names as UTF-16 code units, compared after the
 // upper-case mapping Windows' file systems use and then exactly, which is the
 // order NTFS keeps its index in. That mapping is Unicode's simple upper case
-// where it maps back (see scripts/gen-upcase-table). Both builds then list a
+// where it maps back (platform/upcase.h). Both builds then list a
 // folder alike, whatever the names.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/posix/posix_internal.h"
+#include "platform/upcase.h"
 #include "platform/utf8.h"
 
 namespace os::posix {
 namespace {
-
-// Runs of code units that share one difference to their upper case: every
-// step-th unit from first to last maps to unit + delta, modulo 0x10000.
-// Sorted and disjoint.
-struct UpperRun {
-  uint16_t first;
-  uint16_t last;
-  uint8_t step;
-  uint16_t delta;
-};
-
-constexpr UpperRun kUpperRuns[] = {
-#include "platform/posix/posix_upcase_table.inc"
-};
 
 // The next UTF-16 code unit of a UTF-8 name. A byte that does not start a
 // valid sequence stands for itself as 0xDC00 + byte, a unit no valid name
@@ -88,24 +75,6 @@ int CompareUnits(std::string_view a, std::string_view b, bool upper) {
 }
 
 }  // namespace
-
-char16_t UpperCaseUnit(char16_t unit) {
-  if (unit < 0x80) return unit >= 'a' && unit <= 'z' ? static_cast<char16_t>(unit - 32) : unit;
-  // The last run that starts at or before unit.
-  size_t lo = 0, hi = sizeof kUpperRuns / sizeof kUpperRuns[0];
-  while (lo < hi) {
-    const size_t mid = (lo + hi) / 2;
-    if (kUpperRuns[mid].first <= unit) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  if (lo == 0) return unit;
-  const UpperRun& run = kUpperRuns[lo - 1];
-  if (unit > run.last || (unit - run.first) % run.step != 0) return unit;
-  return static_cast<char16_t>(unit + run.delta);
-}
 
 void AppendUpperCaseUnits(std::string_view name, std::string& out) {
   Utf16Units units(name);

@@ -283,8 +283,9 @@ void DebugBreak() { ::DebugBreak(); }
 
 Bool FreeLibrary(Handle module) { return ::FreeLibrary(static_cast<HMODULE>(module)); }
 Handle LoadLibraryA(const char* name) {
+  // A module's name, looked up by the loader; a path goes as it is given.
   WideBuffer wide;
-  if (!SystemPath(name, &wide)) return nullptr;
+  if (!WideText(name, &wide)) return nullptr;
   return ::LoadLibraryW(wide.data());
 }
 void* GetProcAddress(Handle module, const char* name) {
@@ -390,7 +391,7 @@ Bool DestroyIcon(Handle icon) { return ::DestroyIcon(static_cast<HICON>(icon)); 
 Handle GetModuleHandleA(const char* name) {
   if (name == nullptr) return ::GetModuleHandleW(nullptr);
   WideBuffer wide;
-  if (!SystemPath(name, &wide)) return nullptr;
+  if (!WideText(name, &wide)) return nullptr;
   return ::GetModuleHandleW(wide.data());
 }
 

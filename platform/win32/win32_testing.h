@@ -4,6 +4,8 @@
 // the back-end's own buffers, so that a test can refuse it.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace os::win32 {
@@ -21,5 +23,9 @@ FindFirstFileExWCall ReplaceFindFirstFileExW(FindFirstFileExWCall call);
 // hold: the process heap unless a test installs another; null is a refusal.
 using BufferAllocation = void* (*)(size_t bytes);
 BufferAllocation ReplaceBufferAllocation(BufferAllocation allocate);
+
+// The form in which the back-end hands path to the system (SystemPath);
+// empty when it refuses the path.
+std::u16string SystemPathOf(const char* path);
 
 }  // namespace os::win32

@@ -2,17 +2,14 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
+#include <string_view>
 
 #include "platform/utf8.h"
 #include "platform/win32/win32_testing.h"
 
 namespace os::win32 {
 namespace {
-
-// Paths from this length on get the \\?\ form. Files may take up to 259
-// units in the classic form, but a folder only 247, and a path is often a
-// folder with a name still to come.
-constexpr size_t kClassicLimit = MAX_PATH - 12;
 
 bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -110,6 +107,19 @@ size_t WideToUtf8(const wchar_t* wide, size_t length, char* out, size_t capacity
   return bytes;
 }
 
+bool WideText(const char* text, WideBuffer* out) {
+  const size_t length = std::strlen(text);
+  const size_t units = Utf8ToWide(text, length, nullptr, 0);
+  if (units == kNotUtf8) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  wchar_t* wide = out->Reserve(units + 1);
+  Utf8ToWide(text, length, wide, units);
+  wide[units] = L'\0';
+  return true;
+}
+
 bool SystemPath(const char* path, WideBuffer* out) {
   const size_t length = std::strlen(path);
   const size_t units = Utf8ToWide(path, length, nullptr, 0);
@@ -121,46 +131,97 @@ bool SystemPath(const char* path, WideBuffer* out) {
     ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  wchar_t* wide = out->Reserve(units + 1);
+  WideBuffer given;
+  wchar_t* wide = given.Reserve(units + 1);
   Utf8ToWide(path, length, wide, units);
   wide[units] = L'\0';
-  if (units < kClassicLimit || IsDevicePath(wide)) return true;
-
-  // The system takes a \\?\ path as it stands, without resolving "." and
-  // "..", relative parts or '/': the full path is made first.
-  WideBuffer full;
-  DWORD n = ::GetFullPathNameW(wide, static_cast<DWORD>(full.capacity()), full.data(), nullptr);
-  if (n >= full.capacity()) {
-    full.Reserve(n);
-    n = ::GetFullPathNameW(wide, static_cast<DWORD>(full.capacity()), full.data(), nullptr);
-  }
-  // Without a full path the system gets the path as it came, and refuses it
-  // with its own error if it must.
-  if (n == 0 || n >= full.capacity()) return true;
-
-  const wchar_t* f = full.data();
-  const wchar_t* prefix;
-  const wchar_t* rest;
-  if (f[0] == L'\\' && f[1] == L'\\' && !IsDevicePath(f)) {
-    prefix = L"\\\\?\\UNC\\";  // \\server\share\... as \\?\UNC\server\share\...
-    rest = f + 2;
-  } else if (IsDriveLetter(f[0]) && f[1] == L':' && f[2] == L'\\') {
-    prefix = L"\\\\?\\";
-    rest = f;
-  } else {
-    std::memcpy(out->Reserve(n + 1), f, (n + 1) * sizeof(wchar_t));
+  if (units == 0 || IsDevicePath(wide)) {
+    std::memcpy(out->Reserve(units + 1), wide, (units + 1) * sizeof(wchar_t));
     return true;
   }
-  const size_t prefixLength = std::wcslen(prefix);
-  const size_t restLength = n - static_cast<size_t>(rest - f);
-  if (prefixLength + restLength >= kLongestPath) {
+  for (size_t i = 0; i < units; ++i) {
+    if (wide[i] == L'/') wide[i] = L'\\';  // no name holds '/'
+  }
+
+  // The absolute form, as the system would resolve it, but by this code:
+  // the system's own resolution also strips a trailing dot or space from
+  // the last name, and the \\?\ form that follows takes every name as it
+  // stands. A relative path starts where the system says its anchor is (the
+  // current folder, the current drive's root, a drive's current folder).
+  std::wstring absolute;
+  const wchar_t* rest = wide;
+  if (!(IsDriveLetter(wide[0]) && wide[1] == L':' && wide[2] == L'\\') &&
+      !(wide[0] == L'\\' && wide[1] == L'\\')) {
+    wchar_t anchor[4] = L".";
+    if (wide[0] == L'\\') {
+      anchor[0] = L'\\';
+    } else if (IsDriveLetter(wide[0]) && wide[1] == L':') {
+      anchor[0] = wide[0];
+      anchor[1] = L':';
+      anchor[2] = L'\0';
+      rest = wide + 2;
+    }
+    WideBuffer base;
+    DWORD n = ::GetFullPathNameW(anchor, static_cast<DWORD>(base.capacity()), base.data(), nullptr);
+    if (n >= base.capacity()) {
+      base.Reserve(n);
+      n = ::GetFullPathNameW(anchor, static_cast<DWORD>(base.capacity()), base.data(), nullptr);
+    }
+    if (n == 0 || n >= base.capacity()) return false;  // the last error is set
+    absolute.assign(base.data(), n);
+    // A current folder set in its \\?\ form comes back in it.
+    if (absolute.starts_with(L"\\\\?\\UNC\\")) {
+      absolute.replace(0, 8, L"\\\\");
+    } else if (absolute.starts_with(L"\\\\?\\")) {
+      absolute.erase(0, 4);
+    }
+    absolute.push_back(L'\\');
+  }
+  absolute.append(rest);
+
+  // The root ("X:\" or "\\server\share"), then each name; "." and empty
+  // names dropped, ".." taking the name before it (never the root).
+  std::wstring result;
+  size_t at;
+  if (absolute[0] == L'\\') {
+    const size_t server = absolute.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : absolute.find(L'\\', server + 1);
+    at = share == std::wstring::npos ? absolute.size() : share;
+    result = L"\\\\?\\UNC\\" + absolute.substr(2, at - 2);
+  } else {
+    at = 2;
+    result = L"\\\\?\\" + absolute.substr(0, 2);
+  }
+  const size_t rootLength = result.size();
+  while (at < absolute.size()) {
+    size_t end = absolute.find(L'\\', at + 1);
+    if (end == std::wstring::npos) end = absolute.size();
+    const std::wstring_view name(absolute.data() + at + 1, end > at ? end - at - 1 : 0);
+    if (name == L"..") {
+      const size_t cut = result.rfind(L'\\');
+      if (cut >= rootLength) result.resize(cut);
+    } else if (!name.empty() && name != L".") {
+      result.push_back(L'\\');
+      result.append(name);
+    }
+    at = end;
+  }
+  // A drive's root keeps its separator: \\?\X: alone names the volume.
+  if (result.size() == rootLength || (!absolute.empty() && absolute.back() == L'\\')) {
+    result.push_back(L'\\');
+  }
+  if (result.size() >= kLongestPath) {
     ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  wide = out->Reserve(prefixLength + restLength + 1);
-  std::memcpy(wide, prefix, prefixLength * sizeof(wchar_t));
-  std::memcpy(wide + prefixLength, rest, (restLength + 1) * sizeof(wchar_t));
+  std::memcpy(out->Reserve(result.size() + 1), result.c_str(), (result.size() + 1) * sizeof(wchar_t));
   return true;
+}
+
+std::u16string SystemPathOf(const char* path) {
+  WideBuffer wide;
+  if (!SystemPath(path, &wide)) return std::u16string();
+  return std::u16string(reinterpret_cast<const char16_t*>(wide.data()));
 }
 
 }  // namespace os::win32

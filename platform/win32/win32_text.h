@@ -74,10 +74,18 @@ class Buffer {
 
 using WideBuffer = Buffer<wchar_t, MAX_PATH + 16>;
 
-// The system's form of a path the runtime gives: UTF-16, and when it is too
-// long for the classic limit, its full form behind \\?\ (\\?\UNC\ for a
-// share), which every W function takes up to 32,767 units. False, with the
-// last error set, when path is not UTF-8 or too long for any form.
+// The UTF-16 form of a UTF-8 text, terminated, as it stands: for a name the
+// system looks up itself (a module's), which no path form may change. False,
+// with the last error set, when text is not UTF-8.
+bool WideText(const char* text, WideBuffer* out);
+
+// The system's form of a path the runtime gives: UTF-16, absolute, behind
+// \\?\ (\\?\UNC\ for a share), which every W function takes up to 32,767
+// units and without changing a name: one that ends in a dot or a space, or
+// a reserved one such as aux.xml, reaches the file system exactly. '/' is
+// taken as '\', "." and ".." are resolved here, and a relative path starts
+// at the current folder (or drive). \\?\ and \\.\ paths pass as they are.
+// False, with the last error set, when path is not UTF-8 or too long.
 bool SystemPath(const char* path, WideBuffer* out);
 
 }  // namespace os::win32

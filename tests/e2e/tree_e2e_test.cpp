@@ -165,7 +165,7 @@ TEST_P(TreeTool, EveryTreeThroughEveryCase) {
     Build(copy, shape);
 
     // The tool's manifests are the per-folder program's, in every folder.
-    Output first = Run({Arg(tree)});
+    Output first = Run({"--hidden", Arg(tree)});
     ASSERT_EQ(first.status, 0) << first.err;
     RunIn(GetParam().folderProgram, copy);
     for (auto& e : fs::recursive_directory_iterator(copy)) {
@@ -188,21 +188,21 @@ TEST_P(TreeTool, EveryTreeThroughEveryCase) {
 
     // A rerun touches nothing.
     const auto stamps = Stamps(tree);
-    Output again = Run({Arg(tree)});
+    Output again = Run({"--hidden", Arg(tree)});
     EXPECT_EQ(again.status, 0);
     EXPECT_EQ(Count(again.out, "0 manifests written, " + std::to_string(manifests) + " already current"), 1u)
         << again.out;
     EXPECT_EQ(Stamps(tree), stamps);
 
     // --check: current, then stale and missing; it writes nothing.
-    Output current = Run({"--check", Arg(tree)});
+    Output current = Run({"--hidden", "--check", Arg(tree)});
     EXPECT_EQ(current.status, 0);
     EXPECT_EQ(Count(current.out, "0 manifests missing or stale"), 1u) << current.out;
     WriteFile(tree / "zz_new.xml", "<new/>");
     const std::string missingName = fs::path(shape.missingIn).filename() == "Data" ? "Mod.xml" : "zenter.xml";
     ASSERT_TRUE(fs::remove(tree / shape.missingIn / missingName));
     const auto before = Files(tree);
-    Output stale = Run({"--check", Arg(tree)});
+    Output stale = Run({"--hidden", "--check", Arg(tree)});
     EXPECT_EQ(stale.status, 1);
     const std::string rootName = std::string(shape.root) == "Data" ? "Mod.xml" : "zenter.xml";
     EXPECT_EQ(Count(stale.out, Shown(tree, rootName) + " (stale)\n+ <Include type=\"all\" source=\"zz_new.xml\" />\n"), 1u)
@@ -218,8 +218,8 @@ TEST_P(TreeTool, EveryTreeThroughEveryCase) {
     Build(excluding, shape);
     Build(pruned, shape);
     for (const char* folder : shape.excluded) fs::remove_all(pruned / folder);
-    ASSERT_EQ(Run({"--exclude", shape.exclude, Arg(excluding)}).status, 0);
-    ASSERT_EQ(Run({Arg(pruned)}).status, 0);
+    ASSERT_EQ(Run({"--hidden", "--exclude", shape.exclude, Arg(excluding)}).status, 0);
+    ASSERT_EQ(Run({"--hidden", Arg(pruned)}).status, 0);
     std::map<std::string, std::string> kept = Files(excluding);
     for (const char* folder : shape.excluded) {
       std::erase_if(kept, [&](const auto& file) { return file.first.starts_with(std::string(folder) + "/"); });

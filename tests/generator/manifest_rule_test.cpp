@@ -16,32 +16,37 @@ TEST(ManifestRule, TheRunsConstantDataSpellsTheSameRule) {
   EXPECT_EQ(gen::kFolderPassPattern, gen::kConstants.allPattern);
   EXPECT_EQ(gen::kSubFolderSuffix, gen::kConstants.zenterSuffix);
   EXPECT_EQ(gen::kDataSuffix, gen::kConstants.dataSuffix);
-  EXPECT_EQ("\\" + std::string(gen::kModManifest), gen::kConstants.modSuffix);
-  EXPECT_EQ(std::string(gen::kSubFolderSuffix), "\\" + std::string(gen::kZenterManifest));
+  EXPECT_EQ(std::string("\\").append(gen::kModManifest), gen::kConstants.modSuffix);
+  EXPECT_EQ(std::string(gen::kSubFolderSuffix), std::string("\\").append(gen::kZenterManifest));
 }
 
 TEST(ManifestRule, NamesAndTheManifestTheyGet) {
   struct Case {
     const char* name;
     bool dataFolder;    // for a folder path
-    bool file;          // kept by the XML pass of a zenter.xml folder
+    bool file;          // kept by the XML pass of a zenter.xml folder, if it lists it
     bool subFolder;     // kept by the folder pass
   };
   const Case cases[] = {
       {"C:\\Mods\\Data", true, false, false},
-      {"MyData", true, true, true},
-      {"Data", true, true, true},
-      {"data", false, true, true},
-      {"DATA", false, true, true},
-      {"Database", false, true, true},
-      {"Data ", false, true, true},
+      {"MyData", true, false, true},
+      {"Data", true, false, true},
+      {"data", false, false, true},
+      {"DATA", false, false, true},
+      {"Database", false, false, true},
+      {"Data ", false, false, true},
       {"zenter.xml", false, false, true},
       {"Mod.xml", false, true, true},
-      {".", false, true, false},
-      {"..", false, true, false},
-      {"...", false, true, true},
-      {".hidden", false, true, true},
+      {"a.XmL", false, true, true},
+      {".", false, false, false},
+      {"..", false, false, false},
+      {"...", false, false, true},
+      {".hidden", false, false, true},
       {"a\\b.xml", false, false, false},
+      // What a Windows listing of *.xml gives by the short alias alone
+      // (UNIT~ZRN.XML, GAMEDA~1.XML, NOTES~1.XML) is never included.
+      {"Units.xml~", false, false, true},
+      {"notes.xmlx", false, false, true},
 #ifdef _WIN32
       {"ZENTER.XML", false, false, true},
 #else

@@ -224,6 +224,29 @@ TEST(Win32Listing, WhereTheBasicLevelIsRefusedTheFullListingIsGiven) {
   os::win32::ReplaceFindFirstFileExW(g_system);
 }
 
+// Every path reaches the system in its \\?\ form, so that no name is changed
+// on its way: a trailing dot or space, a reserved name. "." and ".." and '/'
+// are resolved first, since that form takes every name as it stands.
+TEST(Win32Paths, EveryPathInItsDeviceFormWithItsNamesExact) {
+  const std::string narrow = fs::current_path().string();  // ASCII here
+  const std::u16string cwd(narrow.begin(), narrow.end()), device = u"\\\\?\\";
+  const struct {
+    std::string path;
+    std::u16string system;
+  } cases[] = {
+      {"C:/a/./b/../c//d\\", u"\\\\?\\C:\\a\\c\\d\\"},
+      {"C:\\..\\..", u"\\\\?\\C:\\"},
+      {"\\\\server\\share\\a\\..\\b", u"\\\\?\\UNC\\server\\share\\b"},
+      {"\\\\?\\C:\\x\\..\\y", u"\\\\?\\C:\\x\\..\\y"},
+      {"x.\\..\\y .\\aux.xml", device + cwd + u"\\y .\\aux.xml"},
+      {"\\Mod", device + cwd.substr(0, 2) + u"\\Mod"},
+      {"C:\\" + std::string(32768, 'a'), u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(os::win32::SystemPathOf(c.path.c_str()), c.system) << c.path.substr(0, 40);
+  }
+}
+
 // A path longer than a buffer's inline room needs the heap; refused, the run
 // ends through the program's out-of-memory handler, never with a cut path.
 TEST(Win32Memory, ARefusedConversionBufferEndsTheRunThroughTheOutOfMemoryPath) {
