@@ -95,8 +95,6 @@ struct Tally {
 // scanner) is read again for this long in all, then reported.
 constexpr double kHeldManifestSeconds = 0.5;
 constexpr unsigned kHeldPauseMilliseconds = 25;
-// The largest .modmanifestignore taken.
-constexpr size_t kIgnoreFileLimit = 1 << 20;
 
 using Handle = std::shared_ptr<os::tree::FolderHandle>;
 
@@ -362,10 +360,6 @@ class TreeWalk {
         std::string bytes;
         error = os::tree::ReadFileIn(*handle, path, kIgnoreFileName, kIgnoreFileLimit + 1, &bytes);
         const std::string shownIgnore = Shown(shown, kIgnoreFileName);
-        if (error == 0 && bytes.size() > kIgnoreFileLimit) {
-          Failure(shownIgnore + ": larger than 1 MiB; " + Dotted(shown) + " skipped");
-          return;
-        }
         if (error != 0 && error != os::kErrorFileNotFound) {
           Failure("cannot read " + shownIgnore + ": " + ErrorText(error) + "; " + Dotted(shown) +
                   " skipped");
