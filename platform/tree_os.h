@@ -183,7 +183,7 @@ Dword CreateNewFileIn(const FolderHandle& folder, std::string_view name, intptr_
 Dword WriteAndClose(intptr_t file, const std::string& bytes);
 Dword AttributesIn(const FolderHandle& folder, std::string_view name);
 Dword RenameIn(const FolderHandle& folder, std::string_view from, std::string_view to);
-void DeleteIn(const FolderHandle& folder, std::string_view name);
+bool DeleteIn(const FolderHandle& folder, std::string_view name);
 
 // ---- Reading a small file, and the console a double-click opens
 // (posix_file_start.cpp, win32_file_start.cpp; posix_console.cpp,
@@ -209,5 +209,16 @@ struct Console {
 };
 // The process's console functions; a test may replace them.
 Console& TheConsole();
+
+// ---- Ending cleanly (posix_tree.cpp, win32_tree.cpp)
+
+// The error of the first write to standard output that failed (a closed
+// pipe, a full disk), or 0. Once one has failed, standard output is written
+// no more.
+Dword OutputError();
+
+// Whether the process with this id (as GetCurrentProcessId gives it) still
+// runs. A process that exists but may not be asked counts as running.
+bool ProcessRuns(unsigned long pid);
 
 }  // namespace os::tree

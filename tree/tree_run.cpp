@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <optional>
 
@@ -9,6 +11,7 @@
 #include "generator/manifest_rule.h"
 #include "platform/tree_os.h"
 #include "tree/folder_listing.h"
+#include "tree/leftover_temporaries.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
 #include "tree/skip_rules.h"
@@ -89,6 +92,7 @@ struct Tally {
   unsigned long current = 0;
   unsigned long failed = 0;
   unsigned long warnings = 0;
+  unsigned long leftovers = 0;  // temporary files of ended runs removed
 };
 
 // A manifest another program holds (a concurrent run replacing it, a virus
@@ -195,7 +199,7 @@ class TreeWalk {
       }
     }
     writer_.Commit();
-    if (os::tree::Interrupted()) Interrupt();
+    CheckEnd();
     progress_.Clear();
 
     if (!options_.quiet) {
@@ -203,12 +207,20 @@ class TreeWalk {
       std::snprintf(seconds, sizeof seconds, "%.2f s", progress_.Elapsed());
       std::string warnings;
       if (tally_.warnings > 0) warnings = ", " + Count(tally_.warnings, "warning", "warnings");
+      if (tally_.leftovers > 0) {
+        warnings += ", " + Count(tally_.leftovers, "leftover temporary file", "leftover temporary files") +
+                    " removed";
+      }
       Say(Stream::Out, Count(tally_.folders, "folder", "folders") + " visited, " +
                            Count(tally_.changed, "manifest", "manifests") +
                            (options_.check ? " missing or stale, " : " written, ") +
                            std::to_string(tally_.current) + " already current, " +
                            std::to_string(tally_.failed) + " failed" + warnings + " (" +
                            seconds + ")\n");
+    }
+    if (const os::Dword error = os::tree::OutputError()) {
+      Complain("cannot write to standard output: " + ErrorText(error));
+      return kExitFailed;
     }
     if (tally_.failed > 0 || (options_.check && tally_.changed > 0)) return kExitFailed;
     return kExitDone;
@@ -219,11 +231,11 @@ class TreeWalk {
     const Tally before = tally_;
     updating_ = true;
     for (const TreeSession::Folder& folder : folders) {
-      if (os::tree::Interrupted()) Interrupt();
+      CheckEnd();
       UpdateOne(folder);
     }
     writer_.Commit();
-    if (os::tree::Interrupted()) Interrupt();
+    CheckEnd();
     progress_.Clear();
     if (tally_.failed > before.failed || (options_.check && tally_.changed > before.changed)) {
       return kExitFailed;
@@ -249,7 +261,7 @@ class TreeWalk {
   // The walk below the frames the stack holds, down to depth base.
   void Walk(size_t base) {
     while (stack_.size() > base) {
-      if (os::tree::Interrupted()) Interrupt();
+      CheckEnd();
       WalkFrame& top = stack_.back();
       if (top.next == top.subFolders.size()) {
         Pop();
@@ -351,6 +363,7 @@ class TreeWalk {
       Failure("cannot list folder " + Dotted(shown) + ": " + ErrorText(error));
       return;
     }
+    if (!options_.check) RemoveLeftovers(*handle, path, shown);
 
     // The folder's own patterns, before its sub-folders are sorted out.
     WalkFrame frame{name, path, relative, shown, Shown(shown, manifestName)};
@@ -566,10 +579,39 @@ class TreeWalk {
     Complain(text);
   }
 
-  [[noreturn]] void Interrupt() {
-    writer_.Abandon();
-    progress_.Clear();
-    os::tree::EndInterrupted();
+  // Ends the run at once after an interrupt (Ctrl-C, a closed pipe) or a
+  // failed write to standard output, with the batch in hand abandoned.
+  void CheckEnd() {
+    if (os::tree::Interrupted()) {
+      writer_.Abandon();
+      progress_.Clear();
+      os::tree::EndInterrupted();
+    }
+    if (const os::Dword error = os::tree::OutputError()) {
+      writer_.Abandon();
+      progress_.Clear();
+      Complain("cannot write to standard output: " + ErrorText(error));
+      std::_Exit(kExitFailed);
+    }
+  }
+
+  // Removes the temporary files that runs of either program left in the
+  // folder when they were killed: only those whose process has ended.
+  void RemoveLeftovers(const os::tree::FolderHandle& folder, const std::string& path,
+                       const std::string& shown) {
+    const unsigned long self = os::Os().GetCurrentProcessId();
+    for (const os::tree::ListedEntry& e : listed_) {
+      if ((e.attributes & (os::kAttrDirectory | os::tree::kAttrLink)) != 0) continue;
+      const std::optional<unsigned long> pid = TemporaryFileProcess(e.name);
+      if (!pid || *pid == self || os::tree::ProcessRuns(*pid)) continue;
+      const bool removed = os::tree::RelativeFiles()
+                               ? os::tree::DeleteIn(folder, e.name)
+                               : os::Os().DeleteFileA(JoinPath(path, e.name).c_str()) != 0;
+      if (removed) {
+        ++tally_.leftovers;
+        if (options_.verbose) Say(Stream::Out, "removed " + Shown(shown, e.name) + "\n");
+      }
+    }
   }
 
   const Options& options_;
@@ -622,16 +664,45 @@ void TreeSession::OnFolderVisited(FolderVisited visited) { visited_ = std::move(
 
 void TreeSession::OnManifestWritten(ManifestWritten written) { written_ = std::move(written); }
 
+namespace {
+
+// Memory the seam's back-end or the heap refused: unwound, so that the
+// walk's writer removes the temporary files of the batch in hand.
+void ThrowOutOfMemory(size_t) { throw std::bad_alloc(); }
+
+// Ends the run after memory ran out, once the walk (and with it the batch in
+// hand) is gone: every manifest is the old one or the complete new one.
+[[noreturn]] void EndOutOfMemory(std::unique_ptr<TreeWalk>* walk) {
+  try {
+    walk->reset();
+    Complain("out of memory; the manifests not yet written are as they were");
+  } catch (...) {
+    // Not even the message fits: the exit status still tells.
+  }
+  std::_Exit(kExitFailed);
+}
+
+}  // namespace
+
 int TreeSession::Run() {
-  walk_ = std::make_unique<TreeWalk>(options_, visited_, written_);
-  const int status = walk_->Resolve();
-  if (status != kExitDone) return status;
-  return walk_->FullRun();
+  os::SetOutOfMemoryHandler(&ThrowOutOfMemory);
+  try {
+    walk_ = std::make_unique<TreeWalk>(options_, visited_, written_);
+    const int status = walk_->Resolve();
+    if (status != kExitDone) return status;
+    return walk_->FullRun();
+  } catch (const std::bad_alloc&) {
+    EndOutOfMemory(&walk_);
+  }
 }
 
 int TreeSession::Update(const std::vector<Folder>& folders) {
   if (!walk_ || !walk_->Resolved()) return kExitUsage;
-  return walk_->Update(folders);
+  try {
+    return walk_->Update(folders);
+  } catch (const std::bad_alloc&) {
+    EndOutOfMemory(&walk_);
+  }
 }
 
 int RunTree(const Options& options) {

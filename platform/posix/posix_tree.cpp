@@ -22,6 +22,16 @@ void OnSignal(int signal) { g_signal = signal; }
 
 int Descriptor(Stream stream) { return stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO; }
 
+Dword g_outputError = 0;
+
+Dword OutputErrorOf(int error) {
+  switch (error) {
+    case EPIPE: return 109;  // ERROR_BROKEN_PIPE
+    case EFBIG: return 223;  // ERROR_FILE_TOO_LARGE
+    default: return posix::ErrorFromErrno(error, std::string_view());
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> CommandLine(int argc, char** argv) {
@@ -30,14 +40,25 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
 
 void Write(Stream stream, std::string_view text) {
   const int fd = Descriptor(stream);
+  if (stream == Stream::Out && g_outputError != 0) return;
   while (!text.empty()) {
     const ssize_t n = write(fd, text.data(), text.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return;  // a closed pipe or full disk: nothing more to say it with
+      // A closed pipe or a full disk. Standard error has nothing left to
+      // say it with; a failed standard output ends the run.
+      if (stream == Stream::Out) g_outputError = OutputErrorOf(errno);
+      return;
     }
     text.remove_prefix(static_cast<size_t>(n));
   }
+}
+
+Dword OutputError() { return g_outputError; }
+
+bool ProcessRuns(unsigned long pid) {
+  if (pid == 0 || pid > static_cast<unsigned long>(INT_MAX)) return false;
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 bool IsTerminal(Stream stream) { return isatty(Descriptor(stream)) == 1; }
@@ -83,7 +104,9 @@ void WatchInterrupts() {
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A closed pipe (SIGPIPE: `modmanifest-tree -v | head`) and SIGQUIT end
+  // the run as Ctrl-C does, once its temporary files are gone.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaction(signal, &action, nullptr);
   // A write past the file-size limit (a manifest, or the output redirected
   // to a file) fails with EFBIG and is reported; it never ends the run.
   struct sigaction current {};

@@ -352,9 +352,14 @@ Dword RenameIn(const FolderHandle& folder, std::string_view from, std::string_vi
   return 0;
 }
 
-void DeleteIn(const FolderHandle& folder, std::string_view name) {
-  const std::string n(name);
-  unlinkat(static_cast<int>(folder.native()), n.c_str(), 0);
+bool DeleteIn(const FolderHandle& folder, std::string_view name) {
+  // No allocation for a name that fits: this also removes the temporary
+  // files when memory has run out.
+  char n[256];
+  if (name.size() >= sizeof n) return false;
+  name.copy(n, name.size());
+  n[name.size()] = '\0';
+  return unlinkat(static_cast<int>(folder.native()), n, 0) == 0;
 }
 
 Dword SyncFiles(const std::vector<std::string>& paths,

@@ -15,6 +15,7 @@ namespace {
 
 volatile LONG g_interrupted = 0;
 HANDLE g_cleanedUp = nullptr;  // set once the temporary files are gone
+DWORD g_outputError = 0;
 
 // Conversions by the back-end's own rules, so that a name or path takes the
 // same form here as in every listing (an unpaired surrogate included).
@@ -65,20 +66,41 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
 void Write(Stream stream, std::string_view text) {
   HANDLE handle = StreamHandle(stream);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  if (stream == Stream::Out && g_outputError != 0) return;
+  // A closed pipe or a full disk: standard error has nothing left to say it
+  // with; a failed standard output ends the run.
+  auto failed = [stream] {
+    const DWORD error = ::GetLastError();
+    if (stream == Stream::Out) g_outputError = error != 0 ? error : ERROR_WRITE_FAULT;
+  };
   if (IsConsole(handle)) {
     const std::wstring wide = Wide(text);
     DWORD written = 0;
-    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    if (!::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) {
+      failed();
+    }
     return;
   }
   while (!text.empty()) {
     DWORD written = 0;
     if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
         written == 0) {
+      failed();
       return;
     }
     text.remove_prefix(written);
   }
+}
+
+Dword OutputError() { return g_outputError; }
+
+bool ProcessRuns(unsigned long pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  const bool runs = !::GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return runs;
 }
 
 bool IsTerminal(Stream stream) { return IsConsole(StreamHandle(stream)); }

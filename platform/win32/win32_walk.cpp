@@ -217,6 +217,6 @@ Dword AttributesIn(const FolderHandle&, std::string_view) { return INVALID_FILE_
 Dword RenameIn(const FolderHandle&, std::string_view, std::string_view) {
   return ERROR_INVALID_FUNCTION;
 }
-void DeleteIn(const FolderHandle&, std::string_view) {}
+bool DeleteIn(const FolderHandle&, std::string_view) { return false; }
 
 }  // namespace os::tree

@@ -463,6 +463,52 @@ TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) 
     EXPECT_EQ(Count(check.out, "(stale)"), 0u) << check.out.substr(0, 2000);
     EXPECT_GT(Count(check.out, "(missing)"), 0u);
   }
+
+  // A closed pipe ends the run the same way (Linux: by SIGPIPE; Windows: a
+  // failed write, status 1); what a killed run left is removed by the next
+  // run, but never the files of a process that still runs.
+  TempTree t;
+  const fs::path root = BigTree(t.root() / "Big", 1000);
+  std::vector<std::string> piped = {"/bin/bash", "-c",
+                                    "set -o pipefail; \"$0\" \"$@\" | head -2 >/dev/null"};
+  for (const std::string& a : Argv({"-v", Arg(root)})) piped.push_back(a);
+  EXPECT_EQ(RunCaptured(piped, "/").status, Wine() ? 1 : 128 + SIGPIPE);
+  EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
+  char alive[32];
+  std::snprintf(alive, sizeof alive, "~mm%x-0.tmp", static_cast<unsigned>(getpid()));
+  for (const char* name : {"~mmt7ffffff0-3.tmp", "~mm7ffffff1-0.tmp", static_cast<const char*>(alive)}) {
+    WriteFile(root / "G0" / name, "partial");
+  }
+  Output rerun = Run({Arg(root)});
+  EXPECT_EQ(rerun.status, 0) << rerun.err;
+  EXPECT_EQ(Count(rerun.out, ", 2 leftover temporary files removed"), 1u) << rerun.out;
+  EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{root / "G0" / alive});
+
+  // Memory that runs out ends the run with a message and status 1, every
+  // manifest old or new and no temporary file left, whatever the limit.
+  if (Wine() || std::getenv("MODMANIFEST_LINUX_WRAPPER") != nullptr) return;
+#if !defined(__SANITIZE_ADDRESS__)
+  const fs::path wide = t.root() / "Wide";
+  fs::create_directories(wide);
+  for (int i = 0; i < 100000; ++i) close(open((wide / ("f" + std::to_string(i) + ".xml")).c_str(), O_CREAT | O_WRONLY, 0644));
+  WriteFile(wide / "zenter.xml", "old");
+  int ranOut = 0;
+  for (int limit = 2000; limit <= 40000 && ranOut == 0; limit += 2000) {
+    std::vector<std::string> argv = {"/bin/sh", "-c", "ulimit -v " + std::to_string(limit) + " && exec \"$0\" \"$@\""};
+    for (const std::string& a : Argv({Arg(wide)})) argv.push_back(a);
+    Output o = RunCaptured(argv, "/");
+    SCOPED_TRACE(limit);
+    EXPECT_NE(o.status, 255) << o.err;
+    if (o.status == 1) {
+      ++ranOut;
+      EXPECT_NE(o.err.find("modmanifest-tree: out of memory"), std::string::npos) << o.err;
+    }
+    const std::string manifest = ReadFile(wide / "zenter.xml");
+    EXPECT_TRUE(manifest == "old" || manifest.size() > 100000u);
+  }
+  EXPECT_EQ(TemporaryFiles(wide), std::vector<fs::path>{});
+  EXPECT_EQ(ranOut, 1);
+#endif
 }
 
 TEST_P(TreeTool, TwoRunsAtOnceBothSucceed) {
