@@ -645,6 +645,9 @@ std::string ErrorText(unsigned long error) {
     case 32: return "in use by another process";
     case 39:
     case 112: return "the disk is full";
+    case 109:
+    case 232:
+    case 233: return "the pipe is closed";
     case 123: return "the name is not valid";
     case 206: return "the name or path is too long";
     case 223: return "file too large";

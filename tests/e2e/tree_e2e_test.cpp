@@ -469,20 +469,24 @@ TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) 
   // run, but never the files of a process that still runs.
   TempTree t;
   const fs::path root = BigTree(t.root() / "Big", 1000);
-  std::vector<std::string> piped = {"/bin/bash", "-c",
-                                    "set -o pipefail; \"$0\" \"$@\" | head -2 >/dev/null"};
+  // Standard output is a pipe whose reading end is closed from the start.
+  std::vector<std::string> piped = {
+      "perl", "-e",
+      "pipe(my $r, my $w) or die; close $r; open(STDOUT, '>&', $w) or die; exec {$ARGV[0]} @ARGV"};
   for (const std::string& a : Argv({"-v", Arg(root)})) piped.push_back(a);
-  EXPECT_EQ(RunCaptured(piped, "/").status, Wine() ? 1 : 128 + SIGPIPE);
+  Output closed = RunCaptured(piped, "/");
+  EXPECT_EQ(closed.status, Wine() ? 1 : -1000 - SIGPIPE) << closed.err;
   EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
+  // (A Windows program under Wine cannot see this Linux process.)
   char alive[32];
   std::snprintf(alive, sizeof alive, "~mm%x-0.tmp", static_cast<unsigned>(getpid()));
   for (const char* name : {"~mmt7ffffff0-3.tmp", "~mm7ffffff1-0.tmp", static_cast<const char*>(alive)}) {
-    WriteFile(root / "G0" / name, "partial");
+    if (!Wine() || name != alive) WriteFile(root / "G0" / name, "partial");
   }
   Output rerun = Run({Arg(root)});
   EXPECT_EQ(rerun.status, 0) << rerun.err;
   EXPECT_EQ(Count(rerun.out, ", 2 leftover temporary files removed"), 1u) << rerun.out;
-  EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{root / "G0" / alive});
+  EXPECT_EQ(TemporaryFiles(root), Wine() ? std::vector<fs::path>{} : std::vector<fs::path>{root / "G0" / alive});
 
   // Memory that runs out ends the run with a message and status 1, every
   // manifest old or new and no temporary file left, whatever the limit.
