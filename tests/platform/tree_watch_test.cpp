@@ -1,0 +1,142 @@
+// The tree watch of this build's back-end (inotify, or ReadDirectoryChangesW
+// under Wine): file system changes in, the folders whose manifest may have
+// changed out, one batch per burst.
+#include "platform/tree_watch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "tests/platform/test_support.h"
+
+namespace os::tree {
+void PrintTo(const FolderChange& change, std::ostream* out) {
+  *out << '"' << change.folder << '"' << (change.subTree ? " and beneath" : "");
+}
+}  // namespace os::tree
+
+namespace {
+
+namespace fs = std::filesystem;
+using os::tree::FolderChange;
+using platform_test::TempFolder;
+
+// Should an expected event never come, a file the expectation does not name
+// ends the wait, so that the step fails instead of hanging.
+class Watchdog {
+ public:
+  explicit Watchdog(const TempFolder& t)
+      : thread_([this, &t] {
+          std::unique_lock lock(mutex_);
+          if (!done_.wait_for(lock, std::chrono::seconds(20), [this] { return over_; })) {
+            t.WriteFile("watchdog.xml", "");
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      over_ = true;
+    }
+    done_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool over_ = false;
+  std::thread thread_;
+};
+
+TEST(TreeWatch, ChangesComeOutAsTheFoldersWhoseManifestTheyTouch) {
+  TempFolder t;
+  for (const char* folder : {"a", "a/b", "c"}) t.MakeFolder(folder);
+  t.WriteFile("c/f0.xml", "");
+  std::string problem;
+  bool limit = false;
+  auto watch = os::tree::OpenTreeWatch(t.Path(), &problem, &limit,
+                                       {".modmanifestignore", {"zenter.xml", "Mod.xml"}});
+  ASSERT_NE(watch, nullptr) << problem;
+  for (const char* folder : {"", "a", "a\\b", "c"}) ASSERT_TRUE(watch->Add(folder, &problem, &limit));
+
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::vector<FolderChange> expected;
+    std::vector<std::string> visitAfter;  // folders the walk would watch next
+  };
+  const std::vector<Step> steps = {
+      {"an XML file created", [&] { t.WriteFile("a/b/x.xml", "<x/>"); }, {{"a\\b", false}}},
+      {"a burst is one batch",
+       [&] {
+         for (int i = 0; i < 40; ++i) t.WriteFile((i % 2 ? "a/" : "c/") + std::to_string(i) + ".xml", "");
+       },
+       {{"a", false}, {"c", false}}},
+      {"a folder created with files",
+       [&] {
+         t.MakeFolder("d");
+         t.WriteFile("d/1.xml", "");
+       },
+       {{"", false}, {"d", true}},
+       {"d"}},
+      // d is new since the last batch: it comes back once by itself.
+      {"a folder renamed",
+       [&] { fs::rename(t.Native("a"), t.Native("e")); },
+       {{"", false}, {"d", false}, {"e", true}}},
+      {"the tools' temporary files and their renames are no change",
+       [&] {
+         t.WriteFile("c/~mmt123-1.tmp", "<m/>");
+         fs::rename(t.Native("c/~mmt123-1.tmp"), t.Native("c/zenter.xml"));
+         t.WriteFile("c/~mm7b-2.tmp", "");
+         fs::remove(t.Native("c/~mm7b-2.tmp"));
+         t.WriteFile("root.xml", "");
+       },
+       {{"", false}}},
+      {"a manifest edited by hand", [&] { t.WriteFile("c/zenter.xml", "<edited/>"); }, {{"c", false}}},
+      {"a manifest deleted by hand, an XML file rewritten under its name",
+       [&] {
+         t.WriteFile("c/f0.xml", "<new/>");
+         fs::remove(t.Native("c/zenter.xml"));
+       },
+       {{"c", false}}},
+      {"an ignore file edited", [&] { t.WriteFile("c/.modmanifestignore", "x\n"); }, {{"c", true}}},
+      // Its files go first, which d's own watch sees.
+      {"a folder deleted", [&] { fs::remove_all(t.Native("d")); }, {{"", false}, {"d", false}}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    os::tree::WatchBatch batch;
+    {
+      Watchdog watchdog(t);
+      ASSERT_EQ(watch->Wait(&batch, &problem), os::tree::WatchWait::Changes) << problem;
+    }
+    EXPECT_FALSE(batch.rescanAll);
+    EXPECT_EQ(batch.changes, step.expected);
+    for (const std::string& folder : step.visitAfter) ASSERT_TRUE(watch->Add(folder, &problem, &limit));
+  }
+}
+
+TEST(TreeWatch, ReachingTheLimitOfWatchesNamesTheSettingToRaise) {
+  TempFolder t;
+  t.MakeFolder("a");
+  t.MakeFolder("b");
+  std::string problem;
+  bool limit = false;
+  auto watch = os::tree::OpenTreeWatch(t.Path(), &problem, &limit, {"", {}, 2});
+  ASSERT_NE(watch, nullptr) << problem;
+  EXPECT_TRUE(watch->Add("", &problem, &limit));
+  EXPECT_TRUE(watch->Add("a", &problem, &limit));
+  EXPECT_FALSE(watch->Add("b", &problem, &limit));
+  EXPECT_TRUE(limit);
+#ifndef _WIN32
+  EXPECT_NE(problem.find("fs.inotify.max_user_watches"), std::string::npos) << problem;
+#endif
+}
+
+}  // namespace
