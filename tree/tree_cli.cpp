@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/tree_os.h"
+#include "tree/tree_watch.h"
 
 namespace tree {
 namespace {
@@ -33,7 +34,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   app.footer(kFooter);
   app.set_version_flag("--version", kVersion, "Print the version and exit");
   app.add_option("ROOT", options.root, "The folder whose tree to bring up to date (default: the current folder)");
-  app.add_flag("--check", options.check,
+  auto* check = app.add_flag("--check", options.check,
                "Write nothing; list each missing or stale manifest with the include lines "
                "writing it would add (+) and remove (-); exit 1 if there is one");
   app.add_option("--exclude", options.excludes,
@@ -41,6 +42,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                  "neither visited nor included by their parent's manifest; repeatable")
       ->option_text("PATTERN")
       ->allow_extra_args(false);
+  app.add_flag("--watch", parsed.watch,
+               "After the run, keep every manifest of the tree current as files and folders "
+               "change, until Ctrl-C")
+      ->excludes(check);
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
   auto* verbose =
       app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
@@ -79,7 +84,7 @@ int TreeMain(const std::vector<std::string>& args) {
   ParsedCommandLine parsed = ParseCommandLine(args);
   int status = parsed.status;
   if (parsed.run) {
-    status = RunTree(parsed.options);
+    status = parsed.watch ? RunWatch(parsed.options) : RunTree(parsed.options);
   } else {
     os::tree::Write(parsed.status == kExitDone ? os::tree::Stream::Out : os::tree::Stream::Err,
                     parsed.message);
