@@ -4,6 +4,7 @@
 // on the read and on an event the console's control handler sets.
 #include <windows.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -90,6 +91,7 @@ class DirectoryChangesWatch final : public TreeWatch {
       return false;
     }
     seen_.insert(folder);
+    if (UnderWine() && !folder.empty()) Touch(folder);
     if (waited_) AddChange(&pending_, {folder, false});
     return true;
   }
@@ -165,6 +167,27 @@ class DirectoryChangesWatch final : public TreeWatch {
       if (SameNameIgnoringCase(name, manifest)) return true;
     }
     return false;
+  }
+
+  // Wine's emulation of the sub-tree watch takes in a folder that existed
+  // before the watch began only once a handle of it (and of each folder
+  // above it) has been opened since; the walk visits parents first.
+  static bool UnderWine() {
+    static const bool wine = [] {
+      const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+      return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+  }
+
+  void Touch(const std::string& folder) {
+    const std::string full = root_ + "\\" + folder;
+    win32::WideBuffer wide;
+    if (!win32::SystemPath(full.c_str(), &wide)) return;
+    const HANDLE handle = ::CreateFileW(wide.data(), FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
   }
 
   bool IsFolder(const std::string& path) {
