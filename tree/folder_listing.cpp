@@ -1,45 +1,44 @@
 #include "tree/folder_listing.h"
 
-#include <algorithm>
-
+#include "generator/manifest_document.h"
 #include "generator/manifest_rule.h"
-#include "platform/tree_os.h"
+#include "tree/skip_rules.h"
 
 namespace tree {
 namespace {
 
-// The Win32 error that ends a listing normally.
-constexpr os::Dword kErrorNoMoreFiles = 18;
+bool IsDirectory(os::Dword attributes) { return (attributes & os::kAttrDirectory) != 0; }
 
-// Lists folder\pattern and hands each name and attribute word to take.
-// A pattern that matches nothing is an empty listing; a folder that is gone
-// is Vanished; any other failure, also one part-way through, is Failed.
-template <typename Take>
-ListResult Each(const std::string& folder, std::string_view pattern, os::Dword* error,
-                Take take) {
-  const os::Platform& platform = os::Os();
-  os::FindDataA data;
-  // The basic listing, as the per-folder program asks for it: names and the
-  // directory bit are all either pass needs.
-  os::Handle find = platform.FindFirstFileExA(JoinPath(folder, pattern).c_str(),
-                                              os::kFindExInfoBasic, &data,
-                                              os::kFindExSearchNameMatch, nullptr, 0);
-  if (find == os::InvalidHandle()) {
-    *error = platform.GetLastError();
-    if (*error == os::kErrorFileNotFound) return ListResult::Listed;
-    return *error == os::kErrorPathNotFound ? ListResult::Vanished : ListResult::Failed;
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameNameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   }
-  do {
-    take(std::string_view(data.cFileName), data.dwFileAttributes);
-  } while (platform.FindNextFileA(find, &data));
-  *error = platform.GetLastError();
-  platform.FindClose(find);
-  if (*error != kErrorNoMoreFiles && *error != 0) return ListResult::Failed;
-  *error = 0;
-  return ListResult::Listed;
+  return true;
 }
 
-bool IsDirectory(os::Dword attributes) { return (attributes & os::kAttrDirectory) != 0; }
+bool IsIgnoreFile(std::string_view name) {
+#ifdef _WIN32
+  return SameNameAscii(name, kIgnoreFileName);
+#else
+  return name == kIgnoreFileName;
+#endif
+}
+
+// Why the manifest leaves out an entry, or null when it carries it.
+const char* WhyLeftOut(std::string_view name, std::string_view entry) {
+  if (name.find('\\') != std::string_view::npos) return "its name holds \\";
+  std::string rendered;
+  if (gen::RenderManifestEntry(entry, &rendered)) return nullptr;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+      return "its name holds control characters";
+    }
+  }
+  return "its name is not valid UTF-8";
+}
 
 }  // namespace
 
@@ -52,45 +51,52 @@ std::string JoinPath(std::string_view path, std::string_view name) {
   return joined;
 }
 
-ListResult ListFolder(const std::string& folder, std::string_view manifestName,
-                      const std::vector<std::string>& excludes, FolderListing* listing,
-                      os::Dword* error) {
+bool IsXmlName(std::string_view name) {
+  return name.size() >= 4 && SameNameAscii(name.substr(name.size() - 4), ".xml");
+}
+
+void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_view manifestName,
+                 const SkipRules& rules, FolderListing* listing) {
   listing->entries.clear();
   listing->subFolders.clear();
-  *error = 0;
-
-  // The sub-folders the exclude patterns match, as the platform's own
-  // listing matches a pattern.
-  std::vector<std::string> excluded;
-  for (const std::string& pattern : excludes) {
-    ListResult r = Each(folder, pattern, error, [&](std::string_view name, os::Dword attributes) {
-      if (IsDirectory(attributes) && !gen::IsDotEntry(name)) excluded.emplace_back(name);
-    });
-    if (r != ListResult::Listed) return r;
+  listing->leftOut.clear();
+  listing->hasIgnoreFile = false;
+  // Both passes from the one listing, in its order: the XML files first.
+  for (const os::tree::ListedEntry& e : listed) {
+    if (IsDirectory(e.attributes)) continue;
+    if (IsIgnoreFile(e.name)) listing->hasIgnoreFile = true;
+    if (!IsXmlName(e.name)) continue;
+    if (gen::IncludesFile(e.name, manifestName)) {
+      if (const char* why = WhyLeftOut(e.name, e.name)) {
+        listing->leftOut.push_back({e.name, why});
+      } else {
+        listing->entries.push_back(e.name);
+      }
+    } else if (const char* why = WhyLeftOut(e.name, e.name)) {
+      // Left out for its name, not for being the manifest.
+      listing->leftOut.push_back({e.name, why});
+    }
   }
-  auto isExcluded = [&excluded](std::string_view name) {
-    return std::find(excluded.begin(), excluded.end(), name) != excluded.end();
-  };
-
-  ListResult r = Each(folder, gen::kXmlPassPattern.substr(1), error,
-                      [&](std::string_view name, os::Dword attributes) {
-                        if (!IsDirectory(attributes) && gen::IncludesFile(name, manifestName)) {
-                          listing->entries.emplace_back(name);
-                        }
-                      });
-  if (r != ListResult::Listed) return r;
-  return Each(folder, gen::kFolderPassPattern.substr(1), error,
-              [&](std::string_view name, os::Dword attributes) {
-                if (!IsDirectory(attributes) || !gen::IncludesSubFolder(name) ||
-                    isExcluded(name)) {
-                  return;
-                }
-                listing->entries.push_back(gen::SubFolderEntry(name));
-                // A link is listed as the per-folder program lists it, but
-                // never entered: a loop ends, and nothing outside the tree
-                // is written.
-                if (!os::tree::IsLink(JoinPath(folder, name))) listing->subFolders.emplace_back(name);
-              });
+  for (const os::tree::ListedEntry& e : listed) {
+    if (!IsDirectory(e.attributes) || gen::IsDotEntry(e.name) || rules.Skips(e.name, e.attributes)) {
+      continue;
+    }
+    if (!gen::IncludesSubFolder(e.name)) {  // a name holding '\'
+      listing->leftOut.push_back({e.name, WhyLeftOut(e.name, e.name)});
+      continue;
+    }
+    std::string entry = gen::SubFolderEntry(e.name);
+    if (const char* why = WhyLeftOut(e.name, entry)) {
+      listing->leftOut.push_back({e.name, why});
+    } else {
+      listing->entries.push_back(std::move(entry));
+    }
+    // A link is listed as the per-folder program lists it, but never
+    // entered: a loop ends, and nothing outside the tree is written.
+    if ((e.attributes & os::tree::kAttrLink) == 0) {
+      listing->subFolders.push_back({e.name, e.attributes});
+    }
+  }
 }
 
 }  // namespace tree

@@ -1,6 +1,7 @@
-// One folder as the whole-tree tool sees it: the entries of its manifest,
-// by the same rule and the same two listings as the per-folder program, and
-// the sub-folders the walk goes on into.
+// One folder as the whole-tree tool sees it: the entries of its manifest, by
+// the per-folder program's rule, taken from one listing of the folder (the
+// XML files, then the sub-folders), the sub-folders the walk goes on into,
+// and the names the manifest leaves out, with why.
 #pragma once
 
 #include <string>
@@ -8,29 +9,42 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/tree_os.h"
 
 namespace tree {
+
+class SkipRules;
 
 // path\name, with one separator even after a path that ends in one (a drive
 // root).
 std::string JoinPath(std::string_view path, std::string_view name);
 
+struct SubFolder {
+  std::string name;
+  os::Dword attributes;
+};
+
+// A file or folder the manifest cannot carry.
+struct LeftOut {
+  std::string name;
+  const char* reason;  // "its name holds \\", ...
+};
+
 struct FolderListing {
-  std::vector<std::string> entries;     // the manifest's entries, in order
-  std::vector<std::string> subFolders;  // names to visit: no links, none excluded
+  std::vector<std::string> entries;   // the manifest's entries, in order
+  std::vector<SubFolder> subFolders;  // to visit: no links, none skipped
+  std::vector<LeftOut> leftOut;       // names an entry would have, left out
+  bool hasIgnoreFile = false;         // the folder holds a .modmanifestignore
 };
 
-enum class ListResult {
-  Listed,
-  Vanished,  // the folder is gone (removed or renamed since its parent was listed)
-  Failed,    // the folder is there but cannot be listed; see *error
-};
+// Whether the XML pass takes the name: it ends in ".xml", in any case (what
+// the pattern *.xml matches of a long name).
+bool IsXmlName(std::string_view name);
 
-// Lists folder for a manifest named manifestName. A sub-folder whose name
-// matches one of the exclude patterns (Windows wildcards, case-insensitive,
-// as the platform's listing matches them) is neither an entry nor visited.
-ListResult ListFolder(const std::string& folder, std::string_view manifestName,
-                      const std::vector<std::string>& excludes, FolderListing* listing,
-                      os::Dword* error);
+// Sorts the listing of a folder whose manifest is manifestName into its
+// manifest's entries and the sub-folders to visit. A sub-folder the rules
+// skip is neither.
+void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_view manifestName,
+                 const SkipRules& rules, FolderListing* listing);
 
 }  // namespace tree

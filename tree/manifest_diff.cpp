@@ -43,7 +43,9 @@ std::vector<std::string> Unmatched(const std::vector<std::string_view>& from,
 IncludeChanges CompareIncludes(std::string_view onDisk, std::string_view wanted) {
   const std::vector<std::string_view> before = IncludeLines(onDisk);
   const std::vector<std::string_view> after = IncludeLines(wanted);
-  return {Unmatched(after, before), Unmatched(before, after)};
+  IncludeChanges changes{Unmatched(after, before), Unmatched(before, after)};
+  changes.reordered = changes.added.empty() && changes.removed.empty() && before != after;
+  return changes;
 }
 
 }  // namespace tree

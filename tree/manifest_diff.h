@@ -11,6 +11,7 @@ namespace tree {
 struct IncludeChanges {
   std::vector<std::string> added;    // in the new manifest's order
   std::vector<std::string> removed;  // in the old manifest's order
+  bool reordered = false;            // none added or removed, but in another order
 };
 
 // Compares the include lines (Include elements, not the Includes that holds

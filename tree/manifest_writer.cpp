@@ -65,19 +65,41 @@ ManifestWriter::ManifestWriter(Done done, size_t batchSize, Sync sync, bool keep
 
 ManifestWriter::~ManifestWriter() { Abandon(); }
 
-bool ManifestWriter::Stage(const std::string& folder, const std::string& target,
-                           const std::string& bytes, const std::string& label,
-                           WriteFailure* failure) {
+bool ManifestWriter::Stage(FolderRef folder, const std::string& folderPath,
+                           std::string_view targetName, const std::string& bytes,
+                           const std::string& label, WriteFailure* failure) {
   const os::Platform& platform = os::Os();
   *failure = WriteFailure{};
-  if ((failure->refused = RefusedTarget(platform.GetFileAttributesA(target.c_str())))) {
-    return false;
-  }
+  const bool relative = folder && folder->valid() && os::tree::RelativeFiles();
+  const std::string target = JoinPath(folderPath, targetName);
+  const os::Dword targetAttributes =
+      relative ? os::tree::AttributesIn(*folder, targetName)
+               : platform.GetFileAttributesA(target.c_str());
+  if ((failure->refused = RefusedTarget(targetAttributes))) return false;
   const unsigned long pid = platform.GetCurrentProcessId();
   os::SecurityAttributes security{static_cast<os::Dword>(sizeof(os::SecurityAttributes)),
                                   nullptr, 0};
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    std::string temporary = JoinPath(folder, TemporaryName(pid, counter_++));
+    std::string temporaryName = TemporaryName(pid, counter_++);
+    if (relative) {
+      // Created relative to the folder's handle, never through a link.
+      intptr_t file = -1;
+      failure->error = os::tree::CreateNewFileIn(*folder, temporaryName, &file);
+      if (failure->error == os::kErrorFileExists) continue;
+      if (failure->error != 0) return false;
+      // Registered before the first byte, so an interrupt finds it.
+      staged_.push_back({folder, folderPath, temporaryName, std::string(targetName), label,
+                         nullptr, true});
+      failure->error = os::tree::WriteAndClose(file, bytes);
+      if (failure->error != 0) {
+        Remove(staged_.back());
+        staged_.pop_back();
+        return false;
+      }
+      if (staged_.size() >= batchSize_) Commit();
+      return true;
+    }
+    const std::string temporary = JoinPath(folderPath, temporaryName);
     // CREATE_NEW never opens a file someone else made.
     os::Handle file = platform.CreateFileA(
         temporary.c_str(), keepOpen_ ? os::tree::TemporaryAccess() : os::kGenericWrite,
@@ -96,7 +118,8 @@ bool ManifestWriter::Stage(const std::string& folder, const std::string& target,
       return false;
     }
     // Registered before the first byte, so an interrupt finds it.
-    staged_.push_back({folder, temporary, target, label, keepOpen_ ? file : nullptr});
+    staged_.push_back({folder, folderPath, temporaryName, std::string(targetName), label,
+                       keepOpen_ ? file : nullptr, false});
     const bool written = WriteAll(file, bytes);
     if (!written) failure->error = platform.GetLastError();
     // A failed close counts as closed, but what it should have stored is in
@@ -115,6 +138,17 @@ bool ManifestWriter::Stage(const std::string& folder, const std::string& target,
   return false;
 }
 
+void ManifestWriter::Remove(const Staged& s) {
+  if (s.relative) {
+    os::tree::DeleteIn(*s.folder, s.temporaryName);
+  } else if (s.file != nullptr) {
+    // A file kept open is still marked for deletion: closing removes it.
+    os::Os().CloseHandle(s.file);
+  } else {
+    os::Os().DeleteFileA(JoinPath(s.folderPath, s.temporaryName).c_str());
+  }
+}
+
 void ManifestWriter::Commit() {
   if (staged_.empty()) return;
   const os::Platform& platform = os::Os();
@@ -124,65 +158,72 @@ void ManifestWriter::Commit() {
   // Every byte on disk before any manifest is replaced, so a crash leaves
   // the old manifest or the new one, never an empty or partial file. A file
   // kept open is flushed as it replaces its target.
-  bool synced = true;
+  os::Dword syncError = 0;
   if (!keepOpen_) {
     std::vector<std::string> temporaries;
+    std::vector<const os::tree::FolderHandle*> folders;
     temporaries.reserve(batch.size());
-    for (const Staged& s : batch) temporaries.push_back(s.temporary);
-    synced = sync_(temporaries);
+    for (const Staged& s : batch) {
+      temporaries.push_back(JoinPath(s.folderPath, s.temporaryName));
+      folders.push_back(s.folder.get());
+    }
+    syncError = sync_(temporaries, folders);
   }
 
-  std::vector<std::string> folders;
-  for (const Staged& s : batch) {
+  std::vector<const os::tree::FolderHandle*> renamedIn;
+  for (Staged& s : batch) {
     WriteFailure failure;
     bool replaced = false;
-    if (!synced) {
-      failure.error = platform.GetLastError();
-      if (failure.error == 0) failure.error = os::kErrorAccessDenied;
-    } else if ((failure.refused = RefusedTarget(platform.GetFileAttributesA(s.target.c_str())))) {
+    const std::string target = JoinPath(s.folderPath, s.targetName);
+    auto targetAttributes = [&] {
+      return s.relative ? os::tree::AttributesIn(*s.folder, s.targetName)
+                        : platform.GetFileAttributesA(target.c_str());
+    };
+    if (syncError != 0) {
+      failure.error = syncError;
+    } else if ((failure.refused = RefusedTarget(targetAttributes()))) {
       // Made read-only (or the like) since it was staged.
     } else {
       for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
-        if (keepOpen_ ? os::tree::ReplaceByHandle(s.file, s.target, &failure.error)
-                      : platform.MoveFileExA(s.temporary.c_str(), s.target.c_str(),
-                                             os::kMoveReplaceExisting) != 0) {
-          replaced = true;
-          break;
+        if (s.relative) {
+          failure.error = os::tree::RenameIn(*s.folder, s.temporaryName, s.targetName);
+          replaced = failure.error == 0;
+        } else if (keepOpen_) {
+          replaced = os::tree::ReplaceByHandle(s.file, target, &failure.error);
+        } else {
+          replaced = platform.MoveFileExA(JoinPath(s.folderPath, s.temporaryName).c_str(),
+                                          target.c_str(), os::kMoveReplaceExisting) != 0;
+          if (!replaced) failure.error = platform.GetLastError();
         }
-        if (!keepOpen_) failure.error = platform.GetLastError();
+        if (replaced) break;
         // Another program holds the manifest for a moment (a concurrent run
-        // reading or replacing it): try again shortly.
+        // reading or replacing it): try again shortly. Windows reports that
+        // as a sharing violation or a denied access.
         if (failure.error != os::kErrorSharingViolation &&
-            failure.error != os::kErrorAccessDenied) {
+            (s.relative || failure.error != os::kErrorAccessDenied)) {
           break;
         }
-        if (RefusedTarget(platform.GetFileAttributesA(s.target.c_str()))) break;
+        if (RefusedTarget(targetAttributes())) break;
         os::tree::SleepMilliseconds(kRenamePauseMilliseconds);
       }
     }
-    // A file kept open and still marked goes as it is closed.
-    if (s.file != nullptr) platform.CloseHandle(s.file);
     if (replaced) {
-      if (folders.empty() || folders.back() != s.folder) folders.push_back(s.folder);
+      // A file kept open has become the manifest: closing it keeps it.
+      if (s.file != nullptr) platform.CloseHandle(s.file);
+      if (s.folder && (renamedIn.empty() || renamedIn.back() != s.folder.get())) {
+        renamedIn.push_back(s.folder.get());
+      }
       done_(s.label, nullptr);
     } else {
-      if (s.file == nullptr) platform.DeleteFileA(s.temporary.c_str());
+      Remove(s);
       done_(s.label, &failure);
     }
   }
-  os::tree::SyncFolders(folders);
+  os::tree::SyncFolders(renamedIn);
 }
 
 void ManifestWriter::Abandon() {
-  const os::Platform& platform = os::Os();
-  for (const Staged& s : staged_) {
-    // A file kept open is still marked for deletion: closing removes it.
-    if (s.file != nullptr) {
-      platform.CloseHandle(s.file);
-    } else {
-      platform.DeleteFileA(s.temporary.c_str());
-    }
-  }
+  for (const Staged& s : staged_) Remove(s);
   staged_.clear();
 }
 

@@ -7,10 +7,13 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/tree_os.h"
 
 namespace tree {
 
@@ -27,8 +30,12 @@ class ManifestWriter {
   // when the manifest was replaced.
   using Done = std::function<void(const std::string& label, const WriteFailure* failure)>;
 
-  // sync puts the bytes of closed files on disk (os::tree::SyncFiles).
-  using Sync = std::function<bool(const std::vector<std::string>& paths)>;
+  // sync puts the bytes of closed files on disk (os::tree::SyncFiles): the
+  // temporary files by path, and the folders that hold them. 0, or the
+  // Win32 error.
+  using Sync = std::function<os::Dword(const std::vector<std::string>& paths,
+                                       const std::vector<const os::tree::FolderHandle*>& folders)>;
+  using FolderRef = std::shared_ptr<const os::tree::FolderHandle>;
 
   // keepOpen: each temporary file stays open, marked for deletion, until it
   // replaces its target by handle (os::tree::TemporaryStaysOpen); sync is
@@ -39,11 +46,16 @@ class ManifestWriter {
   ManifestWriter(const ManifestWriter&) = delete;
   ManifestWriter& operator=(const ManifestWriter&) = delete;
 
-  // Writes bytes to a temporary file beside target. False, with *failure set,
-  // when the target is refused or the temporary file cannot be written; the
-  // batch is committed when it is full.
-  bool Stage(const std::string& folder, const std::string& target, const std::string& bytes,
-             const std::string& label, WriteFailure* failure);
+  // Writes bytes to a temporary file in the folder (its full path, and its
+  // handle, through which the files are made where the platform makes them
+  // relative to it; an empty handle: by path) for the file targetName there.
+  // False, with *failure set, when the target is refused or the temporary
+  // file cannot be written. The staged file keeps the folder's handle until
+  // its batch is committed, which happens when the batch is full.
+  bool Stage(FolderRef folder, const std::string& folderPath, std::string_view targetName,
+             const std::string& bytes, const std::string& label, WriteFailure* failure);
+  // How many manifests are staged and not yet committed.
+  size_t StagedCount() const { return staged_.size(); }
   // Syncs the staged files, renames each over its target and reports each.
   void Commit();
   // Removes every staged temporary file; nothing is renamed.
@@ -56,12 +68,15 @@ class ManifestWriter {
 
  private:
   struct Staged {
-    std::string folder;
-    std::string temporary;
-    std::string target;
+    FolderRef folder;
+    std::string folderPath;
+    std::string temporaryName;
+    std::string targetName;
     std::string label;
     os::Handle file;  // open while keepOpen, else null
+    bool relative;    // files made relative to folder's handle
   };
+  void Remove(const Staged& s);
   Done done_;
   size_t batchSize_;
   Sync sync_;

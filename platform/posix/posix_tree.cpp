@@ -7,8 +7,8 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <set>
 
 #include "platform/posix/posix_internal.h"
 #include "platform/tree_os.h"
@@ -21,27 +21,6 @@ volatile sig_atomic_t g_signal = 0;
 void OnSignal(int signal) { g_signal = signal; }
 
 int Descriptor(Stream stream) { return stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO; }
-
-// One syncfs for each file system the paths live on; false on the first that
-// fails (syncfs reports write-back errors since Linux 5.8).
-bool SyncFileSystems(const std::vector<std::string>& paths) {
-  std::set<dev_t> done;
-  bool ok = true;
-  for (const std::string& path : paths) {
-    const std::string p = posix::ToPosixPath(path.c_str());
-    struct stat st;
-    if (stat(p.c_str(), &st) != 0) {
-      ok = false;
-      continue;
-    }
-    if (done.count(st.st_dev) != 0) continue;
-    const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0 || syncfs(fd) != 0) ok = false;
-    if (fd >= 0) close(fd);
-    done.insert(st.st_dev);
-  }
-  return ok;
-}
 
 }  // namespace
 
@@ -64,7 +43,8 @@ void Write(Stream stream, std::string_view text) {
 bool IsTerminal(Stream stream) { return isatty(Descriptor(stream)) == 1; }
 
 bool FullPath(const std::string& path, std::string* full, Dword* error) {
-  const std::string p = posix::ToPosixPath(path.c_str());
+  // The path as the user gave it: a POSIX path, whose '\\' is part of a name.
+  const std::string& p = path;
   if (p.empty()) {
     *error = kErrorPathNotFound;
     return false;
@@ -74,43 +54,16 @@ bool FullPath(const std::string& path, std::string* full, Dword* error) {
     *error = posix::ErrorFromErrno(errno, p);
     return false;
   }
+  // The seam's paths are '\\'-separated: a real path holding '\\' would
+  // name another folder once converted.
+  if (std::strchr(resolved, '\\') != nullptr) {
+    std::free(resolved);
+    *error = posix::kErrorInvalidName;
+    return false;
+  }
   *full = posix::ToWindowsPath(resolved);
   std::free(resolved);
   return true;
-}
-
-bool IsLink(const std::string& path) {
-  struct stat st;
-  return lstat(posix::ToPosixPath(path.c_str()).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-Dword ReadWholeFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  const std::string p = posix::ToPosixPath(path.c_str());
-  // No lock is taken: reading must not stand in the way of a concurrent
-  // run's replace.
-  const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return posix::ErrorFromErrno(errno, p);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return kErrorAccessDenied;
-  }
-  bytes->reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const Dword error = posix::ErrorFromErrno(errno, p);
-      close(fd);
-      return error;
-    }
-    if (n == 0) break;
-    bytes->append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return 0;
 }
 
 // A POSIX file cannot be marked to go with the process: temporary files are
@@ -123,11 +76,7 @@ bool ReplaceByHandle(Handle, const std::string&, Dword* error) {
   return false;
 }
 
-bool SyncFiles(const std::vector<std::string>& paths) { return SyncFileSystems(paths); }
-
 size_t SyncBatchSize() { return 512; }
-
-void SyncFolders(const std::vector<std::string>& folders) { SyncFileSystems(folders); }
 
 void WatchInterrupts() {
   struct sigaction action {};

@@ -110,39 +110,6 @@ bool FullPath(const std::string& path, std::string* full, Dword* error) {
   return true;
 }
 
-bool IsLink(const std::string& path) {
-  const Dword attributes = os::Os().GetFileAttributesA(path.c_str());
-  return attributes != kInvalidFileAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-Dword ReadWholeFile(const std::string& path, std::string* bytes) {
-  bytes->clear();
-  const os::Platform& platform = os::Os();
-  // Shared every way: reading must not stand in the way of a concurrent
-  // run's replace.
-  Handle file = platform.CreateFileA(path.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == InvalidHandle()) return platform.GetLastError();
-  LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (1LL << 30)) {
-    bytes->reserve(static_cast<size_t>(size.QuadPart));
-  }
-  char buffer[65536];
-  for (;;) {
-    DWORD n = 0;
-    if (!::ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
-      const Dword error = ::GetLastError();
-      platform.CloseHandle(file);
-      return error;
-    }
-    if (n == 0) break;
-    bytes->append(buffer, n);
-  }
-  platform.CloseHandle(file);
-  return 0;
-}
-
 bool TemporaryStaysOpen() { return true; }
 
 Dword TemporaryAccess() { return GENERIC_WRITE | DELETE; }
@@ -182,28 +149,28 @@ bool ReplaceByHandle(Handle file, const std::string& target, Dword* error) {
   return true;
 }
 
-bool SyncFiles(const std::vector<std::string>& paths) {
+Dword SyncFiles(const std::vector<std::string>& paths, const std::vector<const FolderHandle*>&) {
   // Flushing any handle of a file writes all of its cached data.
   const os::Platform& platform = os::Os();
-  bool ok = true;
+  Dword first = 0;
   for (const std::string& path : paths) {
     Handle file = platform.CreateFileA(path.c_str(), GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == InvalidHandle()) {
-      ok = false;
+      if (first == 0) first = platform.GetLastError();
       continue;
     }
-    if (!platform.FlushFileBuffers(file)) ok = false;
+    if (!platform.FlushFileBuffers(file) && first == 0) first = platform.GetLastError();
     platform.CloseHandle(file);
   }
-  return ok;
+  return first;
 }
 
 size_t SyncBatchSize() { return 1; }
 
 // NTFS writes a rename to its log itself; there is no call to batch.
-void SyncFolders(const std::vector<std::string>&) {}
+void SyncFolders(const std::vector<const FolderHandle*>&) {}
 
 void WatchInterrupts() {
   g_cleanedUp = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

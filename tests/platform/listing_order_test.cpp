@@ -27,7 +27,13 @@ TEST(ListingOrder, NamesBeyondAsciiInTheOrderNtfsGivesThem) {
   // upper case; the rocket is a surrogate pair, which sorts before U+E000 and
   // above as UTF-16 units do (its UTF-8 bytes would sort it after them).
   const std::vector<std::string> expected = {
+      "aB",                          // AB
+      "ac",                          // AC: lower case sorts as upper case, below [ \ ] ^ _ `
       "apfel",                       // APFEL
+      "a[",                          // A[ (0x5B)
+      "a^",                          // A^ (0x5E)
+      "a_",                          // A_ (0x5F)
+      "a`",                          // A` (0x60)
       "zed",                         // ZED
       "\xC3\x84rger",                // Ärger: U+00C4
       "\xC3\xA9" "clair",            // éclair: É C...

@@ -4,6 +4,7 @@
 // writer's deletion mark does.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,12 @@
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
+#include "tree/skip_rules.h"
+#include "tree/tree_run.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -23,71 +30,50 @@ constexpr os::Dword kFile = os::kAttrArchive;
 constexpr os::Dword kDir = os::kAttrDirectory;
 const std::string kFolder = "C:\\Mod\\Data";
 
-TEST(FolderListing, FollowsTheRuleAndLeavesOutExcludedFolders) {
-  fake::FakePlatform fake;
-  // A zenter.xml in a Data folder is a plain XML file; directories of the
-  // XML pass and files of the folder pass are ignored; dots wherever they are.
-  fake.listings[kFolder + "\\*.xml"] = {{"b.xml", kFile}, {"Mod.xml", kFile},
-                                        {"zenter.xml", kFile}, {"x.xml", kDir}};
-  fake.listings[kFolder + "\\*.*"] = {{"Art", kDir},  {".", kDir},      {"a.txt", kFile},
-                                      {".svn", kDir}, {"Units", kDir},  {"..", kDir},
-                                      {"x.xml", kDir}};
-  fake.listings[kFolder + "\\.SVN"] = {{".svn", kDir}};
-  fake.listings[kFolder + "\\u*"] = {{"Units", kDir}, {"u.txt", kFile}};
+// One listing gives both passes: the XML files in listing order, then the
+// sub-folders; skipped folders are neither entries nor visited; links are
+// entries but never visited; names a manifest cannot carry are left out
+// with their reason.
+TEST(FolderListing, BothPassesFromOneListing) {
+  const os::Dword kLink = kDir | os::tree::kAttrLink;
+  const std::vector<os::tree::ListedEntry> listed = {
+      {"Art", kDir},          {"a.txt", kFile},        {"b.xml", kFile},
+      {"Mod.xml", kFile},     {".svn", kDir | os::kAttrHidden},
+      {"Units", kDir},        {"x.xml", kDir},         {"zenter.XML", kFile},
+      {"Loop", kLink},        {"a\\b.xml", kFile},     {"bad\x01", kDir},
+      {"\xff.xml", kFile},    {"c\\d", kDir},
+  };
   struct Case {
     std::vector<std::string> excludes;
+    bool hidden;
     std::vector<std::string> entries;
     std::vector<std::string> subFolders;
   };
   const Case cases[] = {
-      {{},
-       {"b.xml", "zenter.xml", "Art\\zenter.xml", ".svn\\zenter.xml", "Units\\zenter.xml",
-        "x.xml\\zenter.xml"},
-       {"Art", ".svn", "Units", "x.xml"}},
-      {{".SVN", "u*", "nothing*"},
-       {"b.xml", "zenter.xml", "Art\\zenter.xml", "x.xml\\zenter.xml"},
-       {"Art", "x.xml"}},
+      {{}, true,
+       {"b.xml", "zenter.XML", "Art\\zenter.xml", ".svn\\zenter.xml", "Units\\zenter.xml",
+        "x.xml\\zenter.xml", "Loop\\zenter.xml"},
+       {"Art", ".svn", "Units", "x.xml", "bad\x01"}},
+      {{"u*", "LOOP", ".SVN", "nothing*"}, false,
+       {"b.xml", "zenter.XML", "Art\\zenter.xml", "x.xml\\zenter.xml"},
+       {"Art", "x.xml", "bad\x01"}},
   };
   for (const Case& c : cases) {
+    tree::SkipRules rules(c.excludes, c.hidden);
+    std::string problem;
+    ASSERT_TRUE(rules.Enter(std::nullopt, "", &problem));
     tree::FolderListing listing;
-    os::Dword error = 1;
-    ASSERT_EQ(tree::ListFolder(kFolder, "Mod.xml", c.excludes, &listing, &error),
-              tree::ListResult::Listed);
-    EXPECT_EQ(error, 0u);
+    tree::ReadListing(listed, "Mod.xml", rules, &listing);
     EXPECT_EQ(listing.entries, c.entries);
-    EXPECT_EQ(listing.subFolders, c.subFolders);
+    std::vector<std::string> visited;
+    for (const tree::SubFolder& sub : listing.subFolders) visited.push_back(sub.name);
+    EXPECT_EQ(visited, c.subFolders);
+    std::vector<std::string> leftOut;
+    for (const tree::LeftOut& out : listing.leftOut) leftOut.push_back(out.name + ": " + out.reason);
+    EXPECT_EQ(leftOut, (std::vector<std::string>{
+                           "a\\b.xml: its name holds \\", "\xff.xml: its name is not valid UTF-8",
+                           "bad\x01: its name holds control characters", "c\\d: its name holds \\"}));
   }
-  EXPECT_EQ(fake.openFinds, 0);
-}
-
-// The fake's table with FindFirstFileExA failing with a chosen error.
-os::Dword g_findError = 0;
-os::Handle FailingFind(const char*, int, os::FindDataA*, int, void*, os::Dword) {
-  return os::InvalidHandle();
-}
-
-TEST(FolderListing, AFolderThatIsGoneIsToldApartFromOneThatCannotBeListed) {
-  fake::FakePlatform fake;
-  os::Platform table = os::Os();
-  table.FindFirstFileExA = FailingFind;
-  table.GetLastError = [] { return g_findError; };
-  const os::Platform* previous = os::InstallPlatform(&table);
-  struct Case {
-    os::Dword error;
-    tree::ListResult result;
-  };
-  for (const Case& c : {Case{os::kErrorPathNotFound, tree::ListResult::Vanished},
-                        Case{os::kErrorAccessDenied, tree::ListResult::Failed},
-                        Case{os::kErrorFileNotFound, tree::ListResult::Listed}}) {
-    g_findError = c.error;
-    tree::FolderListing listing;
-    os::Dword error = 0;
-    EXPECT_EQ(tree::ListFolder(kFolder, "Mod.xml", {}, &listing, &error), c.result);
-    if (c.result == tree::ListResult::Failed) {
-      EXPECT_EQ(error, c.error);
-    }
-  }
-  os::InstallPlatform(previous);
 }
 
 struct Writes {
@@ -101,9 +87,10 @@ struct Writes {
           (failure == nullptr ? done : failed).push_back(label);
         },
         batch,
-        [this](const std::vector<std::string>& paths) {
+        [this](const std::vector<std::string>& paths,
+               const std::vector<const os::tree::FolderHandle*>&) {
           syncs.push_back(paths);
-          return syncOk;
+          return syncOk ? 0u : os::kErrorAccessDenied;
         },
         keepOpen);
   }
@@ -118,8 +105,8 @@ TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
     tree::ManifestWriter writer = w.Writer(2);
     tree::WriteFailure failure;
     for (const char* folder : {"C:\\A", "C:\\B", "C:\\C"}) {
-      ASSERT_TRUE(writer.Stage(folder, std::string(folder) + "\\zenter.xml",
-                               std::string("new ") + folder, folder, &failure));
+      ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", std::string("new ") + folder, folder,
+                               &failure));
     }
     // The first two are in place; the third waits for the next commit.
     EXPECT_EQ(w.done, (std::vector<std::string>{"C:\\A", "C:\\B"}));
@@ -165,7 +152,7 @@ TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
     {
       tree::ManifestWriter writer = w.Writer(10);
       tree::WriteFailure failure;
-      EXPECT_EQ(writer.Stage("C:\\A", "C:\\A\\zenter.xml", "new", "A", &failure), c.staged);
+      EXPECT_EQ(writer.Stage(nullptr, "C:\\A", "zenter.xml", "new", "A", &failure), c.staged);
       if (c.abandon) writer.Abandon();
       writer.Commit();
     }
@@ -199,11 +186,11 @@ TEST(ManifestWriter, AFileKeptOpenGoesWithItsHandleUnlessItReplacedItsTarget) {
   {
     tree::ManifestWriter writer = w.Writer(2, true);
     tree::WriteFailure failure;
-    ASSERT_TRUE(writer.Stage(folder, target, "lost", "A", &failure));
+    ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", "lost", "A", &failure));
     EXPECT_EQ(names().size(), 2u);
     writer.Abandon();  // closes the handle, and nothing else
     EXPECT_EQ(names(), std::vector<std::string>{"zenter.xml"});
-    ASSERT_TRUE(writer.Stage(folder, target, "new", "A", &failure));
+    ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", "new", "A", &failure));
     writer.Commit();
   }
   EXPECT_EQ(w.done, std::vector<std::string>{"A"});
@@ -237,5 +224,154 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
     EXPECT_EQ(changes.removed, c.removed) << c.onDisk;
   }
 }
+
+// A fresh folder of the real file system for one test, removed after it.
+class TempTree {
+ public:
+  TempTree() {
+    static int counter = 0;
+    root_ = std::filesystem::temp_directory_path() /
+            ("mm-tree-" + std::to_string(os::Os().GetCurrentProcessId()) + "-" +
+             std::to_string(counter++));
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+  }
+  ~TempTree() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  std::filesystem::path Native(const std::string& name) const { return root_ / name; }
+  void MakeFolder(const std::string& name) const { std::filesystem::create_directory(Native(name)); }
+  void WriteFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Native(name), std::ios::binary) << bytes;
+  }
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(Native(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+ private:
+  std::filesystem::path root_;
+};
+
+// The session over a real tree: a full run, then updates of chosen folders;
+// the folders it visits and the manifests it writes are reported.
+TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
+  namespace fs = std::filesystem;
+  TempTree t;
+  for (const char* folder : {"Mod", "Mod/A", "Mod/B", "Mod/B/C", "Mod/X"}) t.MakeFolder(folder);
+  t.WriteFile("Mod/A/x.xml", "<x/>");
+  tree::Options options;
+  options.root = t.Native("Mod").string();
+  options.quiet = true;
+  options.excludes = {"x"};
+  tree::TreeSession session(options);
+  std::vector<std::string> visited, written;
+  session.OnFolderVisited([&](const std::string& folder) { visited.push_back(folder); });
+  session.OnManifestWritten([&](const std::string& shown) {
+    written.push_back(fs::path(shown).lexically_relative(options.root).generic_string());
+  });
+  EXPECT_EQ(session.Update({{"", true}}), tree::kExitUsage);  // no run yet
+  ASSERT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(visited, (std::vector<std::string>{"", "A", "B", "B\\C"}));
+  EXPECT_EQ(written.size(), 4u);
+
+  t.WriteFile("Mod/A/y.xml", "<y/>");
+  t.WriteFile("Mod/B/C/z.xml", "<z/>");
+  t.WriteFile("Mod/B/b.xml", "<b/>");
+  visited.clear();
+  written.clear();
+  // A alone; B with its sub-tree; a folder that is gone and one that is
+  // skipped are not written, and are no failure.
+  EXPECT_EQ(session.Update({{"A", false}, {"B", true}, {"Gone", false}, {"X", true}}),
+            tree::kExitDone);
+  EXPECT_EQ(visited, (std::vector<std::string>{"A", "B", "B\\C"}));
+  EXPECT_EQ(written, (std::vector<std::string>{"A/zenter.xml", "B/zenter.xml", "B/C/zenter.xml"}));
+  EXPECT_NE(t.ReadFile("Mod/A/zenter.xml").find("y.xml"), std::string::npos);
+  EXPECT_FALSE(fs::exists(t.Native("Mod/X/zenter.xml")));
+  // Current now: nothing more to write.
+  written.clear();
+  EXPECT_EQ(session.Update({{"", true}}), tree::kExitDone);
+  EXPECT_TRUE(written.empty());
+}
+
+// Folders swapped, renamed or removed while the run works in the tree:
+// nothing outside ROOT is ever written, and each change costs only its own
+// folder. The visit of one folder is where the test changes the others, so
+// no timing is involved.
+TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
+  namespace fs = std::filesystem;
+  TempTree t;
+  for (const char* folder : {"Mod", "Mod/a", "Mod/b", "Mod/b/sub", "Mod/c", "Mod/d", "Mod/e",
+                             "outside", "outside/sub"}) {
+    t.MakeFolder(folder);
+  }
+  t.WriteFile("outside/zenter.xml", "PRECIOUS");
+  tree::Options options;
+  options.root = t.Native("Mod").string();
+  options.quiet = true;
+  tree::TreeSession session(options);
+#ifdef _WIN32
+  // The folders on the current path are held without delete sharing: none
+  // of them can be renamed while their manifests are written.
+  bool renamed = true;
+  session.OnFolderVisited([&](const std::string& folder) {
+    if (folder != "b\\sub") return;
+    renamed = ::MoveFileW(t.Native("Mod/b").wstring().c_str(), t.Native("Mod/b2").wstring().c_str()) ||
+              ::MoveFileW(t.Native("Mod").wstring().c_str(), t.Native("Mod2").wstring().c_str());
+  });
+  EXPECT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_FALSE(renamed);
+  EXPECT_TRUE(fs::exists(t.Native("Mod/b/sub/zenter.xml")));
+#else
+  session.OnFolderVisited([&](const std::string& folder) {
+    if (folder == "a") {  // b was listed as a folder; it becomes a link out
+      fs::rename(t.Native("Mod/b"), t.Native("Mod/b.real"));
+      fs::create_directory_symlink(t.Native("outside"), t.Native("Mod/b"));
+    } else if (folder == "e") {  // c and d wait in the batch: one moves, one goes
+      fs::rename(t.Native("Mod/c"), t.Native("Mod/c2"));
+      fs::remove_all(t.Native("Mod/d"));
+    }
+  });
+  EXPECT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(t.ReadFile("outside/zenter.xml"), "PRECIOUS");
+  EXPECT_FALSE(fs::exists(t.Native("outside/sub/zenter.xml")));
+  EXPECT_FALSE(fs::exists(t.Native("Mod/b.real/zenter.xml")));
+  for (const char* written : {"Mod/zenter.xml", "Mod/a/zenter.xml", "Mod/c2/zenter.xml",
+                              "Mod/e/zenter.xml"}) {
+    EXPECT_TRUE(fs::is_regular_file(t.Native(written))) << written;
+  }
+  for (auto& e : fs::recursive_directory_iterator(t.Native(""))) {
+    EXPECT_FALSE(e.path().filename().string().starts_with("~mm")) << e.path();
+  }
+#endif
+}
+
+#ifdef _WIN32
+// A manifest another program holds open is waited for about half a second
+// in all, then reported; the rest of the tree is still done. ROOT typed in
+// another case gets the manifest its real name asks for.
+TEST(TreeSession, AHeldManifestAndARootTypedInAnotherCase) {
+  namespace fs = std::filesystem;
+  TempTree t;
+  for (const char* folder : {"Mod", "Mod/Data", "Mod/Data/Held", "Mod/Data/Free"}) t.MakeFolder(folder);
+  t.WriteFile("Mod/Data/Held/zenter.xml", "old");
+  HANDLE held = ::CreateFileW(t.Native("Mod/Data/Held/zenter.xml").wstring().c_str(), GENERIC_READ,
+                              0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  tree::Options options;
+  options.root = t.Native("mod").string() + "\\dATA";
+  options.quiet = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(tree::RunTree(options), tree::kExitFailed);
+  // Far below the 13 s that two nested retry loops took.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ::CloseHandle(held);
+  EXPECT_EQ(t.ReadFile("Mod/Data/Held/zenter.xml"), "old");
+  EXPECT_TRUE(fs::exists(t.Native("Mod/Data/Free/zenter.xml")));
+  EXPECT_TRUE(fs::exists(t.Native("Mod/Data/Mod.xml")));
+  EXPECT_FALSE(fs::exists(t.Native("Mod/Data/zenter.xml")));
+}
+#endif
 
 }  // namespace
