@@ -45,7 +45,7 @@ class Watcher {
   explicit Watcher(const Options& options)
       : options_(options),
         shownRoot_(options.root.empty() ? std::string(".") : options.root),
-        session_(options) {
+        session_(Quieter(options)) {
     session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
     session_.OnManifestWritten([this](const std::string& shown) { Written(shown); });
   }
@@ -115,9 +115,19 @@ class Watcher {
     }
   }
 
+  // The session names no manifest itself: the first run's lines are as
+  // --verbose writes them, and a watch's lines carry the time.
+  static Options Quieter(Options options) {
+    options.verbose = false;
+    return options;
+  }
+
   void Written(const std::string& shown) {
-    if (!watching_ || options_.quiet) return;
-    os::tree::Write(Stream::Out, Clock() + " wrote " + shown + "\n");
+    if (watching_ && !options_.quiet) {
+      os::tree::Write(Stream::Out, Clock() + " wrote " + shown + "\n");
+    } else if (options_.verbose) {
+      os::tree::Write(Stream::Out, "wrote " + shown + "\n");
+    }
   }
 
   // A folder the walk visited could not be watched: changes there would go
