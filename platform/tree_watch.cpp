@@ -16,7 +16,12 @@ bool Within(std::string_view folder, std::string_view base) {
   return folder.size() == base.size() || folder[base.size()] == '\\';
 }
 
+bool g_interruptEndsWatch = false;
+
 }  // namespace
+
+void InterruptEndsWatch() { g_interruptEndsWatch = true; }
+bool InterruptEndsWatchNow() { return g_interruptEndsWatch; }
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&

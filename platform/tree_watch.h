@@ -85,6 +85,12 @@ std::unique_ptr<TreeWatch> OpenTreeWatch(const std::string& rootFullPath, std::s
 // console's control handler; POSIX: the signal itself interrupts the wait).
 void WakeTreeWatch();
 
+// Once the watch is up, an interrupt is its normal end: an update it cuts
+// short still removes its temporary files, and the process then ends with
+// status 0 (EndInterrupted asks).
+void InterruptEndsWatch();
+bool InterruptEndsWatchNow();
+
 // What the back-ends share.
 // Whether a file name is a temporary file of the tools (~mm*.tmp, any case).
 bool IsToolTemporaryName(std::string_view name);

@@ -76,6 +76,7 @@ class Watcher {
       os::tree::Write(Stream::Out, "watching " + shownRoot + " for changes (Ctrl-C to stop)\n");
     }
     watching_ = true;
+    os::tree::InterruptEndsWatch();
     for (;;) {
       os::tree::WatchBatch batch;
       std::string problem;

@@ -182,7 +182,7 @@ bool Interrupted() { return ::InterlockedCompareExchange(&g_interrupted, 0, 0) !
 void EndInterrupted() {
   if (g_cleanedUp != nullptr) ::SetEvent(g_cleanedUp);
   // The status a process ended by Ctrl-C has.
-  ::ExitProcess(STATUS_CONTROL_C_EXIT);
+  ::ExitProcess(InterruptEndsWatchNow() ? 0 : STATUS_CONTROL_C_EXIT);
 }
 
 void WaitForEnterIfOwnConsole() {
