@@ -48,6 +48,16 @@ std::string ErrorProblem(DWORD error) {
 
 double Now() { return Seconds(); }
 
+// ROOT for watching, shared every way, delete included: the watch must not
+// stand in the way of renaming or removing anything in the tree.
+HANDLE OpenFolder(const std::string& path) {
+  win32::WideBuffer wide;
+  if (!win32::SystemPath(path.c_str(), &wide)) return INVALID_HANDLE_VALUE;
+  return ::CreateFileW(wide.data(), FILE_LIST_DIRECTORY,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
 class DirectoryChangesWatch final : public TreeWatch {
  public:
   DirectoryChangesWatch(HANDLE folder, HANDLE readDone, std::string root, WatchOptions options)
@@ -149,6 +159,7 @@ class DirectoryChangesWatch final : public TreeWatch {
       } else if (!Take(bytes)) {
         continue;
       }
+      if (renewForWine_ && !Renew(problem)) return WatchWait::Failed;
       last = Now();
       if (first == 0) first = last;
     }
@@ -167,6 +178,35 @@ class DirectoryChangesWatch final : public TreeWatch {
       if (SameNameIgnoringCase(name, manifest)) return true;
     }
     return false;
+  }
+
+  // Wine goes on naming the folders beneath a renamed folder by their old
+  // names, in this watch and in any later one, until they are opened again
+  // by their new names. So the watch starts over: a new handle, every
+  // folder the walk visited opened again, and, for what changed meanwhile,
+  // the whole tree looked at again.
+  bool Renew(std::string* problem) {
+    renewForWine_ = false;
+    ::CancelIoEx(folder_, &overlapped_);
+    DWORD ignored = 0;
+    ::GetOverlappedResult(folder_, &overlapped_, &ignored, TRUE);
+    reading_ = false;
+    ::CloseHandle(folder_);
+    folder_ = OpenFolder(root_);
+    if (folder_ == INVALID_HANDLE_VALUE) {
+      *problem = ErrorProblem(::GetLastError());
+      return false;
+    }
+    DWORD error = 0;
+    if (!Read(&error)) {
+      *problem = ErrorProblem(error);
+      return false;
+    }
+    for (const std::string& folder : seen_) {
+      if (!folder.empty()) Touch(folder);
+    }
+    rescan_ = true;
+    return true;
   }
 
   // Wine's emulation of the sub-tree watch takes in a folder that existed
@@ -233,7 +273,10 @@ class DirectoryChangesWatch final : public TreeWatch {
         [[fallthrough]];
       case FILE_ACTION_ADDED:
         AddChange(&pending_, {folder, ignoreFile});
-        if (!ignoreFile && IsFolder(path)) AddChange(&pending_, {path, true});
+        if (!ignoreFile && IsFolder(path)) {
+          AddChange(&pending_, {path, true});
+          if (action == FILE_ACTION_RENAMED_NEW_NAME && UnderWine()) renewForWine_ = true;
+        }
         return true;
       case FILE_ACTION_REMOVED:
       case FILE_ACTION_RENAMED_OLD_NAME:
@@ -265,7 +308,8 @@ class DirectoryChangesWatch final : public TreeWatch {
   std::set<std::string> ownWrites_;  // manifests a tool put in place this batch
   bool rescan_ = false;
   bool waited_ = false;
-  bool renamingOwn_ = false;  // the last record was a rename away from a temporary name
+  bool renamingOwn_ = false;
+  bool renewForWine_ = false;  // a folder was renamed: Wine's watch goes on with its old name  // the last record was a rename away from a temporary name
 };
 
 }  // namespace
@@ -278,17 +322,7 @@ std::unique_ptr<TreeWatch> OpenTreeWatch(const std::string& rootFullPath, std::s
                                          bool* limit, const WatchOptions& options) {
   *limit = false;
   if (g_wake == nullptr) g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  win32::WideBuffer wide;
-  if (g_wake == nullptr || !win32::SystemPath(rootFullPath.c_str(), &wide)) {
-    *problem = ErrorProblem(::GetLastError());
-    return nullptr;
-  }
-  // Shared every way, delete included: the watch must not stand in the way
-  // of renaming or removing anything in the tree.
-  const HANDLE folder = ::CreateFileW(wide.data(), FILE_LIST_DIRECTORY,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  const HANDLE folder = g_wake == nullptr ? INVALID_HANDLE_VALUE : OpenFolder(rootFullPath);
   if (folder == INVALID_HANDLE_VALUE) {
     *problem = ErrorProblem(::GetLastError());
     return nullptr;
