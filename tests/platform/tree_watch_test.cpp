@@ -69,6 +69,7 @@ TEST(TreeWatch, ChangesComeOutAsTheFoldersWhoseManifestTheyTouch) {
     std::function<void()> change;
     std::vector<FolderChange> expected;
     std::vector<std::string> visitAfter;  // folders the walk would watch next
+    bool wineStartsOver = false;  // under Wine: the whole tree, as after an overflow
   };
   const std::vector<Step> steps = {
       {"an XML file created", [&] { t.WriteFile("a/b/x.xml", "<x/>"); }, {{"a\\b", false}}},
@@ -87,7 +88,9 @@ TEST(TreeWatch, ChangesComeOutAsTheFoldersWhoseManifestTheyTouch) {
       // d is new since the last batch: it comes back once by itself.
       {"a folder renamed",
        [&] { fs::rename(t.Native("a"), t.Native("e")); },
-       {{"", false}, {"d", false}, {"e", true}}},
+       {{"", false}, {"d", false}, {"e", true}},
+       {},
+       true},
       {"the tools' temporary files and their renames are no change",
        [&] {
          t.WriteFile("c/~mmt123-1.tmp", "<m/>");
@@ -116,8 +119,13 @@ TEST(TreeWatch, ChangesComeOutAsTheFoldersWhoseManifestTheyTouch) {
       Watchdog watchdog(t);
       ASSERT_EQ(watch->Wait(&batch, &problem), os::tree::WatchWait::Changes) << problem;
     }
-    EXPECT_FALSE(batch.rescanAll);
-    EXPECT_EQ(batch.changes, step.expected);
+    // (Wine is told apart as the read-only check tells it.)
+    if (step.wineStartsOver && platform_test::WineIgnoresReadOnly()) {
+      EXPECT_TRUE(batch.rescanAll);
+    } else {
+      EXPECT_FALSE(batch.rescanAll);
+      EXPECT_EQ(batch.changes, step.expected);
+    }
     for (const std::string& folder : step.visitAfter) ASSERT_TRUE(watch->Add(folder, &problem, &limit));
   }
 }
