@@ -59,7 +59,10 @@ class InotifyWatch final : public TreeWatch {
       errno = ENOSPC;
     } else {
       std::string path = root_;
-      if (!folder.empty()) path += "/" + posix::ToPosixPath(folder.c_str());
+      if (!folder.empty()) {
+        path.push_back('/');
+        path.append(posix::ToPosixPath(folder.c_str()));
+      }
       wd = inotify_add_watch(fd_, path.c_str(), kWatchMask);
     }
     if (wd < 0) {
@@ -84,8 +87,14 @@ class InotifyWatch final : public TreeWatch {
   }
 
   void Forget(const std::string& folder) override {
-    auto it = byFolder_.lower_bound(folder);
-    while (it != byFolder_.end() && Beneath(it->first, folder)) {
+    // Names that begin alike lie together ("a", "a b", "a\c"), a sub-tree
+    // among them.
+    for (auto it = byFolder_.lower_bound(folder);
+         it != byFolder_.end() && it->first.compare(0, folder.size(), folder) == 0;) {
+      if (!Beneath(it->first, folder)) {
+        ++it;
+        continue;
+      }
       inotify_rm_watch(fd_, it->second);
       byWd_.erase(it->second);
       it = byFolder_.erase(it);

@@ -48,6 +48,10 @@ std::string ErrorProblem(DWORD error) {
 
 double Now() { return Seconds(); }
 
+unsigned char AsciiLower(char c) {
+  return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
 // ROOT for watching, shared every way, delete included: the watch must not
 // stand in the way of renaming or removing anything in the tree.
 HANDLE OpenFolder(const std::string& path) {
@@ -107,11 +111,15 @@ class DirectoryChangesWatch final : public TreeWatch {
   }
 
   void Forget(const std::string& folder) override {
-    auto it = seen_.lower_bound(folder);
-    while (it != seen_.end() &&
-           (folder.empty() || (it->compare(0, folder.size(), folder) == 0 &&
-                               (it->size() == folder.size() || (*it)[folder.size()] == '\\')))) {
-      it = seen_.erase(it);
+    // Names that begin alike lie together ("a", "a b", "a\c"), a sub-tree
+    // among them.
+    for (auto it = seen_.lower_bound(folder);
+         it != seen_.end() && SameNameIgnoringCase(std::string_view(*it).substr(0, folder.size()), folder);) {
+      if (folder.empty() || it->size() == folder.size() || (*it)[folder.size()] == '\\') {
+        it = seen_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
 
@@ -257,6 +265,9 @@ class DirectoryChangesWatch final : public TreeWatch {
     const std::string_view name = std::string_view(path).substr(folder.empty() ? 0 : folder.size() + 1);
     const bool afterOwnTemporary = renamingOwn_;
     renamingOwn_ = false;
+    // A folder the walk does not visit (hidden, excluded, beneath a link)
+    // has no manifest of ours; a new folder is walked through its parent.
+    if (seen_.count(folder) == 0) return false;
     if (IsToolTemporaryName(name)) {
       // Its rename into place is a manifest written by a tool, not a change.
       renamingOwn_ = action == FILE_ACTION_RENAMED_OLD_NAME;
@@ -304,7 +315,15 @@ class DirectoryChangesWatch final : public TreeWatch {
   std::vector<DWORD> copy_;
   bool reading_ = false;
   std::vector<FolderChange> pending_;
-  std::set<std::string> seen_;       // folders the walk visited
+  // Folders the walk visited. Windows names them in any case.
+  struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+      return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return AsciiLower(x) < AsciiLower(y);
+      });
+    }
+  };
+  std::set<std::string, NoCaseLess> seen_;
   std::set<std::string> ownWrites_;  // manifests a tool put in place this batch
   bool rescan_ = false;
   bool waited_ = false;
