@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -129,6 +130,31 @@ TEST(TreeWatch, ChangesComeOutAsTheFoldersWhoseManifestTheyTouch) {
     for (const std::string& folder : step.visitAfter) ASSERT_TRUE(watch->Add(folder, &problem, &limit));
   }
 }
+
+#ifndef _WIN32
+// A queue the kernel caps at a few events, for this watch only (the setting
+// is read when a watch is opened): a burst beyond it is a rescan of
+// everything.
+TEST(TreeWatch, LostEventsAskForEverythingAgain) {
+  const char* setting = "/proc/sys/fs/inotify/max_queued_events";
+  std::string saved;
+  std::getline(std::ifstream(setting), saved);
+  if (saved.empty() || !std::ofstream(setting)) GTEST_SKIP() << "cannot change " << setting;
+  TempFolder t;
+  std::string problem;
+  bool limit = false;
+  std::ofstream(setting) << "4\n";
+  auto watch = os::tree::OpenTreeWatch(t.Path(), &problem, &limit, {});
+  std::ofstream(setting) << saved << "\n";
+  ASSERT_NE(watch, nullptr) << problem;
+  ASSERT_TRUE(watch->Add("", &problem, &limit));
+  for (int i = 0; i < 20; ++i) t.WriteFile(std::to_string(i) + ".xml", "");
+  os::tree::WatchBatch batch;
+  ASSERT_EQ(watch->Wait(&batch, &problem), os::tree::WatchWait::Changes) << problem;
+  EXPECT_TRUE(batch.rescanAll);
+  EXPECT_TRUE(batch.changes.empty());
+}
+#endif
 
 TEST(TreeWatch, ReachingTheLimitOfWatchesNamesTheSettingToRaise) {
   TempFolder t;
