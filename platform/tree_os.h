@@ -159,7 +159,7 @@ struct ListedEntry {
 // Lists the folder once, without . and .., in the order the per-folder
 // program's listing gives (POSIX: the NTFS order of the back-end; Windows:
 // the file system's). 0, or the Win32 error (kErrorPathNotFound: the folder
-// is gone).
+// is gone). POSIX: once for each handle, which the listing reads to its end.
 Dword ListFolder(const FolderHandle& folder, const std::string& path,
                  std::vector<ListedEntry>* entries);
 

@@ -255,7 +255,7 @@ class TreeWalk {
       const SubFolder sub = top.subFolders[top.next++];
       const std::string shown = Shown(top.shown, sub.name);
       os::Dword error = 0;
-      const Handle parent = HandleAt(stack_.size() - 1, &error);
+      Handle parent = HandleAt(stack_.size() - 1, &error);
       if (!parent) {
         // The folder itself went away (or moved out of reach) since it was
         // listed: the rest of it is skipped.
@@ -265,6 +265,7 @@ class TreeWalk {
       }
       auto child = std::make_shared<os::tree::FolderHandle>();
       error = os::tree::OpenSubFolder(*parent, top.path, sub.name, child.get());
+      parent.reset();  // a reopened parent is not kept while its child is visited
       if (error != 0) {
         if (!ChildGone(shown, error)) {
           ++tally_.folders;

@@ -85,6 +85,12 @@ void WatchInterrupts() {
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A write past the file-size limit (a manifest, or the output redirected
+  // to a file) fails with EFBIG and is reported; it never ends the run.
+  struct sigaction current {};
+  if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    signal(SIGXFSZ, SIG_IGN);
+  }
 }
 
 bool Interrupted() { return g_signal != 0; }

@@ -143,7 +143,10 @@ Dword OpenSubFolder(const FolderHandle& parent, const std::string&, std::string_
 
 Dword FolderAttributes(const FolderHandle& folder, std::string_view name) {
   struct stat st;
-  if (fstat(static_cast<int>(folder.native()), &st) != 0) return kInvalidFileAttributes;
+  if (fstat(static_cast<int>(folder.native()), &st) != 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return kInvalidFileAttributes;
+  }
   Dword attributes = kAttrDirectory;
   if (IsHiddenName(name) && name != "." && name != "..") attributes |= kAttrHidden;
   return attributes;
@@ -164,8 +167,6 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
   std::vector<Name> sorted;
   bool ascii = true;
   alignas(8) char buffer[32768];
-  // The listing starts at the beginning whoever read the descriptor before.
-  if (lseek(fd, 0, SEEK_SET) != 0) return ErrorOf(errno, true);
   for (;;) {
     const ssize_t n = getdents64(fd, buffer, sizeof buffer);
     if (n < 0) {
@@ -276,6 +277,9 @@ Dword ReadFileIn(const FolderHandle& folder, const std::string&, std::string_vie
       }
       if (got == 0) break;
       bytes->append(buffer, static_cast<size_t>(got));
+      // All the file held when it was opened: a file replaced meanwhile is
+      // another file, and one written to meanwhile is being replaced anyway.
+      if (bytes->size() == static_cast<size_t>(st.st_size)) break;
     }
   }
   close(fd);
@@ -287,7 +291,8 @@ Dword CreateNewFileIn(const FolderHandle& folder, std::string_view name, intptr_
   const std::string n(name);
   const int fd = openat(static_cast<int>(folder.native()), n.c_str(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return errno == EEXIST ? kErrorFileExists : ErrorOf(errno, false);
+  // O_CREAT finds no entry to make only in a folder that has been removed.
+  if (fd < 0) return errno == EEXIST ? kErrorFileExists : ErrorOf(errno, true);
   *file = fd;
   return 0;
 }

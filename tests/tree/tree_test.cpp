@@ -223,6 +223,9 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
     EXPECT_EQ(changes.added, c.added) << c.onDisk;
     EXPECT_EQ(changes.removed, c.removed) << c.onDisk;
   }
+  // The same lines in another order, told from lines that agree.
+  EXPECT_TRUE(tree::CompareIncludes(b + "\r\n" + a, a + "\r\n" + b + "\r\n").reordered);
+  EXPECT_FALSE(tree::CompareIncludes("<?xml?>\r\n" + a, "<?xml version?>\r\n" + a).reordered);
 }
 
 // A fresh folder of the real file system for one test, removed after it.
