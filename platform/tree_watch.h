@@ -55,6 +55,11 @@ class TreeWatch {
   // moved away).
   virtual void Forget(const std::string& folder) = 0;
 
+  // The folders watched at or beneath folder (Windows: those the walk
+  // visited), so that those a sub-tree's update no longer visits (now
+  // skipped, say) can be forgotten.
+  virtual std::vector<std::string> Watched(const std::string& folder) const = 0;
+
   // Blocks, using no CPU, until a change arrives and the events have been
   // quiet for kQuietMilliseconds (or the interrupt). Events about the tools'
   // own temporary files (~mm*.tmp), and the renames that put them in place,

@@ -1,6 +1,7 @@
 #include "tree/tree_watch.h"
 
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -100,7 +101,16 @@ class Watcher {
         }
       }
       // Failures are reported as a run reports them and never end the watch.
+      visited_.clear();
       session_.Update(folders);
+      // What a sub-tree's update did not visit is gone, skipped now, or a
+      // link now: no longer watched.
+      for (const TreeSession::Folder& folder : folders) {
+        if (!folder.subTree) continue;
+        for (const std::string& watched : watch_->Watched(folder.path)) {
+          if (visited_.count(watched) == 0) watch_->Forget(watched);
+        }
+      }
       if (CannotGoOn()) return kExitFailed;
       if (os::tree::Interrupted()) return kExitDone;
     }
@@ -108,6 +118,7 @@ class Watcher {
 
  private:
   void Visited(const std::string& folder) {
+    if (watching_) visited_.insert(folder);
     if (watch_ == nullptr || !watchProblem_.empty()) return;
     std::string problem;
     bool limit = false;
@@ -145,6 +156,7 @@ class Watcher {
   std::unique_ptr<os::tree::TreeWatch> watch_;
   std::string watchProblem_;
   bool watching_ = false;
+  std::set<std::string> visited_;  // by the update in hand
 };
 
 }  // namespace

@@ -101,6 +101,15 @@ class InotifyWatch final : public TreeWatch {
     }
   }
 
+  std::vector<std::string> Watched(const std::string& folder) const override {
+    std::vector<std::string> watched;
+    for (auto it = byFolder_.lower_bound(folder);
+         it != byFolder_.end() && it->first.compare(0, folder.size(), folder) == 0; ++it) {
+      if (Beneath(it->first, folder)) watched.push_back(it->first);
+    }
+    return watched;
+  }
+
   WatchWait Wait(WatchBatch* batch, std::string* problem) override {
     waited_ = true;
     double first = pending_.empty() ? 0 : Now();
@@ -155,7 +164,7 @@ class InotifyWatch final : public TreeWatch {
     // it at once rather than being missed until the next event.
     sigset_t interrupts, old;
     sigemptyset(&interrupts);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaddset(&interrupts, signal);
     sigprocmask(SIG_BLOCK, &interrupts, &old);
     if (Interrupted()) {
       sigprocmask(SIG_SETMASK, &old, nullptr);

@@ -111,16 +111,21 @@ class DirectoryChangesWatch final : public TreeWatch {
   }
 
   void Forget(const std::string& folder) override {
+    for (const std::string& gone : Watched(folder)) seen_.erase(gone);
+  }
+
+  std::vector<std::string> Watched(const std::string& folder) const override {
     // Names that begin alike lie together ("a", "a b", "a\c"), a sub-tree
     // among them.
+    std::vector<std::string> watched;
     for (auto it = seen_.lower_bound(folder);
-         it != seen_.end() && SameNameIgnoringCase(std::string_view(*it).substr(0, folder.size()), folder);) {
+         it != seen_.end() && SameNameIgnoringCase(std::string_view(*it).substr(0, folder.size()), folder);
+         ++it) {
       if (folder.empty() || it->size() == folder.size() || (*it)[folder.size()] == '\\') {
-        it = seen_.erase(it);
-      } else {
-        ++it;
+        watched.push_back(*it);
       }
     }
+    return watched;
   }
 
   WatchWait Wait(WatchBatch* batch, std::string* problem) override {
