@@ -122,7 +122,7 @@ TEST_P(TreeWatch, EveryManifestFollowsTheTreeUntilCtrlC) {
   for (const char* file : {"a.xml", "Art/x.xml", "Art/Sub/y.xml", "Maps/m.xml"}) {
     WriteFile(root / file, "<x/>");
   }
-  const auto deadline = std::chrono::seconds(Wine() ? 10 : 5);
+  const auto deadline = std::chrono::seconds(Wine() ? 20 : 10);
 
   EXPECT_EQ(RunCaptured(Argv({"--watch", "--check", Arg(root)}), "/").status, 2);
 
