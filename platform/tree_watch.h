@@ -75,9 +75,6 @@ class TreeWatch {
 struct WatchOptions {
   std::string ignoreFileName;
   std::vector<std::string> manifestNames;
-  // For tests: the number of watches after which Add fails as the system's
-  // limit makes it fail (0: no such cap).
-  size_t watchCap = 0;
 };
 
 // Opens the watch of the tree at rootFullPath (a full path, '\' separators,

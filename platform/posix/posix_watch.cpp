@@ -54,17 +54,12 @@ class InotifyWatch final : public TreeWatch {
   bool Add(const std::string& folder, std::string* problem, bool* limit) override {
     *limit = false;
     if (byFolder_.count(folder) != 0) return true;
-    int wd = -1;
-    if (options_.watchCap != 0 && byWd_.size() >= options_.watchCap) {
-      errno = ENOSPC;
-    } else {
-      std::string path = root_;
-      if (!folder.empty()) {
-        path.push_back('/');
-        path.append(posix::ToPosixPath(folder.c_str()));
-      }
-      wd = inotify_add_watch(fd_, path.c_str(), kWatchMask);
+    std::string path = root_;
+    if (!folder.empty()) {
+      path.push_back('/');
+      path.append(posix::ToPosixPath(folder.c_str()));
     }
+    const int wd = inotify_add_watch(fd_, path.c_str(), kWatchMask);
     if (wd < 0) {
       // Gone, or a link or file in its place: its parent's events tell.
       if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return true;

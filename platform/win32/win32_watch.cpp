@@ -99,11 +99,6 @@ class DirectoryChangesWatch final : public TreeWatch {
   bool Add(const std::string& folder, std::string* problem, bool* limit) override {
     *limit = false;
     if (seen_.count(folder) != 0) return true;
-    if (options_.watchCap != 0 && seen_.size() >= options_.watchCap) {
-      *limit = true;
-      *problem = "the limit of watched folders is reached";
-      return false;
-    }
     seen_.insert(folder);
     if (UnderWine() && !folder.empty()) Touch(folder);
     if (waited_) AddChange(&pending_, {folder, false});
