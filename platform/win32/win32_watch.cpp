@@ -96,7 +96,7 @@ class DirectoryChangesWatch final : public TreeWatch {
 
   // ROOT's watch takes in every folder beneath it; a folder the walk visits
   // for the first time after a batch is checked once more, as on Linux.
-  bool Add(const std::string& folder, std::string* problem, bool* limit) override {
+  bool Add(const std::string& folder, std::string*, bool* limit) override {
     *limit = false;
     if (seen_.count(folder) != 0) return true;
     seen_.insert(folder);
