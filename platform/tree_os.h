@@ -144,6 +144,11 @@ Dword OpenRootFolder(const std::string& fullPath, FolderHandle* folder, std::str
 Dword OpenSubFolder(const FolderHandle& parent, const std::string& parentPath,
                     std::string_view name, FolderHandle* folder);
 
+// What tells an open folder from every other folder of its file system for
+// as long as it exists (device and inode; volume and file index), 0 when it
+// cannot be told. A folder reopened by its names is checked against it.
+uint64_t FolderIdentity(const FolderHandle& folder);
+
 // The attribute bits of an open folder (hidden, system; a leading dot counts
 // as hidden on POSIX, as its listing shows it).
 Dword FolderAttributes(const FolderHandle& folder, std::string_view name);

@@ -78,7 +78,8 @@ void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_v
     }
   }
   for (const os::tree::ListedEntry& e : listed) {
-    if (!IsDirectory(e.attributes) || gen::IsDotEntry(e.name) || rules.Skips(e.name, e.attributes)) {
+    if (!IsDirectory(e.attributes) || gen::IsDotEntry(e.name) ||
+        rules.Skips(e.name, e.attributes)) {
       continue;
     }
     if (!gen::IncludesSubFolder(e.name)) {  // a name holding '\'

@@ -112,6 +112,7 @@ struct WalkFrame {
   std::string shown;     // as the user sees it
   std::string shownManifest;
   Handle handle;         // null once released (deeper than the walk's budget)
+  uint64_t identity = 0;  // of a released folder, to check it when reopened
   std::vector<SubFolder> subFolders;
   size_t next = 0;
   bool entered = false;  // its ignore file was entered into the skip rules
@@ -159,13 +160,16 @@ class TreeWalk {
       return kExitUsage;
     }
 #endif
+    // A ROOT that is there but cannot be opened (no permission, say) is no
+    // usage error: the run reports it as a folder that cannot be listed.
     Handle handle;
     error = OpenRoot(&handle);
-    if (error != 0) {
-      Complain(root + ": " + (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound
-                                  ? std::string("no such folder")
-                              : error == kErrorNotAFolder ? std::string("not a folder")
-                                                          : ErrorText(error)));
+    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
+      Complain(root + ": no such folder");
+      return kExitUsage;
+    }
+    if (error == kErrorNotAFolder) {
+      Complain(root + ": not a folder");
       return kExitUsage;
     }
     resolved_ = true;
@@ -215,6 +219,7 @@ class TreeWalk {
   int Update(const std::vector<TreeSession::Folder>& folders) {
     if (!resolved_ || !aboveLoaded_) return kExitUsage;
     const Tally before = tally_;
+    updating_ = true;
     for (const TreeSession::Folder& folder : folders) {
       if (os::tree::Interrupted()) Interrupt();
       UpdateOne(folder);
@@ -316,6 +321,11 @@ class TreeWalk {
       auto next = std::make_shared<os::tree::FolderHandle>();
       *error = os::tree::OpenSubFolder(*current, stack_[i - 1].path, stack_[i].name, next.get());
       if (*error != 0) return nullptr;
+      // Another folder put in its place since: the one listed is gone.
+      if (stack_[i].identity != 0 && os::tree::FolderIdentity(*next) != stack_[i].identity) {
+        *error = os::kErrorPathNotFound;
+        return nullptr;
+      }
       current = std::move(next);
     }
     return current;
@@ -376,9 +386,9 @@ class TreeWalk {
     if (parent != nullptr && manifestName == gen::kModManifest) {
       std::string rendered;
       if (gen::RenderManifestEntry(gen::SubFolderEntry(name), &rendered)) {
-        Warn(frame.shownManifest + " is what " + Dotted(shown) + " gets (its name ends in \"Data\"), but " +
-             parent->shownManifest + " includes " + gen::SubFolderEntry(name) +
-             ", which no run writes");
+        Warn(frame.shownManifest + " is what " + Dotted(shown) +
+             " gets (its name ends in \"Data\"), but " + parent->shownManifest + " includes " +
+             gen::SubFolderEntry(name) + ", which no run writes");
       }
     }
     for (const LeftOut& out : listing_.leftOut) {
@@ -402,11 +412,19 @@ class TreeWalk {
         Written(frame.shownManifest, &failure);
       }
     }
-    progress_.Update(tally_.folders, tally_.changed, options_.check ? "stale" : "written");
+    // Progress belongs to the full run; an update is short and says what it
+    // wrote through its callback.
+    if (!updating_) {
+      progress_.Update(tally_.folders, tally_.changed, options_.check ? "stale" : "written");
+    }
     frame.subFolders = std::move(listing_.subFolders);
     // Beyond the walk's budget a folder is not held while its sub-folders
     // are visited: it is reopened from the deepest one held.
-    if (stack_.size() < budget_.walk) frame.handle = std::move(handle);
+    if (stack_.size() < budget_.walk) {
+      frame.handle = std::move(handle);
+    } else {
+      frame.identity = os::tree::FolderIdentity(*handle);
+    }
     stack_.push_back(std::move(frame));
   }
 
@@ -431,7 +449,8 @@ class TreeWalk {
     std::vector<std::string> names;
     for (size_t at = 0; !folder.path.empty();) {
       const size_t cut = folder.path.find('\\', at);
-      names.push_back(folder.path.substr(at, cut == std::string::npos ? std::string::npos : cut - at));
+      names.push_back(
+          folder.path.substr(at, cut == std::string::npos ? std::string::npos : cut - at));
       if (cut == std::string::npos) break;
       at = cut + 1;
     }
@@ -451,12 +470,14 @@ class TreeWalk {
           break;  // gone, a link now, or skipped: nothing to write
         }
         const std::string path = JoinPath(parent.path, name);
-        const std::string relative = parent.relative.empty() ? name : JoinPath(parent.relative, name);
+        const std::string relative =
+            parent.relative.empty() ? name : JoinPath(parent.relative, name);
         const std::string shown = Shown(parent.shown, name);
         if (i + 1 == names.size()) {
           const size_t depth = stack_.size();
           Visit(child, name, path, relative, shown, &stack_.back());
-          if (stack_.size() > depth && !folder.subTree) stack_.back().next = stack_.back().subFolders.size();
+          if (stack_.size() > depth && !folder.subTree)
+            stack_.back().next = stack_.back().subFolders.size();
         } else if (!EnterAncestor(child, name, path, relative, shown)) {
           break;
         }
@@ -570,6 +591,7 @@ class TreeWalk {
   std::string rootShown_ = options_.root;
   bool resolved_ = false;
   bool aboveLoaded_ = false;
+  bool updating_ = false;
   std::vector<WalkFrame> stack_;
   std::vector<os::tree::ListedEntry> listed_;
   FolderListing listing_;

@@ -141,6 +141,12 @@ Dword OpenSubFolder(const FolderHandle& parent, const std::string&, std::string_
   return ErrorOf(error, true);
 }
 
+uint64_t FolderIdentity(const FolderHandle& folder) {
+  struct stat st;
+  if (fstat(static_cast<int>(folder.native()), &st) != 0) return 0;
+  return (static_cast<uint64_t>(st.st_dev) << 48) ^ static_cast<uint64_t>(st.st_ino) ^ 1;
+}
+
 Dword FolderAttributes(const FolderHandle& folder, std::string_view name) {
   struct stat st;
   if (fstat(static_cast<int>(folder.native()), &st) != 0) {
@@ -193,7 +199,9 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
   // The order NTFS keeps: upper-cased keys compared as bytes (ASCII names:
   // their upper-cased bytes; others: their upper-cased UTF-16 units, high
   // byte first), equal keys by the names themselves.
-  auto nameAt = [&names](const Name& n) { return std::string_view(names.data() + n.offset, n.length); };
+  auto nameAt = [&names](const Name& n) {
+    return std::string_view(names.data() + n.offset, n.length);
+  };
   std::string keys;
   if (ascii) {
     keys = names;
@@ -208,7 +216,9 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
       n.keyLength = static_cast<uint32_t>(keys.size()) - n.keyOffset;
     }
   }
-  auto key = [&keys](const Name& n) { return std::string_view(keys.data() + n.keyOffset, n.keyLength); };
+  auto key = [&keys](const Name& n) {
+    return std::string_view(keys.data() + n.keyOffset, n.keyLength);
+  };
   std::sort(sorted.begin(), sorted.end(), [&](const Name& a, const Name& b) {
     const int c = key(a).compare(key(b));
     if (c != 0) return c < 0;
@@ -220,7 +230,8 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
     const char* name = names.data() + n.offset;
     Dword attributes;
     if (n.type == DT_DIR || n.type == DT_REG) {
-      attributes = posix::AttributesFromMode(n.type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
+      attributes =
+          posix::AttributesFromMode(n.type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
     } else {
       // A link shows as its target shows in the per-folder program's
       // listing (a folder's link as a folder), and is marked as a link.

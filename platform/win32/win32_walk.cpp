@@ -121,6 +121,13 @@ Dword OpenSubFolder(const FolderHandle&, const std::string& parentPath, std::str
   return 0;
 }
 
+uint64_t FolderIdentity(const FolderHandle& folder) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(folder.native()), &info)) return 0;
+  return ((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) ^
+         (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40) ^ 1;
+}
+
 Dword FolderAttributes(const FolderHandle& folder, std::string_view) {
   return AttributesOf(reinterpret_cast<HANDLE>(folder.native()));
 }

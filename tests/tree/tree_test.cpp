@@ -21,6 +21,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/resource.h>
 #endif
 
 namespace {
@@ -347,6 +349,30 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   for (auto& e : fs::recursive_directory_iterator(t.Native(""))) {
     EXPECT_FALSE(e.path().filename().string().starts_with("~mm")) << e.path();
   }
+
+  // Under a low open-file limit the deeper folders are let go and reopened
+  // by name: a folder replaced meanwhile is not taken for the one listed.
+  for (const char* folder : {"Deep", "Deep/a", "Deep/a/b", "Deep/a/b/c", "Deep/a/b/d"}) {
+    t.MakeFolder(folder);
+  }
+  rlimit saved{};
+  getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit low = saved;
+  low.rlim_cur = 30;  // the walk then holds ROOT and one folder below it
+  setrlimit(RLIMIT_NOFILE, &low);
+  options.root = t.Native("Deep").string();
+  tree::TreeSession deep(options);
+  deep.OnFolderVisited([&](const std::string& folder) {
+    if (folder != "a\\b\\c") return;
+    fs::rename(t.Native("Deep/a/b"), t.Native("Deep/a/b.old"));
+    fs::create_directories(t.Native("Deep/a/b/d"));
+  });
+  EXPECT_EQ(deep.Run(), tree::kExitDone);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_TRUE(fs::exists(t.Native("Deep/a/b.old/zenter.xml")));
+  EXPECT_TRUE(fs::exists(t.Native("Deep/a/b.old/c/zenter.xml")));
+  EXPECT_FALSE(fs::exists(t.Native("Deep/a/b/d/zenter.xml")));
+  EXPECT_FALSE(fs::exists(t.Native("Deep/a/b.old/d/zenter.xml")));
 #endif
 }
 
