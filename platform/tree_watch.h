@@ -64,8 +64,9 @@ class TreeWatch {
   // quiet for kQuietMilliseconds (or the interrupt). Events about the tools'
   // own temporary files (~mm*.tmp), and the renames that put them in place,
   // never make a change. A folder first watched after the previous batch is
-  // in the next one by itself, since it may have changed before its watch
-  // began.
+  // in the next one by itself, with its sub-tree, since it may have changed
+  // before its watch began (a folder moved in brings many at once: one walk
+  // looks at them all again).
   virtual WatchWait Wait(WatchBatch* batch, std::string* problem) = 0;
 };
 

@@ -122,8 +122,14 @@ class Watcher {
     if (watch_ == nullptr || !watchProblem_.empty()) return;
     std::string problem;
     bool limit = false;
-    if (!watch_->Add(folder, &problem, &limit)) {
-      watchProblem_ = "cannot watch " + Shown(shownRoot_, folder) + ": " + problem;
+    if (watch_->Add(folder, &problem, &limit)) return;
+    const std::string text = "cannot watch " + Shown(shownRoot_, folder) + ": " + problem;
+    if (limit) {
+      watchProblem_ = text;
+    } else {
+      // One folder the watch cannot see (no permission, say) costs only
+      // that folder, as in a run.
+      Complain(text + "; changes there go unseen");
     }
   }
 
@@ -142,8 +148,9 @@ class Watcher {
     }
   }
 
-  // A folder the walk visited could not be watched: changes there would go
-  // unseen, so the watch ends rather than promise what it cannot keep.
+  // The system's limit of watches was reached: changes in every folder
+  // after it would go unseen, so the watch ends rather than promise what it
+  // cannot keep.
   bool CannotGoOn() {
     if (watchProblem_.empty()) return false;
     Complain(watchProblem_);

@@ -77,7 +77,7 @@ class InotifyWatch final : public TreeWatch {
     if (known != byWd_.end()) byFolder_.erase(known->second);
     byWd_[wd] = folder;
     byFolder_[folder] = wd;
-    if (waited_) AddChange(&pending_, {folder, false});
+    if (waited_) AddChange(&pending_, {folder, true});
     return true;
   }
 

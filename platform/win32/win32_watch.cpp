@@ -101,7 +101,7 @@ class DirectoryChangesWatch final : public TreeWatch {
     if (seen_.count(folder) != 0) return true;
     seen_.insert(folder);
     if (UnderWine() && !folder.empty()) Touch(folder);
-    if (waited_) AddChange(&pending_, {folder, false});
+    if (waited_) AddChange(&pending_, {folder, true});
     return true;
   }
 
