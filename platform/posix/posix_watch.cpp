@@ -142,6 +142,9 @@ class InotifyWatch final : public TreeWatch {
     if (!rescan_) batch->changes.swap(pending_);
     pending_.clear();
     rescan_ = false;
+    // A rename's two events are queued together: a cookie left over belongs
+    // to a temporary file moved out of the tree.
+    ownRenames_.clear();
     return WatchWait::Changes;
   }
 
