@@ -55,7 +55,7 @@ class Watcher {
     const std::string& shownRoot = shownRoot_;
     // Opened before the first run, so that what changes while it runs is
     // seen too.
-    std::string rootPath;
+    std::string& rootPath = rootPath_;
     os::Dword error = 0;
     if (os::tree::FullPath(shownRoot, &rootPath, &error)) {
       std::string problem;
@@ -113,6 +113,12 @@ class Watcher {
       }
       if (CannotGoOn()) return kExitFailed;
       if (os::tree::Interrupted()) return kExitDone;
+      // Not every system tells a watch that its own folder went (Wine does
+      // not): the removal of what was in it does.
+      if (os::Os().GetFileAttributesA(rootPath_.c_str()) == os::kInvalidFileAttributes) {
+        Complain("stopped watching " + shownRoot + ": the folder was removed");
+        return kExitFailed;
+      }
     }
   }
 
@@ -159,6 +165,7 @@ class Watcher {
 
   const Options& options_;
   const std::string shownRoot_;
+  std::string rootPath_;  // full path, '\' separators
   TreeSession session_;
   std::unique_ptr<os::tree::TreeWatch> watch_;
   std::string watchProblem_;
