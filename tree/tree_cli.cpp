@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/tree_os.h"
+#include "tree/tree_watch.h"
 
 namespace tree {
 namespace {
@@ -67,7 +68,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       "ROOT", options.root,
       "The folder whose tree to bring up to date (default: the current folder; on Windows, "
       "started from Explorer, it asks)");
-  app.add_flag("--check", options.check,
+  auto* check = app.add_flag("--check", options.check,
                "Write nothing; list each missing or stale manifest with the include lines "
                "writing it would add (+) and remove (-); exit 1 if there is one");
   app.add_option("--exclude", options.excludes,
@@ -79,6 +80,10 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   app.add_flag("--hidden", options.hidden,
                "Visit and include hidden folders too (a name starting with a dot, or the "
                "hidden or system attribute), as modmanifest does");
+  app.add_flag("--watch", parsed.watch,
+               "After the run, keep every manifest of the tree current as files and folders "
+               "change, until Ctrl-C")
+      ->excludes(check);
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
   auto* verbose =
       app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
@@ -135,7 +140,8 @@ int TreeMain(const std::vector<std::string>& args) {
       return kExitDone;
     }
   }
-  const int status = parsed.run ? RunTree(parsed.options) : parsed.status;
+  const int status =
+      !parsed.run ? parsed.status : parsed.watch ? RunWatch(parsed.options) : RunTree(parsed.options);
   if (ownConsole && !parsed.options.quiet) console.waitForEnter();
   return status;
 }

@@ -17,6 +17,7 @@ inline constexpr char kVersion[] = "1.0.0";
 struct ParsedCommandLine {
   bool run = false;
   Options options;
+  bool watch = false;  // --watch: keep the tree current until interrupted
   int status = kExitDone;
   std::string message;
 };

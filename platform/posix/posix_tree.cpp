@@ -12,6 +12,7 @@
 
 #include "platform/posix/posix_internal.h"
 #include "platform/tree_os.h"
+#include "platform/tree_watch.h"
 
 namespace os::tree {
 namespace {
@@ -119,6 +120,7 @@ bool Interrupted() { return g_signal != 0; }
 
 void EndInterrupted() {
   const int signal = g_signal != 0 ? g_signal : SIGTERM;
+  if (InterruptEndsWatchNow() && (signal == SIGINT || signal == SIGTERM || signal == SIGHUP)) _exit(0);
   // Ended by the signal itself, so that a shell sees why.
   struct sigaction action {};
   action.sa_handler = SIG_DFL;

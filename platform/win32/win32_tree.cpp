@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/tree_os.h"
+#include "platform/tree_watch.h"
 #include "platform/win32/win32_text.h"
 
 namespace os::tree {
@@ -44,6 +45,7 @@ bool IsConsole(HANDLE handle) {
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   ::InterlockedExchange(&g_interrupted, 1);
+  WakeTreeWatch();
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   // Closing the console, logging off or shutting down ends the process once
   // this returns: give the main thread time to remove its temporary files.
@@ -202,7 +204,7 @@ bool Interrupted() { return ::InterlockedCompareExchange(&g_interrupted, 0, 0) !
 void EndInterrupted() {
   if (g_cleanedUp != nullptr) ::SetEvent(g_cleanedUp);
   // The status a process ended by Ctrl-C has.
-  ::ExitProcess(STATUS_CONTROL_C_EXIT);
+  ::ExitProcess(InterruptEndsWatchNow() ? 0 : STATUS_CONTROL_C_EXIT);
 }
 
 void WaitForEnterIfOwnConsole() {
