@@ -141,17 +141,6 @@ bool HeldElsewhere(const char* path) {
   return held;
 }
 
-// A write past the file-size limit must fail with EFBIG, not kill the process.
-void IgnoreFileSizeSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction current;
-    if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-      signal(SIGXFSZ, SIG_IGN);
-    }
-  });
-}
-
 }  // namespace
 
 // --- Wildcards --------------------------------------------------------------
@@ -819,6 +808,18 @@ Bool DeleteFileA(const char* path) {
     return 0;
   }
   return 1;
+}
+
+// A write past the file-size limit must fail with EFBIG, not kill the process
+// (a manifest, or the tree tool's output redirected to a file).
+void IgnoreFileSizeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current;
+    if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+      signal(SIGXFSZ, SIG_IGN);
+    }
+  });
 }
 
 }  // namespace os::posix

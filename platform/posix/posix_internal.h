@@ -51,6 +51,11 @@ void SetLastErrorFromErrno(int error, std::string_view posixPath = std::string_v
 // Allocations of the back-end's own. Each entry of the table catches
 // std::bad_alloc and ends the run through os::OutOfMemory, reporting the size
 // noted last: code that allocates notes the size it asks for first.
+// Makes a write past the file-size limit fail with EFBIG instead of ending
+// the process by SIGXFSZ (unless the program was started with the signal
+// handled already).
+void IgnoreFileSizeSignal();
+
 void NoteAllocation(size_t bytes);
 size_t NotedAllocation();
 // A mutex of the back-end's shared state. While the calling thread holds one,

@@ -108,12 +108,7 @@ void WatchInterrupts() {
   // A closed pipe (SIGPIPE: `modmanifest-tree -v | head`) and SIGQUIT end
   // the run as Ctrl-C does, once its temporary files are gone.
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaction(signal, &action, nullptr);
-  // A write past the file-size limit (a manifest, or the output redirected
-  // to a file) fails with EFBIG and is reported; it never ends the run.
-  struct sigaction current {};
-  if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-    signal(SIGXFSZ, SIG_IGN);
-  }
+  posix::IgnoreFileSizeSignal();
 }
 
 bool Interrupted() { return g_signal != 0; }

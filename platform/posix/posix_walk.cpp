@@ -42,16 +42,6 @@ Dword ErrorOf(int error, bool folder) {
   }
 }
 
-// A write past the file-size limit must fail with EFBIG, not end the run.
-void IgnoreFileSizeSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction current;
-    if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-      signal(SIGXFSZ, SIG_IGN);
-    }
-  });
-}
 
 bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
 
@@ -298,7 +288,7 @@ Dword ReadFileIn(const FolderHandle& folder, const std::string&, std::string_vie
 }
 
 Dword CreateNewFileIn(const FolderHandle& folder, std::string_view name, intptr_t* file) {
-  IgnoreFileSizeSignal();
+  posix::IgnoreFileSizeSignal();
   const std::string n(name);
   const int fd = openat(static_cast<int>(folder.native()), n.c_str(),
                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
