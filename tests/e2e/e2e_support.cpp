@@ -28,6 +28,24 @@ std::vector<Runner> Runners() {
   return runners;
 }
 
+std::vector<TreeRunner> TreeRunners() {
+  std::vector<TreeRunner> runners;
+  for (const Runner& r : Runners()) {
+    runners.push_back(
+        {r, r.wine ? r.program.parent_path() / "modmanifest-tree.exe" : MODMANIFEST_TREE_PROGRAM});
+  }
+  return runners;
+}
+
+std::string ProgramPath(const Runner& runner, const fs::path& path) {
+  if (!runner.wine) return path.string();
+  std::string p = "Z:" + path.string();
+  for (char& c : p) {
+    if (c == '/') c = '\\';
+  }
+  return p;
+}
+
 std::vector<std::string> UnprivilegedUser(bool wine) {
   std::vector<std::string> prefix;
   if (geteuid() == 0) {

@@ -23,6 +23,18 @@ struct Runner {
 // names (paths separated by ':').
 std::vector<Runner> Runners();
 
+// A per-folder program and the whole-tree tool built with it (the Windows
+// one beside it, the Linux one by the build).
+struct TreeRunner {
+  Runner folderProgram;
+  fs::path tree;
+};
+std::vector<TreeRunner> TreeRunners();
+
+// A path as runner's programs take it: Wine sees the Linux file system as
+// drive Z:, with '\' separators.
+std::string ProgramPath(const Runner& runner, const fs::path& path);
+
 // What runs a command as an unprivileged user (root ignores permission bits),
 // with a Wine prefix of that user's own when the command is a Windows program.
 std::vector<std::string> UnprivilegedUser(bool wine);

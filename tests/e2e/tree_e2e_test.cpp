@@ -22,33 +22,11 @@ namespace {
 
 using namespace e2e;
 
-struct TreeRunner {
-  Runner folderProgram;
-  fs::path tree;
-};
-
-std::vector<TreeRunner> TreeRunners() {
-  std::vector<TreeRunner> runners;
-  for (const Runner& r : Runners()) {
-    runners.push_back(
-        {r, r.wine ? r.program.parent_path() / "modmanifest-tree.exe" : MODMANIFEST_TREE_PROGRAM});
-  }
-  return runners;
-}
-
 class TreeTool : public ::testing::TestWithParam<TreeRunner> {
  protected:
   bool Wine() const { return GetParam().folderProgram.wine; }
   char Separator() const { return Wine() ? '\\' : '/'; }
-  // A path as the tool takes it: Wine sees the Linux file system as drive Z:.
-  std::string Arg(const fs::path& path) const {
-    if (!Wine()) return path.string();
-    std::string p = "Z:" + path.string();
-    for (char& c : p) {
-      if (c == '/') c = '\\';
-    }
-    return p;
-  }
+  std::string Arg(const fs::path& path) const { return ProgramPath(GetParam().folderProgram, path); }
   // A path below root as the tool shows it.
   std::string Shown(const fs::path& root, const std::string& relative) const {
     std::string shown = Arg(root) + Separator() + relative;

@@ -35,11 +35,7 @@ int Git(const std::string& folder, std::vector<std::string> args) {
 class TreeSkip : public ::testing::TestWithParam<Runner> {
  protected:
   bool Wine() const { return GetParam().wine; }
-  std::string Arg(const fs::path& path) const {
-    std::string p = Wine() ? "Z:" + path.string() : path.string();
-    if (Wine()) std::replace(p.begin(), p.end(), '/', '\\');
-    return p;
-  }
+  std::string Arg(const fs::path& path) const { return ProgramPath(GetParam(), path); }
   Output Run(const std::vector<std::string>& args, const fs::path& cwd = "/") const {
     std::vector<std::string> argv = Launcher(GetParam());
     argv.push_back(Wine() ? (GetParam().program.parent_path() / "modmanifest-tree.exe").string()

@@ -20,20 +20,6 @@ namespace {
 
 using namespace e2e;
 
-struct WatchRunner {
-  Runner folderProgram;
-  fs::path tree;
-};
-
-std::vector<WatchRunner> WatchRunners() {
-  std::vector<WatchRunner> runners;
-  for (const Runner& r : Runners()) {
-    runners.push_back(
-        {r, r.wine ? r.program.parent_path() / "modmanifest-tree.exe" : MODMANIFEST_TREE_PROGRAM});
-  }
-  return runners;
-}
-
 bool IsManifest(const fs::path& p) { return p.filename() == "zenter.xml" || p.filename() == "Mod.xml"; }
 bool IsTemporary(const fs::path& p) { return p.filename().string().starts_with("~mm"); }
 
@@ -84,15 +70,10 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds deadline)
   return true;
 }
 
-class TreeWatch : public ::testing::TestWithParam<WatchRunner> {
+class TreeWatch : public ::testing::TestWithParam<TreeRunner> {
  protected:
   bool Wine() const { return GetParam().folderProgram.wine; }
-  std::string Arg(const fs::path& path) const {
-    if (!Wine()) return path.string();
-    std::string p = "Z:" + path.string();
-    for (char& c : p) c = c == '/' ? '\\' : c;
-    return p;
-  }
+  std::string Arg(const fs::path& path) const { return ProgramPath(GetParam().folderProgram, path); }
   std::vector<std::string> Argv(const std::vector<std::string>& args) const {
     std::vector<std::string> argv = Launcher(GetParam().folderProgram);
     argv.push_back(GetParam().tree.string());
@@ -188,7 +169,7 @@ TEST_P(TreeWatch, EveryManifestFollowsTheTreeUntilCtrlCOrTheLimitOfWatches) {
   EXPECT_EQ(Manifests(root), Reference(root, t.root() / "reference"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, TreeWatch, ::testing::ValuesIn(WatchRunners()),
+INSTANTIATE_TEST_SUITE_P(Programs, TreeWatch, ::testing::ValuesIn(TreeRunners()),
                          [](const auto& info) { return info.index == 0 ? std::string("linux") : "wine" + std::to_string(info.index); });
 
 }  // namespace
