@@ -1,8 +1,11 @@
 // What both back-ends of the tree watch share: which names are the tools'
-// own temporary files, and the set of changes a quiet period gathers.
+// own temporary files, the quiet period that gathers a burst, and the set
+// of changes it gathers.
 #include "platform/tree_watch.h"
 
 #include <algorithm>
+
+#include "platform/tree_os.h"
 
 namespace os::tree {
 namespace {
@@ -22,6 +25,27 @@ bool g_interruptEndsWatch = false;
 
 void InterruptEndsWatch() { g_interruptEndsWatch = true; }
 bool InterruptEndsWatchNow() { return g_interruptEndsWatch; }
+
+void Gathering::Noted() {
+  last_ = Seconds();
+  if (first_ == 0) first_ = last_;
+}
+
+unsigned Gathering::MillisecondsLeft() {
+  if (first_ == 0) first_ = last_ = Seconds();
+  const double due = std::min(last_ + kQuietMilliseconds / 1000.0,
+                              first_ + kLongestGatherMilliseconds / 1000.0);
+  const double left = due - Seconds();
+  return left <= 0 ? 0 : static_cast<unsigned>(left * 1000) + 1;
+}
+
+void HandOut(WatchBatch* batch, std::vector<FolderChange>* pending, bool* rescan) {
+  batch->rescanAll = *rescan;
+  batch->changes.clear();
+  if (!*rescan) batch->changes.swap(*pending);
+  pending->clear();
+  *rescan = false;
+}
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&

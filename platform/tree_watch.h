@@ -95,6 +95,22 @@ void InterruptEndsWatch();
 bool InterruptEndsWatchNow();
 
 // What the back-ends share.
+// The quiet period that gathers a burst of events into one batch.
+class Gathering {
+ public:
+  // An event that makes or adds to the batch.
+  void Noted();
+  // While a batch is pending: the milliseconds until it is due (0: now).
+  // The gathering begins with the first call or event.
+  unsigned MillisecondsLeft();
+
+ private:
+  double first_ = 0;
+  double last_ = 0;
+};
+// Hands the pending changes out as one batch (all of the tree instead when
+// events were lost) and starts afresh.
+void HandOut(WatchBatch* batch, std::vector<FolderChange>* pending, bool* rescan);
 // Whether a file name is a temporary file of the tools (~mm*.tmp, any case).
 bool IsToolTemporaryName(std::string_view name);
 // Whether two names are equal but for ASCII case.

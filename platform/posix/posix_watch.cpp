@@ -27,11 +27,6 @@ constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
                                 IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                 IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 
-double Now() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 std::string SettingValue(const char* file) {
   std::ifstream in(file);
@@ -108,18 +103,13 @@ class InotifyWatch final : public TreeWatch {
 
   WatchWait Wait(WatchBatch* batch, std::string* problem) override {
     waited_ = true;
-    double first = pending_.empty() ? 0 : Now();
-    double last = first;
+    Gathering gathering;
     for (;;) {
-      const bool gathering = rescan_ || !pending_.empty();
       int timeout = -1;
-      if (gathering) {
-        if (first == 0) first = last = Now();
-        const double due = std::min(last + kQuietMilliseconds / 1000.0,
-                                    first + kLongestGatherMilliseconds / 1000.0);
-        const double left = due - Now();
-        if (left <= 0) break;
-        timeout = static_cast<int>(left * 1000) + 1;
+      if (rescan_ || !pending_.empty()) {
+        const unsigned left = gathering.MillisecondsLeft();
+        if (left == 0) break;
+        timeout = static_cast<int>(left);
       }
       switch (Block(timeout)) {
         case Woken::Interrupt: return WatchWait::Interrupted;
@@ -132,16 +122,9 @@ class InotifyWatch final : public TreeWatch {
         *problem = failure;
         return WatchWait::Failed;
       }
-      if (relevant > 0) {
-        last = Now();
-        if (first == 0) first = last;
-      }
+      if (relevant > 0) gathering.Noted();
     }
-    batch->rescanAll = rescan_;
-    batch->changes.clear();
-    if (!rescan_) batch->changes.swap(pending_);
-    pending_.clear();
-    rescan_ = false;
+    HandOut(batch, &pending_, &rescan_);
     // A rename's two events are queued together: a cookie left over belongs
     // to a temporary file moved out of the tree.
     ownRenames_.clear();

@@ -46,8 +46,6 @@ std::string ErrorProblem(DWORD error) {
   return problem;
 }
 
-double Now() { return Seconds(); }
-
 unsigned char AsciiLower(char c) {
   return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
 }
@@ -125,17 +123,12 @@ class DirectoryChangesWatch final : public TreeWatch {
 
   WatchWait Wait(WatchBatch* batch, std::string* problem) override {
     waited_ = true;
-    double first = 0;
-    double last = 0;
+    Gathering gathering;
     for (;;) {
       DWORD timeout = INFINITE;
       if (rescan_ || !pending_.empty()) {
-        if (first == 0) first = last = Now();
-        const double due = std::min(last + kQuietMilliseconds / 1000.0,
-                                    first + kLongestGatherMilliseconds / 1000.0);
-        const double left = due - Now();
-        if (left <= 0) break;
-        timeout = static_cast<DWORD>(left * 1000) + 1;
+        timeout = gathering.MillisecondsLeft();
+        if (timeout == 0) break;
       }
       if (Interrupted()) return WatchWait::Interrupted;
       const HANDLE handles[2] = {overlapped_.hEvent, g_wake};
@@ -168,15 +161,10 @@ class DirectoryChangesWatch final : public TreeWatch {
         continue;
       }
       if (renewForWine_ && !Renew(problem)) return WatchWait::Failed;
-      last = Now();
-      if (first == 0) first = last;
+      gathering.Noted();
     }
-    batch->rescanAll = rescan_;
-    batch->changes.clear();
-    if (!rescan_) batch->changes.swap(pending_);
-    pending_.clear();
+    HandOut(batch, &pending_, &rescan_);
     ownWrites_.clear();
-    rescan_ = false;
     return WatchWait::Changes;
   }
 
@@ -327,8 +315,8 @@ class DirectoryChangesWatch final : public TreeWatch {
   std::set<std::string> ownWrites_;  // manifests a tool put in place this batch
   bool rescan_ = false;
   bool waited_ = false;
-  bool renamingOwn_ = false;
-  bool renewForWine_ = false;  // a folder was renamed: Wine's watch goes on with its old name  // the last record was a rename away from a temporary name
+  bool renamingOwn_ = false;  // the last record was a rename away from a temporary name
+  bool renewForWine_ = false;  // a folder was renamed: Wine's watch goes on with its old name
 };
 
 }  // namespace
