@@ -9,20 +9,6 @@ bool HoldsBackslash(std::string_view name) { return name.find('\\') != std::stri
 
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Whether the name itself ends in ".xml", in any case. On Windows a listing
-// of *.xml also matches a file whose short 8.3 alias ends so (UNIT~ZRN.XML
-// for "Units.xml~"); only the name a manifest would carry counts, which is
-// all a POSIX listing ever matches.
-bool EndsInXml(std::string_view name) {
-  constexpr std::string_view kXml = ".XML";
-  if (name.size() < kXml.size()) return false;
-  const std::string_view end = name.substr(name.size() - kXml.size());
-  for (size_t i = 0; i < kXml.size(); ++i) {
-    if (UpperAscii(end[i]) != kXml[i]) return false;
-  }
-  return true;
-}
-
 bool IsManifest(std::string_view name, std::string_view manifestName) {
 #ifdef _WIN32
   if (name.size() != manifestName.size()) return false;
@@ -44,6 +30,16 @@ std::string_view ManifestNameFor(std::string_view folderPath) {
 }
 
 bool IsDotEntry(std::string_view name) { return name == "." || name == ".."; }
+
+bool EndsInXml(std::string_view name) {
+  constexpr std::string_view kXml = ".XML";
+  if (name.size() < kXml.size()) return false;
+  const std::string_view end = name.substr(name.size() - kXml.size());
+  for (size_t i = 0; i < kXml.size(); ++i) {
+    if (UpperAscii(end[i]) != kXml[i]) return false;
+  }
+  return true;
+}
 
 bool IncludesFile(std::string_view name, std::string_view manifestName) {
   return EndsInXml(name) && !IsManifest(name, manifestName) && !HoldsBackslash(name);

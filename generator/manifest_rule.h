@@ -31,6 +31,12 @@ bool IsDataFolder(std::string_view folderPath);
 // The name of the manifest the folder gets.
 std::string_view ManifestNameFor(std::string_view folderPath);
 
+// Whether the name itself ends in ".xml", in any case. On Windows a listing
+// of *.xml also matches a file whose short 8.3 alias ends so (UNIT~ZRN.XML
+// for "Units.xml~"); only the name a manifest would carry counts, which is
+// all a POSIX listing ever matches.
+bool EndsInXml(std::string_view name);
+
 // Whether the XML pass (non-directories of folder\*.xml) includes the file:
 // only a name that itself ends in ".xml" (any case), never one the listing
 // matched by its short 8.3 alias. The manifest itself is left out: without regard to case on Windows, whose

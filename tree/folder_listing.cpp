@@ -9,24 +9,6 @@ namespace {
 
 bool IsDirectory(os::Dword attributes) { return (attributes & os::kAttrDirectory) != 0; }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameNameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsIgnoreFile(std::string_view name) {
-#ifdef _WIN32
-  return SameNameAscii(name, kIgnoreFileName);
-#else
-  return name == kIgnoreFileName;
-#endif
-}
-
 // Why the manifest leaves out an entry, or null when it carries it.
 const char* WhyLeftOut(std::string_view name, std::string_view entry) {
   if (name.find('\\') != std::string_view::npos) return "its name holds \\";
@@ -51,30 +33,18 @@ std::string JoinPath(std::string_view path, std::string_view name) {
   return joined;
 }
 
-bool IsXmlName(std::string_view name) {
-  return name.size() >= 4 && SameNameAscii(name.substr(name.size() - 4), ".xml");
-}
-
 void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_view manifestName,
                  const SkipRules& rules, FolderListing* listing) {
   listing->entries.clear();
   listing->subFolders.clear();
   listing->leftOut.clear();
-  listing->hasIgnoreFile = false;
   // Both passes from the one listing, in its order: the XML files first.
   for (const os::tree::ListedEntry& e : listed) {
-    if (IsDirectory(e.attributes)) continue;
-    if (IsIgnoreFile(e.name)) listing->hasIgnoreFile = true;
-    if (!IsXmlName(e.name)) continue;
-    if (gen::IncludesFile(e.name, manifestName)) {
-      if (const char* why = WhyLeftOut(e.name, e.name)) {
-        listing->leftOut.push_back({e.name, why});
-      } else {
-        listing->entries.push_back(e.name);
-      }
-    } else if (const char* why = WhyLeftOut(e.name, e.name)) {
-      // Left out for its name, not for being the manifest.
+    if (IsDirectory(e.attributes) || !gen::EndsInXml(e.name)) continue;
+    if (const char* why = WhyLeftOut(e.name, e.name)) {
       listing->leftOut.push_back({e.name, why});
+    } else if (gen::IncludesFile(e.name, manifestName)) {
+      listing->entries.push_back(e.name);
     }
   }
   for (const os::tree::ListedEntry& e : listed) {

@@ -34,12 +34,7 @@ struct FolderListing {
   std::vector<std::string> entries;   // the manifest's entries, in order
   std::vector<SubFolder> subFolders;  // to visit: no links, none skipped
   std::vector<LeftOut> leftOut;       // names an entry would have, left out
-  bool hasIgnoreFile = false;         // the folder holds a .modmanifestignore
 };
-
-// Whether the XML pass takes the name: it ends in ".xml", in any case (what
-// the pattern *.xml matches of a long name).
-bool IsXmlName(std::string_view name);
 
 // Sorts the listing of a folder whose manifest is manifestName into its
 // manifest's entries and the sub-folders to visit. A sub-folder the rules

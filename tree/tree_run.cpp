@@ -367,24 +367,12 @@ class TreeWalk {
 
     // The folder's own patterns, before its sub-folders are sorted out.
     WalkFrame frame{name, path, relative, shown, Shown(shown, manifestName)};
-    std::optional<std::string> ignoreFile;
-    for (const os::tree::ListedEntry& e : listed_) {
-      if ((e.attributes & os::kAttrDirectory) == 0 && e.name == kIgnoreFileName) {
-        std::string bytes;
-        error = os::tree::ReadFileIn(*handle, path, kIgnoreFileName, kIgnoreFileLimit + 1, &bytes);
-        const std::string shownIgnore = Shown(shown, kIgnoreFileName);
-        if (error != 0 && error != os::kErrorFileNotFound) {
-          Failure("cannot read " + shownIgnore + ": " + ErrorText(error) + "; " + Dotted(shown) +
-                  " skipped");
-          return;
-        }
-        if (error == 0) ignoreFile = std::move(bytes);
-        break;
-      }
-    }
-    std::string problem;
-    if (!rules_.Enter(ignoreFile, Shown(shown, kIgnoreFileName), &problem)) {
-      Failure(problem);
+    const bool holdsIgnoreFile =
+        std::any_of(listed_.begin(), listed_.end(), [](const os::tree::ListedEntry& e) {
+          return (e.attributes & os::kAttrDirectory) == 0 && e.name == kIgnoreFileName;
+        });
+    if (!EnterIgnoreFile(*handle, path, shown, holdsIgnoreFile,
+                         "; " + Dotted(shown) + " skipped")) {
       return;
     }
     frame.entered = true;
@@ -496,27 +484,39 @@ class TreeWalk {
     Walk(0);
   }
 
-  // Pushes a folder above the one an update visits: its ignore file entered,
-  // nothing listed. False (reported as a failure when its ignore file is
-  // bad) when nothing beneath it is to be visited.
-  bool EnterAncestor(Handle handle, const std::string& name, const std::string& path,
-                     const std::string& relative, const std::string& shown) {
-    std::string bytes;
+  // Enters the folder's ignore file, read when look says it may be there,
+  // into the skip rules. False, after reporting the failure (its message
+  // ending in suffix when the file cannot be read), when nothing beneath the
+  // folder is to be visited.
+  bool EnterIgnoreFile(const os::tree::FolderHandle& folder, const std::string& path,
+                       const std::string& shown, bool look, const std::string& suffix) {
     std::optional<std::string> ignoreFile;
     const std::string shownIgnore = Shown(shown, kIgnoreFileName);
-    const os::Dword error =
-        os::tree::ReadFileIn(*handle, path, kIgnoreFileName, kIgnoreFileLimit + 1, &bytes);
-    if (error == 0) {
-      ignoreFile = std::move(bytes);
-    } else if (error != os::kErrorFileNotFound) {
-      Failure("cannot read " + shownIgnore + ": " + ErrorText(error));
-      return false;
+    if (look) {
+      std::string bytes;
+      const os::Dword error =
+          os::tree::ReadFileIn(folder, path, kIgnoreFileName, kIgnoreFileLimit + 1, &bytes);
+      if (error == 0) {
+        ignoreFile = std::move(bytes);
+      } else if (error != os::kErrorFileNotFound) {
+        Failure("cannot read " + shownIgnore + ": " + ErrorText(error) + suffix);
+        return false;
+      }
     }
     std::string problem;
     if (!rules_.Enter(ignoreFile, shownIgnore, &problem)) {
       Failure(problem);
       return false;
     }
+    return true;
+  }
+
+  // Pushes a folder above the one an update visits: its ignore file entered,
+  // nothing listed. False (reported as a failure when its ignore file is
+  // bad) when nothing beneath it is to be visited.
+  bool EnterAncestor(Handle handle, const std::string& name, const std::string& path,
+                     const std::string& relative, const std::string& shown) {
+    if (!EnterIgnoreFile(*handle, path, shown, true, "")) return false;
     const std::string_view manifestName = gen::ManifestNameFor(name);
     WalkFrame frame{name, path, relative, shown, Shown(shown, manifestName)};
     frame.handle = std::move(handle);
