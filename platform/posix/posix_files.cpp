@@ -253,13 +253,7 @@ namespace {
 // come in a fixed order too. The names live in one buffer, so a listing of
 // many entries costs few allocations.
 struct FolderNames {
-  struct Name {
-    uint32_t offset;  // into names, each name followed by a NUL
-    uint32_t length;
-    uint32_t keyOffset;  // into the sort keys (see ReadFolder)
-    uint32_t keyLength;
-    unsigned char type;  // the directory entry's d_type
-  };
+  using Name = ListedName;
   std::string names;
   std::vector<Name> sorted;
 
@@ -329,37 +323,7 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
     folder->sorted.push_back({offset, static_cast<uint32_t>(length), offset,
                               static_cast<uint32_t>(length), e->d_type});
   }
-  // Each name's sort key is made once and compared as bytes: where every
-  // name is ASCII, its upper-cased bytes, which give the order the full
-  // comparison would; otherwise its upper-cased UTF-16 units, high byte
-  // first. Equal keys: the names themselves decide.
-  const FolderNames& f = *folder;
-  std::string keys;
-  if (ascii) {
-    NoteAllocation(folder->names.size() + 1);
-    keys = folder->names;
-    for (char& c : keys) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-  } else {
-    // A name has no more UTF-16 units than bytes.
-    Reserve(keys, 2 * folder->names.size());
-    for (FolderNames::Name& n : folder->sorted) {
-      n.keyOffset = static_cast<uint32_t>(keys.size());
-      AppendUpperCaseUnits(f.NameAt(n), keys);
-      n.keyLength = static_cast<uint32_t>(keys.size()) - n.keyOffset;
-    }
-  }
-  auto key = [&keys](const FolderNames::Name& n) {
-    return std::string_view(keys.data() + n.keyOffset, n.keyLength);
-  };
-  std::sort(folder->sorted.begin(), folder->sorted.end(),
-            [&](const FolderNames::Name& a, const FolderNames::Name& b) {
-              int c = key(a).compare(key(b));
-              if (c != 0) return c < 0;
-              return (ascii ? f.NameAt(a).compare(f.NameAt(b))
-                            : CompareNames(f.NameAt(a), f.NameAt(b))) < 0;
-            });
+  SortListedNames(folder->names, ascii, &folder->sorted);
   return folder;
 }
 

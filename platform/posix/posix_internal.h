@@ -3,9 +3,11 @@
 // entries each file defines.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/upcase.h"
@@ -159,6 +161,23 @@ int CompareNames(std::string_view a, std::string_view b);
 // each, high byte first: comparing these bytes is comparing the units, which
 // is CompareNames but for the exact tie-break.
 void AppendUpperCaseUnits(std::string_view name, std::string& out);
+
+// A name read from a folder: its bytes at names[offset, offset + length),
+// each name followed by a NUL, its sort key (see SortListedNames) and its
+// directory entry's d_type.
+struct ListedName {
+  uint32_t offset;
+  uint32_t length;
+  uint32_t keyOffset;
+  uint32_t keyLength;
+  unsigned char type;
+};
+// Sorts one folder's names into the order NTFS keeps. Each name's key is
+// made once and compared as bytes: where every name is ASCII (ascii), its
+// upper-cased bytes, which give the order the full comparison would;
+// otherwise its upper-cased UTF-16 units, high byte first. Equal keys: the
+// names themselves decide.
+void SortListedNames(const std::string& names, bool ascii, std::vector<ListedName>* sorted);
 
 // Directory listing and files (posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);

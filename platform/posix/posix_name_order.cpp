@@ -3,6 +3,7 @@
 // order NTFS keeps its index in. That mapping is Unicode's simple upper case
 // where it maps back (platform/upcase.h). Both builds then list a
 // folder alike, whatever the names.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -91,6 +92,36 @@ int CompareNames(std::string_view a, std::string_view b) {
   if (int c = CompareUnits(a, b, false)) return c;
   // Equal units come only from equal bytes; the bytes keep the order total.
   return a.compare(b);
+}
+
+void SortListedNames(const std::string& names, bool ascii, std::vector<ListedName>* sorted) {
+  auto nameAt = [&names](const ListedName& n) {
+    return std::string_view(names.data() + n.offset, n.length);
+  };
+  std::string keys;
+  if (ascii) {
+    NoteAllocation(names.size() + 1);
+    keys = names;
+    for (char& c : keys) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+  } else {
+    // A name has no more UTF-16 units than bytes.
+    Reserve(keys, 2 * names.size());
+    for (ListedName& n : *sorted) {
+      n.keyOffset = static_cast<uint32_t>(keys.size());
+      AppendUpperCaseUnits(nameAt(n), keys);
+      n.keyLength = static_cast<uint32_t>(keys.size()) - n.keyOffset;
+    }
+  }
+  auto key = [&keys](const ListedName& n) {
+    return std::string_view(keys.data() + n.keyOffset, n.keyLength);
+  };
+  std::sort(sorted->begin(), sorted->end(), [&](const ListedName& a, const ListedName& b) {
+    const int c = key(a).compare(key(b));
+    if (c != 0) return c < 0;
+    return (ascii ? nameAt(a).compare(nameAt(b)) : CompareNames(nameAt(a), nameAt(b))) < 0;
+  });
 }
 
 }  // namespace os::posix

@@ -152,15 +152,8 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
                  std::vector<ListedEntry>* entries) {
   entries->clear();
   const int fd = static_cast<int>(folder.native());
-  struct Name {
-    uint32_t offset;
-    uint32_t length;
-    uint32_t keyOffset;
-    uint32_t keyLength;
-    unsigned char type;
-  };
   std::string names;
-  std::vector<Name> sorted;
+  std::vector<posix::ListedName> sorted;
   bool ascii = true;
   alignas(8) char buffer[32768];
   for (;;) {
@@ -186,37 +179,11 @@ Dword ListFolder(const FolderHandle& folder, const std::string&,
                         static_cast<uint32_t>(length), e->d_type});
     }
   }
-  // The order NTFS keeps: upper-cased keys compared as bytes (ASCII names:
-  // their upper-cased bytes; others: their upper-cased UTF-16 units, high
-  // byte first), equal keys by the names themselves.
-  auto nameAt = [&names](const Name& n) {
-    return std::string_view(names.data() + n.offset, n.length);
-  };
-  std::string keys;
-  if (ascii) {
-    keys = names;
-    for (char& c : keys) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-  } else {
-    keys.reserve(2 * names.size());
-    for (Name& n : sorted) {
-      n.keyOffset = static_cast<uint32_t>(keys.size());
-      posix::AppendUpperCaseUnits(nameAt(n), keys);
-      n.keyLength = static_cast<uint32_t>(keys.size()) - n.keyOffset;
-    }
-  }
-  auto key = [&keys](const Name& n) {
-    return std::string_view(keys.data() + n.keyOffset, n.keyLength);
-  };
-  std::sort(sorted.begin(), sorted.end(), [&](const Name& a, const Name& b) {
-    const int c = key(a).compare(key(b));
-    if (c != 0) return c < 0;
-    return (ascii ? nameAt(a).compare(nameAt(b)) : posix::CompareNames(nameAt(a), nameAt(b))) < 0;
-  });
+  // The order NTFS keeps, as the per-folder program's listing gives it.
+  posix::SortListedNames(names, ascii, &sorted);
 
   entries->reserve(sorted.size());
-  for (const Name& n : sorted) {
+  for (const posix::ListedName& n : sorted) {
     const char* name = names.data() + n.offset;
     Dword attributes;
     if (n.type == DT_DIR || n.type == DT_REG) {
