@@ -167,21 +167,21 @@ TEST_P(TreeTool, EveryTreeThroughEveryCase) {
     // A rerun touches nothing.
     const auto stamps = Stamps(tree);
     Output again = Run({"--hidden", Arg(tree)});
-    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_EQ(Count(again.out, "0 manifests written, " + std::to_string(manifests) + " already current"), 1u)
         << again.out;
     EXPECT_EQ(Stamps(tree), stamps);
 
     // --check: current, then stale and missing; it writes nothing.
     Output current = Run({"--hidden", "--check", Arg(tree)});
-    EXPECT_EQ(current.status, 0);
+    EXPECT_EQ(current.status, 0) << current.out << current.err;
     EXPECT_EQ(Count(current.out, "0 manifests missing or stale"), 1u) << current.out;
     WriteFile(tree / "zz_new.xml", "<new/>");
     const std::string missingName = fs::path(shape.missingIn).filename() == "Data" ? "Mod.xml" : "zenter.xml";
     ASSERT_TRUE(fs::remove(tree / shape.missingIn / missingName));
     const auto before = Files(tree);
     Output stale = Run({"--hidden", "--check", Arg(tree)});
-    EXPECT_EQ(stale.status, 1);
+    EXPECT_EQ(stale.status, 1) << stale.out << stale.err;
     const std::string rootName = std::string(shape.root) == "Data" ? "Mod.xml" : "zenter.xml";
     EXPECT_EQ(Count(stale.out, Shown(tree, rootName) + " (stale)\n+ <Include type=\"all\" source=\"zz_new.xml\" />\n"), 1u)
         << stale.out;
