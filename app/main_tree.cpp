@@ -1,5 +1,5 @@
 // Entry point of the whole-tree tool, a console program on both systems.
-#include "platform/tree_os.h"
-#include "tree/tree_cli.h"
+#include "platform/console.h"
+#include "tree/cli.h"
 
-int main(int argc, char** argv) { return tree::TreeMain(os::tree::CommandLine(argc, argv)); }
+int main(int argc, char** argv) { return tree::TreeMain(os::CommandLine(argc, argv)); }

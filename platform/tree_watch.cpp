@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-#include "platform/tree_os.h"
+#include "platform/folder_access.h"
+#include "platform/process_control.h"
 
 namespace os::tree {
 namespace {
@@ -19,12 +20,7 @@ bool Within(std::string_view folder, std::string_view base) {
   return folder.size() == base.size() || folder[base.size()] == '\\';
 }
 
-bool g_interruptEndsWatch = false;
-
 }  // namespace
-
-void InterruptEndsWatch() { g_interruptEndsWatch = true; }
-bool InterruptEndsWatchNow() { return g_interruptEndsWatch; }
 
 void Gathering::Noted() {
   last_ = Seconds();

@@ -88,11 +88,6 @@ std::unique_ptr<TreeWatch> OpenTreeWatch(const std::string& rootFullPath, std::s
 // console's control handler; POSIX: the signal itself interrupts the wait).
 void WakeTreeWatch();
 
-// Once the watch is up, an interrupt is its normal end: an update it cuts
-// short still removes its temporary files, and the process then ends with
-// status 0 (EndInterrupted asks).
-void InterruptEndsWatch();
-bool InterruptEndsWatchNow();
 
 // What the back-ends share.
 // The quiet period that gathers a burst of events into one batch.

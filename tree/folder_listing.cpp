@@ -33,13 +33,13 @@ std::string JoinPath(std::string_view path, std::string_view name) {
   return joined;
 }
 
-void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_view manifestName,
+void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view manifestName,
                  const SkipRules& rules, FolderListing* listing) {
   listing->entries.clear();
   listing->subFolders.clear();
   listing->leftOut.clear();
   // Both passes from the one listing, in its order: the XML files first.
-  for (const os::tree::ListedEntry& e : listed) {
+  for (const os::ListedEntry& e : listed) {
     if (IsDirectory(e.attributes) || !gen::EndsInXml(e.name)) continue;
     if (const char* why = WhyLeftOut(e.name, e.name)) {
       listing->leftOut.push_back({e.name, why});
@@ -47,7 +47,7 @@ void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_v
       listing->entries.push_back(e.name);
     }
   }
-  for (const os::tree::ListedEntry& e : listed) {
+  for (const os::ListedEntry& e : listed) {
     if (!IsDirectory(e.attributes) || gen::IsDotEntry(e.name) ||
         rules.Skips(e.name, e.attributes)) {
       continue;
@@ -64,7 +64,7 @@ void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_v
     }
     // A link is listed as the per-folder program lists it, but never
     // entered: a loop ends, and nothing outside the tree is written.
-    if ((e.attributes & os::tree::kAttrLink) == 0) {
+    if ((e.attributes & os::kAttrLink) == 0) {
       listing->subFolders.push_back({e.name, e.attributes});
     }
   }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/tree_os.h"
+#include "platform/folder_access.h"
 
 namespace tree {
 
@@ -39,7 +39,7 @@ struct FolderListing {
 // Sorts the listing of a folder whose manifest is manifestName into its
 // manifest's entries and the sub-folders to visit. A sub-folder the rules
 // skip is neither.
-void ReadListing(const std::vector<os::tree::ListedEntry>& listed, std::string_view manifestName,
+void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view manifestName,
                  const SkipRules& rules, FolderListing* listing);
 
 }  // namespace tree

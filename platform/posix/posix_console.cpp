@@ -1,3 +1,4 @@
+// The command line, the standard streams and the console on POSIX systems.
 // A POSIX terminal is never a console of the program's own: the tree tool
 // never prompts or waits there. Reading a line serves tests and is plain.
 #include <unistd.h>
@@ -5,10 +6,24 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/tree_os.h"
+#include "platform/console.h"
+#include "platform/folder_access.h"
+#include "platform/posix/posix_internal.h"
 
-namespace os::tree {
+namespace os {
 namespace {
+
+Dword g_outputError = 0;
+
+int Descriptor(Stream stream) { return stream == Stream::Out ? STDOUT_FILENO : STDERR_FILENO; }
+
+Dword OutputErrorOf(int error) {
+  switch (error) {
+    case EPIPE: return kErrorBrokenPipe;
+    case EFBIG: return kErrorFileTooLarge;
+    default: return posix::ErrorFromErrno(error, std::string_view());
+  }
+}
 
 bool NeverOwn() { return false; }
 
@@ -40,4 +55,30 @@ Console& TheConsole() {
   return console;
 }
 
-}  // namespace os::tree
+std::vector<std::string> CommandLine(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+void Write(Stream stream, std::string_view text) {
+  const int fd = Descriptor(stream);
+  if (stream == Stream::Out && g_outputError != 0) return;
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      // A closed pipe or a full disk. Standard error has nothing left to
+      // say it with; a failed standard output ends the run.
+      if (stream == Stream::Out) g_outputError = OutputErrorOf(errno);
+      return;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+Dword OutputError() { return g_outputError; }
+
+bool IsTerminal(Stream stream) { return isatty(Descriptor(stream)) == 1; }
+
+void WaitForEnterIfOwnConsole() {}
+
+}  // namespace os

@@ -17,7 +17,8 @@
 #include <unordered_map>
 
 #include "platform/posix/posix_internal.h"
-#include "platform/tree_os.h"
+#include "platform/folder_access.h"
+#include "platform/process_control.h"
 #include "platform/tree_watch.h"
 
 namespace os::tree {

@@ -1,18 +1,26 @@
-// The console of a tree tool started from Explorer (a double-click, or a
-// folder dropped onto the exe): a console of its own, which closes as soon
-// as the program ends.
+// The command line, the standard streams and the console on Windows. A tool
+// started from Explorer (a double-click, or a folder dropped onto the exe)
+// has a console of its own, which closes as soon as the program ends.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <string>
 
-#include "platform/tree_os.h"
+#include "platform/console.h"
 #include "platform/win32/win32_text.h"
 
-namespace os::tree {
+namespace os {
 namespace {
 
 // Longer lines are cut here: no path is longer.
 constexpr size_t kLongestLine = win32::kLongestPath;
+
+DWORD g_outputError = 0;
+
+HANDLE StreamHandle(Stream stream) {
+  return ::GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
 
 bool IsConsoleHandle(HANDLE handle) {
   DWORD mode = 0;
@@ -69,4 +77,64 @@ Console& TheConsole() {
   return console;
 }
 
-}  // namespace os::tree
+
+std::vector<std::string> CommandLine(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(win32::Utf8(wide[i], static_cast<size_t>(lstrlenW(wide[i]))));
+  ::LocalFree(wide);
+  return args;
+}
+
+void Write(Stream stream, std::string_view text) {
+  HANDLE handle = StreamHandle(stream);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  if (stream == Stream::Out && g_outputError != 0) return;
+  // A closed pipe or a full disk: standard error has nothing left to say it
+  // with; a failed standard output ends the run.
+  auto failed = [stream] {
+    const DWORD error = ::GetLastError();
+    if (stream == Stream::Out) g_outputError = error != 0 ? error : ERROR_WRITE_FAULT;
+  };
+  if (IsConsoleHandle(handle)) {
+    const std::wstring wide = win32::Wide(text);
+    DWORD written = 0;
+    if (!::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) {
+      failed();
+    }
+    return;
+  }
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written == 0) {
+      failed();
+      return;
+    }
+    text.remove_prefix(written);
+  }
+}
+
+Dword OutputError() { return g_outputError; }
+
+bool IsTerminal(Stream stream) { return IsConsoleHandle(StreamHandle(stream)); }
+
+void WaitForEnterIfOwnConsole() {
+  DWORD processes[2];
+  if (::GetConsoleProcessList(processes, 2) != 1) return;
+  HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (!IsConsoleHandle(input)) return;
+  Write(Stream::Err, "Press Enter to close this window.\n");
+  ::FlushConsoleInputBuffer(input);
+  wchar_t c[64];
+  DWORD n = 0;
+  while (::ReadConsoleW(input, c, 64, &n, nullptr) && n > 0) {
+    bool newline = false;
+    for (DWORD i = 0; i < n; ++i) newline = newline || c[i] == L'\r' || c[i] == L'\n';
+    if (newline) break;
+  }
+}
+
+}  // namespace os

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/tree_os.h"
+#include "platform/folder_access.h"
+#include "platform/process_control.h"
 #include "platform/tree_watch.h"
 #include "platform/win32/win32_text.h"
 
@@ -329,6 +330,7 @@ std::unique_ptr<TreeWatch> OpenTreeWatch(const std::string& rootFullPath, std::s
                                          bool* limit, const WatchOptions& options) {
   *limit = false;
   if (g_wake == nullptr) g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetInterruptWaker(&WakeTreeWatch);
   const HANDLE folder = g_wake == nullptr ? INVALID_HANDLE_VALUE : OpenFolder(rootFullPath);
   if (folder == INVALID_HANDLE_VALUE) {
     *problem = ErrorProblem(::GetLastError());

@@ -6,10 +6,11 @@
 #include <fstream>
 #include <random>
 
-#include "platform/tree_os.h"
+#include "platform/console.h"
 #include "tree/name_pattern.h"
 #include "tree/skip_rules.h"
-#include "tree/tree_cli.h"
+#include "tree/cli.h"
+#include "tree/ignore_file.h"
 
 namespace {
 
@@ -34,13 +35,13 @@ TEST(NamePattern, MatchesAsWindowsDoesOnEveryBuild) {
 }
 
 TEST(SkipRules, HiddenFoldersAndTheLinesAnIgnoreFileCannotHold) {
-  tree::SkipRules rules({"*.BAK"}, false);
+  const tree::SkipRules::Shared top = tree::SkipRules::AtTop({"*.BAK"}, {}, false);
+  const tree::SkipRules::Shared rules = tree::SkipRules::Beneath(top, {});
   std::string problem;
-  ASSERT_TRUE(rules.Enter(std::nullopt, "", &problem));
-  EXPECT_TRUE(rules.Skips(".git", 0) && rules.Skips("units.bak", 0));
-  EXPECT_TRUE(rules.Skips("System Volume Information", os::kAttrDirectory | os::kAttrSystem));
-  EXPECT_FALSE(rules.Skips("Art", os::kAttrDirectory));
-  EXPECT_FALSE(tree::SkipRules({}, true).Skips(".git", os::kAttrHidden));
+  EXPECT_TRUE(rules->Skips(".git", 0) && rules->Skips("units.bak", 0));
+  EXPECT_TRUE(rules->Skips("System Volume Information", os::kAttrDirectory | os::kAttrSystem));
+  EXPECT_FALSE(rules->Skips("Art", os::kAttrDirectory));
+  EXPECT_FALSE(tree::SkipRules::AtTop({}, {}, true)->Skips(".git", os::kAttrHidden));
   const struct { std::string bytes, problem; } bad[] = {
       {"x\n\xE4pfel\n", ", line 2: not valid UTF-8 (save the file as UTF-8)"},
       {std::string("a\0b\0", 4), ", line 1: holds a control character (save the file as UTF-8)"},
@@ -48,7 +49,8 @@ TEST(SkipRules, HiddenFoldersAndTheLinesAnIgnoreFileCannotHold) {
        ": larger than 1 MiB; not a list of folder-name patterns"},
   };
   for (const auto& b : bad) {
-    EXPECT_FALSE(rules.Enter(b.bytes, "M/.modmanifestignore", &problem));
+    std::vector<tree::NamePattern> patterns;
+    EXPECT_FALSE(tree::ParseIgnoreFile(b.bytes, "M/.modmanifestignore", &patterns, &problem));
     EXPECT_EQ(problem, "M/.modmanifestignore" + b.problem);
   }
 }
@@ -68,8 +70,8 @@ struct FakeConsole {
 };
 
 TEST(TreeMain, AskedForItsFolderOnlyOnAConsoleOfItsOwn) {
-  const os::tree::Console real = os::tree::TheConsole();
-  os::tree::TheConsole() = {FakeConsole::IsOwn, FakeConsole::ReadLine, FakeConsole::Wait};
+  const os::Console real = os::TheConsole();
+  os::TheConsole() = {FakeConsole::IsOwn, FakeConsole::ReadLine, FakeConsole::Wait};
   const fs::path top =
       fs::temp_directory_path() / ("mm-ask-" + std::to_string(std::random_device{}()));
   fs::create_directories(top / "cwd");
@@ -99,7 +101,7 @@ TEST(TreeMain, AskedForItsFolderOnlyOnAConsoleOfItsOwn) {
   }
   fs::current_path(before);
   fs::remove_all(top);
-  os::tree::TheConsole() = real;
+  os::TheConsole() = real;
 }
 
 }  // namespace

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/tree_os.h"
+#include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
 #include "tree/skip_rules.h"
-#include "tree/tree_run.h"
+#include "tree/session.h"
+#include "tests/tree/seam_folders.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -37,8 +38,8 @@ const std::string kFolder = "C:\\Mod\\Data";
 // entries but never visited; names a manifest cannot carry are left out
 // with their reason.
 TEST(FolderListing, BothPassesFromOneListing) {
-  const os::Dword kLink = kDir | os::tree::kAttrLink;
-  const std::vector<os::tree::ListedEntry> listed = {
+  const os::Dword kLink = kDir | os::kAttrLink;
+  const std::vector<os::ListedEntry> listed = {
       {"Art", kDir},          {"a.txt", kFile},        {"b.xml", kFile},
       {"Mod.xml", kFile},     {".svn", kDir | os::kAttrHidden},
       {"Units", kDir},        {"x.xml", kDir},         {"zenter.XML", kFile},
@@ -61,11 +62,9 @@ TEST(FolderListing, BothPassesFromOneListing) {
        {"Art", "x.xml", "bad\x01"}},
   };
   for (const Case& c : cases) {
-    tree::SkipRules rules(c.excludes, c.hidden);
-    std::string problem;
-    ASSERT_TRUE(rules.Enter(std::nullopt, "", &problem));
+    const tree::SkipRules::Shared rules = tree::SkipRules::AtTop(c.excludes, {}, c.hidden);
     tree::FolderListing listing;
-    tree::ReadListing(listed, "Mod.xml", rules, &listing);
+    tree::ReadListing(listed, "Mod.xml", *rules, &listing);
     EXPECT_EQ(listing.entries, c.entries);
     std::vector<std::string> visited;
     for (const tree::SubFolder& sub : listing.subFolders) visited.push_back(sub.name);
@@ -81,20 +80,17 @@ TEST(FolderListing, BothPassesFromOneListing) {
 struct Writes {
   std::vector<std::string> done;
   std::vector<std::string> failed;
-  std::vector<std::vector<std::string>> syncs;
-  bool syncOk = true;
-  tree::ManifestWriter Writer(size_t batch, bool keepOpen = false) {
+  treetest::SeamFolders folders;
+  tree::ManifestWriter Writer(size_t batch) {
     return tree::ManifestWriter(
-        [this](const std::string& label, const tree::WriteFailure* failure) {
-          (failure == nullptr ? done : failed).push_back(label);
+        folders,
+        [this](const tree::ManifestLabel& label, const tree::WriteFailure* failure) {
+          (failure == nullptr ? done : failed).push_back(label.shown);
         },
-        batch,
-        [this](const std::vector<std::string>& paths,
-               const std::vector<const os::tree::FolderHandle*>&) {
-          syncs.push_back(paths);
-          return syncOk ? 0u : os::kErrorAccessDenied;
-        },
-        keepOpen);
+        batch);
+  }
+  std::shared_ptr<const os::FolderHandle> Folder(const std::string& path) {
+    return std::make_shared<const os::FolderHandle>(-1, path);
   }
 };
 
@@ -107,8 +103,8 @@ TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
     tree::ManifestWriter writer = w.Writer(2);
     tree::WriteFailure failure;
     for (const char* folder : {"C:\\A", "C:\\B", "C:\\C"}) {
-      ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", std::string("new ") + folder, folder,
-                               &failure));
+      ASSERT_TRUE(writer.Stage(w.Folder(folder), "zenter.xml", std::string("new ") + folder,
+                               {"", folder}, &failure));
     }
     // The first two are in place; the third waits for the next commit.
     EXPECT_EQ(w.done, (std::vector<std::string>{"C:\\A", "C:\\B"}));
@@ -119,7 +115,7 @@ TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
   // ~mmt<pid in hexadecimal>-<n>.tmp: never a name of the per-folder
   // program's, ~mm<hex pid>-<n>.tmp ('t' is no hex digit).
   EXPECT_EQ(fake.processId, 0x1092u);
-  EXPECT_EQ(w.syncs, (std::vector<std::vector<std::string>>{
+  EXPECT_EQ(w.folders.syncs, (std::vector<std::vector<std::string>>{
                          {"C:\\A\\~mmt1092-0.tmp", "C:\\B\\~mmt1092-1.tmp"},
                          {"C:\\C\\~mmt1092-2.tmp"}}));
   EXPECT_EQ(fake.files["C:\\A\\zenter.xml"].bytes, "new C:\\A");
@@ -150,11 +146,12 @@ TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
     fake.files["C:\\A\\zenter.xml"] = {"old", c.attributes};
     fake.failMove = c.failMove;
     Writes w;
-    w.syncOk = c.syncOk;
+    w.folders.syncOk = c.syncOk;
     {
       tree::ManifestWriter writer = w.Writer(10);
       tree::WriteFailure failure;
-      EXPECT_EQ(writer.Stage(nullptr, "C:\\A", "zenter.xml", "new", "A", &failure), c.staged);
+      EXPECT_EQ(writer.Stage(w.Folder("C:\\A"), "zenter.xml", "new", {"", "A"}, &failure),
+                c.staged);
       if (c.abandon) writer.Abandon();
       writer.Commit();
     }
@@ -169,8 +166,8 @@ TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
 // (Windows), each is marked for deletion while staged: closed without its
 // rename, as when the process is ended from outside, it is gone; renamed, it
 // stays as the manifest.
+#ifdef _WIN32
 TEST(ManifestWriter, AFileKeptOpenGoesWithItsHandleUnlessItReplacedItsTarget) {
-  if (!os::tree::TemporaryStaysOpen()) GTEST_SKIP() << "temporary files are closed once written";
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() /
                        ("mm-writer-" + std::to_string(os::Os().GetCurrentProcessId()));
@@ -184,24 +181,35 @@ TEST(ManifestWriter, AFileKeptOpenGoesWithItsHandleUnlessItReplacedItsTarget) {
     }
     return found;
   };
-  Writes w;
+  std::vector<std::string> done;
+  os::FolderAccess& access = os::SystemFolders();
+  auto held = std::make_shared<os::FolderHandle>();
+  std::string ownName;
+  ASSERT_EQ(access.OpenRoot(folder, held.get(), &ownName), 0u);
   {
-    tree::ManifestWriter writer = w.Writer(2, true);
+    tree::ManifestWriter writer(
+        access,
+        [&done](const tree::ManifestLabel& label, const tree::WriteFailure* failure) {
+          if (failure == nullptr) done.push_back(label.shown);
+        },
+        2);
     tree::WriteFailure failure;
-    ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", "lost", "A", &failure));
+    ASSERT_TRUE(writer.Stage(held, "zenter.xml", "lost", {"", "A"}, &failure));
     EXPECT_EQ(names().size(), 2u);
     writer.Abandon();  // closes the handle, and nothing else
     EXPECT_EQ(names(), std::vector<std::string>{"zenter.xml"});
-    ASSERT_TRUE(writer.Stage(nullptr, folder, "zenter.xml", "new", "A", &failure));
+    ASSERT_TRUE(writer.Stage(held, "zenter.xml", "new", {"", "A"}, &failure));
     writer.Commit();
   }
-  EXPECT_EQ(w.done, std::vector<std::string>{"A"});
+  EXPECT_EQ(done, std::vector<std::string>{"A"});
   EXPECT_EQ(names(), std::vector<std::string>{"zenter.xml"});
   std::ifstream in(target, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new");
   in.close();
+  held.reset();
   fs::remove_all(dir);
 }
+#endif
 
 TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
   const std::string a = "  <Include type=\"all\" source=\"a.xml\" />";
@@ -259,6 +267,24 @@ class TempTree {
   std::filesystem::path root_;
 };
 
+// What a run reports, as a presenter other than the console sees it.
+struct Recorder final : tree::Reporter {
+  std::vector<std::string> written, failed;
+  void Current(const std::string&) override {}
+  void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
+  void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges&) override {}
+  void Failed(const std::string& folder, const std::string&) override { failed.push_back(folder); }
+  void Noticed(const std::string&) override {}
+  void Warned(const std::string&, const std::string&) override {}
+  void LeftoverRemoved(const std::string&) override {}
+  void Progress(const tree::Tally&, bool) override {}
+  void Summary(const tree::Tally&, bool, double) override {}
+  void Stopped() override {}
+  void Problem(const std::string&) override {}
+  void Watching(const std::string&) override {}
+  void WatchNote(const std::string&) override {}
+};
+
 // The session over a real tree: a full run, then updates of chosen folders;
 // the folders it visits and the manifests it writes are reported.
 TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
@@ -270,34 +296,39 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   options.root = t.Native("Mod").string();
   options.quiet = true;
   options.excludes = {"x"};
-  tree::TreeSession session(options);
-  std::vector<std::string> visited, written;
+  Recorder reporter;
+  tree::TreeSession session(options, reporter);
+  std::vector<std::string> visited;
   session.OnFolderVisited([&](const std::string& folder) { visited.push_back(folder); });
-  session.OnManifestWritten([&](const std::string& shown) {
-    written.push_back(fs::path(shown).lexically_relative(options.root).generic_string());
-  });
+  auto written = [&] {
+    std::vector<std::string> relative;
+    for (const std::string& shown : reporter.written) {
+      relative.push_back(fs::path(shown).lexically_relative(options.root).generic_string());
+    }
+    return relative;
+  };
   EXPECT_EQ(session.Update({{"", true}}), tree::kExitUsage);  // no run yet
   ASSERT_EQ(session.Run(), tree::kExitDone);
   EXPECT_EQ(visited, (std::vector<std::string>{"", "A", "B", "B\\C"}));
-  EXPECT_EQ(written.size(), 4u);
+  EXPECT_EQ(written().size(), 4u);
 
   t.WriteFile("Mod/A/y.xml", "<y/>");
   t.WriteFile("Mod/B/C/z.xml", "<z/>");
   t.WriteFile("Mod/B/b.xml", "<b/>");
   visited.clear();
-  written.clear();
+  reporter.written.clear();
   // A alone; B with its sub-tree; a folder that is gone and one that is
   // skipped are not written, and are no failure.
   EXPECT_EQ(session.Update({{"A", false}, {"B", true}, {"Gone", false}, {"X", true}}),
             tree::kExitDone);
   EXPECT_EQ(visited, (std::vector<std::string>{"A", "B", "B\\C"}));
-  EXPECT_EQ(written, (std::vector<std::string>{"A/zenter.xml", "B/zenter.xml", "B/C/zenter.xml"}));
+  EXPECT_EQ(written(), (std::vector<std::string>{"A/zenter.xml", "B/zenter.xml", "B/C/zenter.xml"}));
   EXPECT_NE(t.ReadFile("Mod/A/zenter.xml").find("y.xml"), std::string::npos);
   EXPECT_FALSE(fs::exists(t.Native("Mod/X/zenter.xml")));
   // Current now: nothing more to write.
-  written.clear();
+  reporter.written.clear();
   EXPECT_EQ(session.Update({{"", true}}), tree::kExitDone);
-  EXPECT_TRUE(written.empty());
+  EXPECT_TRUE(reporter.written.empty());
 }
 
 // Folders swapped, renamed or removed while the run works in the tree:
@@ -315,7 +346,8 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   tree::Options options;
   options.root = t.Native("Mod").string();
   options.quiet = true;
-  tree::TreeSession session(options);
+  Recorder reporter;
+  tree::TreeSession session(options, reporter);
 #ifdef _WIN32
   // The folders on the current path are held without delete sharing: none
   // of them can be renamed while their manifests are written.
@@ -361,7 +393,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   low.rlim_cur = 30;  // the walk then holds ROOT and one folder below it
   setrlimit(RLIMIT_NOFILE, &low);
   options.root = t.Native("Deep").string();
-  tree::TreeSession deep(options);
+  tree::TreeSession deep(options, reporter);
   deep.OnFolderVisited([&](const std::string& folder) {
     if (folder != "a\\b\\c") return;
     fs::rename(t.Native("Deep/a/b"), t.Native("Deep/a/b.old"));

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tree/tree_run.h"
+#include "tree/options.h"
 
 namespace tree {
 

@@ -3,7 +3,7 @@
 // Ctrl-C (or SIGTERM, or the console closing).
 #pragma once
 
-#include "tree/tree_run.h"
+#include "tree/options.h"
 
 namespace tree {
 

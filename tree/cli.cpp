@@ -1,12 +1,13 @@
-#include "tree/tree_cli.h"
+#include "tree/cli.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <string_view>
 
-#include "platform/tree_os.h"
-#include "tree/tree_watch.h"
+#include "platform/console.h"
+#include "tree/session.h"
+#include "tree/watcher.h"
 
 namespace tree {
 namespace {
@@ -122,21 +123,21 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 int TreeMain(const std::vector<std::string>& args) {
   ParsedCommandLine parsed = ParseCommandLine(args);
-  const os::tree::Console& console = os::tree::TheConsole();
+  const os::Console& console = os::TheConsole();
   // A console of its own: Explorer started the program, whose folder (the
   // Desktop, Downloads) is nobody's mod. It asks instead, and waits at the
   // end so that the summary can be read.
   const bool ownConsole = console.isOwn();
   if (!parsed.run) {
-    os::tree::Write(parsed.status == kExitDone ? os::tree::Stream::Out : os::tree::Stream::Err,
+    os::Write(parsed.status == kExitDone ? os::Stream::Out : os::Stream::Err,
                     parsed.message);
   } else if (ownConsole && parsed.options.root.empty()) {
-    os::tree::Write(os::tree::Stream::Out, kPrompt);
+    os::Write(os::Stream::Out, kPrompt);
     std::string line;
     parsed.options.root = console.readLine(&line) ? TypedFolder(line) : std::string();
     if (parsed.options.root.empty()) {
       // The window closes on the same Enter: asked twice would be once too often.
-      os::tree::Write(os::tree::Stream::Out, "No folder given; nothing written.\n");
+      os::Write(os::Stream::Out, "No folder given; nothing written.\n");
       return kExitDone;
     }
   }

@@ -1,4 +1,4 @@
-#include "tree/tree_watch.h"
+#include "tree/watcher.h"
 
 #include <ctime>
 #include <set>
@@ -6,18 +6,15 @@
 #include <vector>
 
 #include "generator/manifest_rule.h"
-#include "platform/tree_os.h"
+#include "platform/folder_access.h"
+#include "platform/process_control.h"
 #include "platform/tree_watch.h"
-#include "tree/skip_rules.h"
+#include "tree/console_reporter.h"
+#include "tree/ignore_file.h"
+#include "tree/session.h"
 
 namespace tree {
 namespace {
-
-using os::tree::Stream;
-
-void Complain(const std::string& text) {
-  os::tree::Write(Stream::Err, "modmanifest-tree: " + text + "\n");
-}
 
 // A folder relative to ROOT as the user sees it.
 std::string Shown(const std::string& root, const std::string& folder) {
@@ -33,22 +30,14 @@ std::string Shown(const std::string& root, const std::string& folder) {
   return shown;
 }
 
-// The local time of day, as the lines of a watch begin.
-std::string Clock() {
-  const std::time_t now = std::time(nullptr);
-  char text[16] = "--:--:--";
-  if (const std::tm* local = std::localtime(&now)) std::strftime(text, sizeof text, "%H:%M:%S", local);
-  return text;
-}
-
 class Watcher {
  public:
   explicit Watcher(const Options& options)
       : options_(options),
         shownRoot_(options.root.empty() ? std::string(".") : options.root),
-        session_(Quieter(options)) {
+        reporter_(options),
+        session_(options, reporter_) {
     session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
-    session_.OnManifestWritten([this](const std::string& shown) { Written(shown); });
   }
 
   int Run() {
@@ -57,7 +46,7 @@ class Watcher {
     // seen too.
     std::string& rootPath = rootPath_;
     os::Dword error = 0;
-    if (os::tree::FullPath(shownRoot, &rootPath, &error)) {
+    if (os::FullPath(shownRoot, &rootPath, &error)) {
       std::string problem;
       bool limit = false;
       watch_ = os::tree::OpenTreeWatch(
@@ -65,7 +54,7 @@ class Watcher {
           {std::string(kIgnoreFileName),
            {std::string(gen::kZenterManifest), std::string(gen::kModManifest)}});
       if (watch_ == nullptr) {
-        Complain("cannot watch " + shownRoot + ": " + problem);
+        reporter_.Problem("cannot watch " + shownRoot + ": " + problem);
         return kExitFailed;
       }
     }
@@ -73,11 +62,9 @@ class Watcher {
     // No ROOT to watch: the run has said why.
     if (status == kExitUsage || watch_ == nullptr) return status == kExitDone ? kExitFailed : status;
     if (CannotGoOn()) return kExitFailed;
-    if (!options_.quiet) {
-      os::tree::Write(Stream::Out, "watching " + shownRoot + " for changes (Ctrl-C to stop)\n");
-    }
+    reporter_.Watching(shownRoot);
     watching_ = true;
-    os::tree::InterruptEndsWatch();
+    os::InterruptIsNormalEnd();
     for (;;) {
       os::tree::WatchBatch batch;
       std::string problem;
@@ -85,7 +72,7 @@ class Watcher {
         case os::tree::WatchWait::Interrupted:
           return kExitDone;
         case os::tree::WatchWait::Failed:
-          Complain("stopped watching " + shownRoot + ": " + problem);
+          reporter_.Problem("stopped watching " + shownRoot + ": " + problem);
           return kExitFailed;
         case os::tree::WatchWait::Changes:
           break;
@@ -112,11 +99,11 @@ class Watcher {
         }
       }
       if (CannotGoOn()) return kExitFailed;
-      if (os::tree::Interrupted()) return kExitDone;
+      if (os::Interrupted()) return kExitDone;
       // Not every system tells a watch that its own folder went (Wine does
       // not): the removal of what was in it does.
       if (os::Os().GetFileAttributesA(rootPath_.c_str()) == os::kInvalidFileAttributes) {
-        Complain("stopped watching " + shownRoot + ": the folder was removed");
+        reporter_.Problem("stopped watching " + shownRoot + ": the folder was removed");
         return kExitFailed;
       }
     }
@@ -135,22 +122,7 @@ class Watcher {
     } else {
       // One folder the watch cannot see (no permission, say) costs only
       // that folder, as in a run.
-      Complain(text + "; changes there go unseen");
-    }
-  }
-
-  // The session names no manifest itself: the first run's lines are as
-  // --verbose writes them, and a watch's lines carry the time.
-  static Options Quieter(Options options) {
-    options.verbose = false;
-    return options;
-  }
-
-  void Written(const std::string& shown) {
-    if (watching_ && !options_.quiet) {
-      os::tree::Write(Stream::Out, Clock() + " wrote " + shown + "\n");
-    } else if (options_.verbose) {
-      os::tree::Write(Stream::Out, "wrote " + shown + "\n");
+      reporter_.Problem(text + "; changes there go unseen");
     }
   }
 
@@ -159,13 +131,14 @@ class Watcher {
   // cannot keep.
   bool CannotGoOn() {
     if (watchProblem_.empty()) return false;
-    Complain(watchProblem_);
+    reporter_.Problem(watchProblem_);
     return true;
   }
 
   const Options& options_;
   const std::string shownRoot_;
   std::string rootPath_;  // full path, '\' separators
+  ConsoleReporter reporter_;
   TreeSession session_;
   std::unique_ptr<os::tree::TreeWatch> watch_;
   std::string watchProblem_;

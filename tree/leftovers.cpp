@@ -1,4 +1,7 @@
-#include "tree/leftover_temporaries.h"
+#include "tree/leftovers.h"
+
+#include "platform/process_control.h"
+#include "tree/run_state.h"
 
 namespace tree {
 namespace {
@@ -29,6 +32,20 @@ std::optional<unsigned long> TemporaryFileProcess(std::string_view name) {
     if (!IsDigit(name[i])) return std::nullopt;
   }
   return pid;
+}
+
+void RemoveLeftoverFiles(RunState& run, const os::FolderHandle& folder,
+                         const std::vector<os::ListedEntry>& listed, const std::string& shown) {
+  const unsigned long self = os::Os().GetCurrentProcessId();
+  for (const os::ListedEntry& e : listed) {
+    if ((e.attributes & (os::kAttrDirectory | os::kAttrLink)) != 0) continue;
+    const std::optional<unsigned long> pid = TemporaryFileProcess(e.name);
+    if (!pid || *pid == self || os::ProcessRuns(*pid)) continue;
+    if (run.access.Remove(folder, e.name)) {
+      ++run.tally.leftovers;
+      run.reporter.LeftoverRemoved(Shown(shown, e.name));
+    }
+  }
 }
 
 }  // namespace tree

@@ -1,0 +1,67 @@
+// Interrupts, the clock and other processes on Windows. Ctrl-C, Ctrl-Break
+// and closing the console arrive on a thread of the console's own; the
+// main thread removes its temporary files and ends the process.
+#include <windows.h>
+
+#include "platform/process_control.h"
+
+namespace os {
+namespace {
+
+volatile LONG g_interrupted = 0;
+HANDLE g_cleanedUp = nullptr;  // set once the temporary files are gone
+bool g_interruptIsNormalEnd = false;
+void (*volatile g_waker)() = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  ::InterlockedExchange(&g_interrupted, 1);
+  if (void (*wake)() = g_waker) wake();
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // Closing the console, logging off or shutting down ends the process once
+  // this returns: give the main thread time to remove its temporary files.
+  if (g_cleanedUp != nullptr) ::WaitForSingleObject(g_cleanedUp, 4000);
+  return TRUE;
+}
+
+}  // namespace
+
+bool ProcessRuns(unsigned long pid) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  const bool runs = !::GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return runs;
+}
+
+void WatchInterrupts() {
+  g_cleanedUp = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool Interrupted() { return ::InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
+
+void InterruptIsNormalEnd() { g_interruptIsNormalEnd = true; }
+
+void SetInterruptWaker(void (*wake)()) { g_waker = wake; }
+
+void EndInterrupted() {
+  if (g_cleanedUp != nullptr) ::SetEvent(g_cleanedUp);
+  // The status a process ended by Ctrl-C has.
+  ::ExitProcess(g_interruptIsNormalEnd ? 0 : STATUS_CONTROL_C_EXIT);
+}
+
+double Seconds() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void SleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+}  // namespace os

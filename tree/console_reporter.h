@@ -1,0 +1,51 @@
+// A run presented on the console: findings and failures on standard error,
+// the --check listing, the names of written manifests (-v, or with the time
+// once a watch is up) and the summary line on standard output, and on a
+// terminal a progress line once a run takes longer than half a second.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tree/options.h"
+#include "tree/reporter.h"
+
+namespace tree {
+
+class ConsoleReporter final : public Reporter {
+ public:
+  explicit ConsoleReporter(const Options& options);
+
+  void Current(const std::string&) override {}
+  void Written(const std::string& folder, const std::string& shownManifest) override;
+  void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
+             const IncludeChanges& changes) override;
+  void Failed(const std::string& folder, const std::string& text) override;
+  void Noticed(const std::string& text) override;
+  void Warned(const std::string& folder, const std::string& text) override;
+  void LeftoverRemoved(const std::string& shownPath) override;
+  void Progress(const Tally& tally, bool checking) override;
+  void Summary(const Tally& tally, bool checking, double seconds) override;
+  void Stopped() override { ClearProgress(); }
+  void Problem(const std::string& text) override;
+  void Watching(const std::string& shownRoot) override;
+  void WatchNote(const std::string& text) override;
+
+  // The text of the summary line and of a --check entry, as printed.
+  static std::string SummaryLine(const Tally& tally, bool checking, double seconds);
+  static std::string StaleEntry(const std::string& shownManifest, bool missing,
+                                const IncludeChanges& changes);
+
+ private:
+  void ClearProgress();
+
+  bool quiet_;
+  bool verbose_;
+  bool progress_;  // standard error is a terminal and the run is not quiet
+  double start_;
+  double lastProgress_ = 0;
+  size_t progressWidth_ = 0;
+  bool watching_ = false;
+};
+
+}  // namespace tree

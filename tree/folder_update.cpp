@@ -1,0 +1,117 @@
+#include "tree/folder_update.h"
+
+#include <algorithm>
+
+#include "generator/manifest_document.h"
+#include "generator/manifest_rule.h"
+#include "platform/process_control.h"
+#include "tree/error_text.h"
+#include "tree/ignore_file.h"
+#include "tree/leftovers.h"
+#include "tree/manifest_diff.h"
+
+namespace tree {
+namespace {
+
+// A manifest another program holds (a concurrent run replacing it, a virus
+// scanner) is read again for this long in all, then reported.
+constexpr double kHeldManifestSeconds = 0.5;
+constexpr unsigned kHeldPauseMilliseconds = 25;
+
+}  // namespace
+
+WalkFolder MakeWalkFolder(const WalkFolder* parent, std::string name, std::string shownRoot) {
+  WalkFolder folder;
+  if (parent == nullptr) {
+    folder.shown = std::move(shownRoot);
+  } else {
+    folder.relative = parent->relative.empty() ? name : parent->relative + '\\' + name;
+    folder.shown = Shown(parent->shown, name);
+  }
+  folder.manifestName = gen::ManifestNameFor(name);
+  folder.shownManifest = Shown(folder.shown, folder.manifestName);
+  folder.name = std::move(name);
+  return folder;
+}
+
+bool FolderUpdate::HoldsIgnoreFile() const {
+  return std::any_of(listed_.begin(), listed_.end(), [](const os::ListedEntry& e) {
+    return (e.attributes & os::kAttrDirectory) == 0 && e.name == kIgnoreFileName;
+  });
+}
+
+void FolderUpdate::RemoveLeftovers(const os::FolderHandle& folder, const std::string& shown) {
+  RemoveLeftoverFiles(run_, folder, listed_, shown);
+}
+
+std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
+                                            const std::shared_ptr<os::FolderHandle>& handle,
+                                            const SkipRules& rules, const WalkFolder* parent) {
+  ReadListing(listed_, folder.manifestName, rules, &listing_);
+  WarnOfListing(folder, parent);
+
+  const std::string wanted = gen::RenderManifestText(listing_.entries);
+  const os::Dword error = ReadManifest(*handle, folder.manifestName, wanted.size() + 1);
+  const bool missing = error == os::kErrorFileNotFound;
+  if (error == 0 && onDisk_ == wanted) {
+    ++run_.tally.current;
+    run_.reporter.Current(folder.relative);
+  } else if (error != 0 && !missing && error != os::kErrorIsLink) {
+    // A link is stale: it is replaced by a regular file, never read.
+    run_.Fail(folder.relative, "cannot read " + folder.shownManifest + ": " + ErrorText(error));
+  } else if (run_.options.check) {
+    ++run_.tally.changed;
+    ReportChanges(folder, missing, error == 0, wanted);
+  } else {
+    WriteFailure failure;
+    ManifestLabel label{folder.relative, folder.shownManifest};
+    if (!run_.writer.Stage(handle, folder.manifestName, wanted, label, &failure)) {
+      run_.ManifestDone(label, &failure);
+    }
+  }
+  return std::move(listing_.subFolders);
+}
+
+// Warns of what the folder's manifest cannot do: a "Data" folder's own
+// manifest that its parent's does not include, and names left out.
+void FolderUpdate::WarnOfListing(const WalkFolder& folder, const WalkFolder* parent) {
+  if (parent != nullptr && folder.manifestName == gen::kModManifest) {
+    std::string rendered;
+    if (gen::RenderManifestEntry(gen::SubFolderEntry(folder.name), &rendered)) {
+      run_.Warn(folder.relative, folder.shownManifest + " is what " + Dotted(folder.shown) +
+                                     " gets (its name ends in \"Data\"), but " +
+                                     parent->shownManifest + " includes " +
+                                     gen::SubFolderEntry(folder.name) + ", which no run writes");
+    }
+  }
+  for (const LeftOut& out : listing_.leftOut) {
+    run_.Warn(folder.relative, Shown(folder.shown, out.name) + " is left out of " +
+                                   folder.shownManifest + ": " + out.reason);
+  }
+}
+
+// Reads the manifest into onDisk_, at most limit bytes, waiting for a while
+// if another program holds it.
+os::Dword FolderUpdate::ReadManifest(const os::FolderHandle& folder, std::string_view name,
+                                     size_t limit) {
+  const double start = os::Seconds();
+  for (;;) {
+    const os::Dword error = run_.access.ReadFile(folder, name, limit, &onDisk_);
+    if (error != os::kErrorSharingViolation || os::Seconds() - start >= kHeldManifestSeconds) {
+      return error;
+    }
+    os::SleepMilliseconds(kHeldPauseMilliseconds);
+  }
+}
+
+void FolderUpdate::ReportChanges(const WalkFolder& folder, bool missing, bool read,
+                                 const std::string& wanted) {
+  // A longer old manifest was read only as far as it could still be equal:
+  // its cut-off last line is not compared.
+  std::string_view onDisk = read ? std::string_view(onDisk_) : std::string_view();
+  if (onDisk.size() > wanted.size()) onDisk = onDisk.substr(0, onDisk.rfind('\n') + 1);
+  run_.reporter.Stale(folder.relative, folder.shownManifest, missing,
+                      CompareIncludes(onDisk, wanted));
+}
+
+}  // namespace tree

@@ -1,0 +1,143 @@
+#include "tree/ignore_file.h"
+
+#include <cstdint>
+
+#include "platform/folder_access.h"
+#include "platform/path_parts.h"
+#include "platform/utf8.h"
+#include "tree/error_text.h"
+
+namespace tree {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Whether the whole line is UTF-8 (no encoded surrogate: no valid name
+// holds one).
+bool IsUtf8(std::string_view line) {
+  const auto* s = reinterpret_cast<const uint8_t*>(line.data());
+  for (size_t i = 0; i < line.size();) {
+    const os::Utf8Sequence seq = os::ReadUtf8(s + i, line.size() - i);
+    if (seq.length == 0) return false;
+    i += seq.length;
+  }
+  return true;
+}
+
+// Whether the line holds a control character (a tab stays: a Linux name may
+// hold one).
+bool HoldsControl(std::string_view line) {
+  for (char c : line) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u == 0x7F) return true;
+  }
+  return false;
+}
+
+// The length of the part of a full path that names the file system's root
+// ("\", "X:\", "\\server\share", and their \\?\ forms); 0 when there is none.
+size_t RootLength(std::string_view path) {
+  auto afterComponents = [&path](size_t from, int count) {
+    size_t at = from;
+    for (int i = 0; i < count; ++i) {
+      const size_t next = path.find('\\', at);
+      if (next == std::string_view::npos) return path.size();
+      at = i + 1 < count ? next + 1 : next;
+    }
+    return at;
+  };
+  auto isDrive = [&path](size_t at) {
+    return path.size() >= at + 2 && path[at + 1] == ':' &&
+           ((path[at] >= 'A' && path[at] <= 'Z') || (path[at] >= 'a' && path[at] <= 'z'));
+  };
+  if (path.starts_with("\\\\?\\UNC\\")) return afterComponents(8, 2);
+  if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
+    return isDrive(4) ? 6 + (path.size() > 6 && path[6] == '\\') : 0;
+  }
+  if (path.starts_with("\\\\")) return afterComponents(2, 2);
+  if (isDrive(0)) return 2 + (path.size() > 2 && path[2] == '\\');
+  return path.starts_with("\\") ? 1 : 0;
+}
+
+// A seam path as the user sees it: '/' separators on POSIX systems.
+std::string ShownFullPath(std::string path) {
+#ifndef _WIN32
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+#endif
+  return path;
+}
+
+}  // namespace
+
+bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
+                     std::vector<NamePattern>* patterns, std::string* problem) {
+  if (bytes.size() > kIgnoreFileLimit) {
+    *problem = shownFile + ": larger than " + std::to_string(kIgnoreFileLimit >> 20) +
+               " MiB; not a list of folder-name patterns";
+    return false;
+  }
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  size_t lineNumber = 0;
+  while (!bytes.empty()) {
+    const size_t end = bytes.find('\n');
+    std::string_view line = bytes.substr(0, end);
+    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    ++lineNumber;
+    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+    if (line.empty() || line.front() == '#') continue;
+
+    const char* wrong = nullptr;
+    if (!IsUtf8(line)) {
+      wrong = "not valid UTF-8 (save the file as UTF-8)";
+    } else if (HoldsControl(line)) {
+      wrong = "holds a control character (save the file as UTF-8)";
+    } else if (line.find_first_of("/\\") != std::string_view::npos) {
+      wrong = "a pattern names a folder, not a path";
+    }
+    if (wrong != nullptr) {
+      *problem = shownFile + ", line " + std::to_string(lineNumber) + ": " + wrong;
+      if (IsUtf8(line) && !HoldsControl(line)) *problem += ": \"" + std::string(line) + "\"";
+      return false;
+    }
+    patterns->emplace_back(line);
+  }
+  return true;
+}
+
+bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePattern>* patterns,
+                          std::string* problem) {
+  patterns->clear();
+  std::string_view root(rootFullPath);
+  while (root.size() > 1 && root.back() == '\\') root.remove_suffix(1);
+  const size_t rootLength = RootLength(root);
+  if (rootLength == 0 || rootLength >= root.size()) return true;  // ROOT is the top
+  // Each folder from the file system's root down to ROOT's parent.
+  std::vector<std::string_view> folders;
+  folders.push_back(root.substr(0, rootLength));
+  for (size_t at = root.find('\\', rootLength + 1); at != std::string_view::npos;
+       at = root.find('\\', at + 1)) {
+    folders.push_back(root.substr(0, at));
+  }
+  for (std::string_view folder : folders) {
+    const std::string path = os::JoinPath(folder, kIgnoreFileName);
+    std::string bytes;
+    const os::Dword error = os::ReadFileStart(path, kIgnoreFileLimit + 1, &bytes);
+    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) continue;
+    if (error != 0) {
+      // Patterns that cannot be read might have excluded any folder.
+      *problem = "cannot read " + ShownFullPath(path) + ": " + ErrorText(error);
+      patterns->clear();
+      return false;
+    }
+    if (!ParseIgnoreFile(bytes, ShownFullPath(path), patterns, problem)) {
+      patterns->clear();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace tree

@@ -1,0 +1,60 @@
+// How a run is presented: the walk, the writer and the watch say what they
+// find through this one interface and never print. The console is one
+// presenter; a window can be another, showing the same run.
+#pragma once
+
+#include <string>
+
+#include "tree/manifest_diff.h"
+
+namespace tree {
+
+// What a run has done so far.
+struct Tally {
+  unsigned long folders = 0;
+  unsigned long changed = 0;  // written, or found missing or stale
+  unsigned long current = 0;
+  unsigned long failed = 0;
+  unsigned long warnings = 0;
+  unsigned long leftovers = 0;  // temporary files of ended runs removed
+};
+
+// Folders are named relative to ROOT ('\' between names, "" for ROOT);
+// shown paths are as the user sees them (ROOT as given, then the names).
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+
+  // A folder's manifest is already what it should be.
+  virtual void Current(const std::string& folder) = 0;
+  // A manifest took its place.
+  virtual void Written(const std::string& folder, const std::string& shownManifest) = 0;
+  // Checking: a manifest is missing or stale, and how its include lines
+  // would change.
+  virtual void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
+                     const IncludeChanges& changes) = 0;
+  // A folder or one of its files failed; text says which and why.
+  virtual void Failed(const std::string& folder, const std::string& text) = 0;
+  // Something the run met that is no failure (a folder that vanished).
+  virtual void Noticed(const std::string& text) = 0;
+  // A warning: what no run can satisfy, a name left out of a manifest.
+  virtual void Warned(const std::string& folder, const std::string& text) = 0;
+  // A temporary file that a killed run left behind was removed.
+  virtual void LeftoverRemoved(const std::string& shownPath) = 0;
+  // The full run goes on (for a progress display).
+  virtual void Progress(const Tally& tally, bool checking) = 0;
+  // The full run is over.
+  virtual void Summary(const Tally& tally, bool checking, double seconds) = 0;
+  // The run stops before its end (an interrupt).
+  virtual void Stopped() = 0;
+  // The run cannot begin or go on (a usage error, standard output failed,
+  // the watch broke): text says why.
+  virtual void Problem(const std::string& text) = 0;
+  // The watch has begun, or changed what it watches; from now on each
+  // manifest written is a change the user made.
+  virtual void Watching(const std::string& shownRoot) = 0;
+  // The watch's own remarks (a folder it polls, one it cannot watch).
+  virtual void WatchNote(const std::string& text) = 0;
+};
+
+}  // namespace tree

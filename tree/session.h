@@ -1,0 +1,65 @@
+// A run of the whole-tree tool, which can be taken up again: the full run
+// first, then, as often as wanted, updates of chosen folders by the same
+// rules (skip rules, the writer, warnings, failure reports) without walking
+// the whole tree again. Running out of memory ends it cleanly.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/folder_access.h"
+#include "tree/options.h"
+#include "tree/reporter.h"
+
+namespace tree {
+
+class SessionRun;
+
+class TreeSession {
+ public:
+  // A folder named by its path relative to ROOT: names joined by '\', "" for
+  // ROOT itself.
+  using RelativePath = std::string;
+  // Called for each folder a run or an update visits (lists), before its
+  // sub-folders.
+  using FolderVisited = std::function<void(const RelativePath& folder)>;
+
+  struct Folder {
+    RelativePath path;
+    bool subTree = false;  // the folder and every folder beneath it; else its own manifest only
+  };
+
+  TreeSession(const Options& options, Reporter& reporter,
+              os::FolderAccess& access = os::SystemFolders());
+  ~TreeSession();
+  TreeSession(const TreeSession&) = delete;
+  TreeSession& operator=(const TreeSession&) = delete;
+
+  void OnFolderVisited(FolderVisited visited);
+
+  // The full run: reports its findings and the summary; returns the exit
+  // status. Call once, before any Update.
+  int Run();
+
+  // Brings the given folders up to date, each through the ignore files of
+  // every folder above it as a full run would. A folder that no longer
+  // exists, or that the skip rules now skip, is not written and is no
+  // failure. Reports failures and warnings as a run does, but no summary.
+  // kExitDone, or kExitFailed when a folder or manifest failed (or,
+  // checking, one was found stale); kExitUsage when Run never succeeded.
+  int Update(const std::vector<Folder>& folders);
+
+ private:
+  Options options_;
+  Reporter& reporter_;
+  os::FolderAccess& access_;
+  FolderVisited visited_;
+  std::unique_ptr<SessionRun> run_;
+};
+
+// Runs the walk and presents it on the console. Returns the exit status.
+int RunTree(const Options& options);
+
+}  // namespace tree
