@@ -5,21 +5,16 @@
 // target's place, in one rename. Whatever fails on the way, the temporary
 // file is removed and the target keeps exactly the bytes it had, so a full
 // disk never leaves a half-written manifest behind.
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/platform.h"
 #include "runtime/services/command.h"
+#include "runtime/services/refused_target.h"
+#include "runtime/services/temporary_file_name.h"
 
 namespace rt {
 namespace {
-
-// Targets the command refuses to replace: a rename would silently replace a
-// read-only, hidden or system file, which a plain create refuses; a folder is
-// never a file to write.
-constexpr os::Dword kRefusedAttributes =
-    os::kAttrReadOnly | os::kAttrHidden | os::kAttrSystem | os::kAttrDirectory;
 
 // Attempts at a free temporary name before giving up.
 constexpr int kTemporaryNameAttempts = 100;
@@ -57,11 +52,10 @@ os::Handle CreateTemporaryFile(const char* path, std::string* name) {
   const std::string folder(path, FolderPartLength(path));
   os::SecurityAttributes security{static_cast<os::Dword>(sizeof(os::SecurityAttributes)),
                                   nullptr, 1};
-  const unsigned long pid = platform.GetCurrentProcessId();
+  const os::Dword pid = platform.GetCurrentProcessId();
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    char leaf[40];
-    std::snprintf(leaf, sizeof leaf, "~mm%lx-%d.tmp", pid, attempt);
-    *name = folder + leaf;
+    *name = folder + TemporaryFileName(TemporaryFileWriter::PerFolderProgram, pid,
+                                       static_cast<unsigned long>(attempt));
     os::Handle file = platform.CreateFileA(name->c_str(), os::kGenericWrite, 0, &security,
                                            os::kCreateNew, os::kAttrNormal, nullptr);
     if (file != os::InvalidHandle()) return file;
@@ -113,7 +107,7 @@ bool ReplaceTarget(const char* path, int32_t count, const ArgRecord* args) {
   const os::Platform& platform = os::Os();
   const os::Dword attributes = platform.GetFileAttributesA(path);
   const bool targetExists = attributes != os::kInvalidFileAttributes;
-  if (targetExists && (attributes & kRefusedAttributes) != 0) return false;
+  if (RefusedTarget(attributes) != nullptr) return false;
 
   std::string temporary;
   os::Handle file = CreateTemporaryFile(path, &temporary);
