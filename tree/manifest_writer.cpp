@@ -1,8 +1,8 @@
 #include "tree/manifest_writer.h"
 
-#include <cstdio>
-
 #include "platform/process_control.h"
+#include "runtime/services/refused_target.h"
+#include "runtime/services/temporary_file_name.h"
 
 namespace tree {
 namespace {
@@ -16,26 +16,6 @@ constexpr unsigned kRenamePauseMilliseconds = 25;
 // Attempts at a free temporary name before giving up.
 constexpr int kTemporaryNameAttempts = 100;
 
-const char* RefusedTarget(os::Dword attributes) {
-  if (attributes == os::kInvalidFileAttributes) return nullptr;
-  // As the per-folder program: a rename would silently replace a read-only,
-  // hidden or system file, which a plain create refuses.
-  if (attributes & os::kAttrDirectory) return "is a folder";
-  if (attributes & os::kAttrReadOnly) return "is read-only";
-  if (attributes & os::kAttrHidden) return "is hidden";
-  if (attributes & os::kAttrSystem) return "is a system file";
-  return nullptr;
-}
-
-// The temporary name of the nth file this process stages: ~mmt<pid>-<n>.tmp
-// ('t' is no hex digit, so it never meets the per-folder program's
-// ~mm<pid>-<n>.tmp).
-std::string TemporaryName(unsigned long pid, unsigned long n) {
-  char name[48];
-  std::snprintf(name, sizeof name, "~mmt%lx-%lu.tmp", pid, n);
-  return name;
-}
-
 }  // namespace
 
 ManifestWriter::ManifestWriter(os::FolderAccess& access, Done done, size_t batchSize)
@@ -47,14 +27,14 @@ bool ManifestWriter::Stage(FolderRef folder, std::string_view targetName,
                            const std::string& bytes, ManifestLabel label,
                            WriteFailure* failure) {
   *failure = WriteFailure{};
-  if ((failure->refused = RefusedTarget(access_.FileAttributes(*folder, targetName)))) return false;
+  if ((failure->refused = rt::RefusedTarget(access_.FileAttributes(*folder, targetName)))) return false;
   const unsigned long pid = os::Os().GetCurrentProcessId();
   // Everything the entry needs is made before its file, and room for it,
   // so that running out of memory never leaves a file nobody knows of.
   Staged entry{std::move(folder), {}, std::string(targetName), std::move(label)};
   staged_.reserve(staged_.size() + 1);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    failure->error = access_.Stage(*entry.folder, TemporaryName(pid, counter_++), bytes, &entry.file);
+    failure->error = access_.Stage(*entry.folder, rt::TemporaryFileName(rt::TemporaryFileWriter::TreeTool, pid, counter_++), bytes, &entry.file);
     if (failure->error == os::kErrorFileExists) continue;
     if (failure->error != 0) return false;
     staged_.push_back(std::move(entry));
@@ -104,7 +84,7 @@ void ManifestWriter::Commit() {
 // made read-only (or the like) since; tries again for a while when another
 // program holds the target.
 void ManifestWriter::Replace(Staged* s, WriteFailure* failure) {
-  auto refused = [&] { return RefusedTarget(access_.FileAttributes(*s->folder, s->targetName)); };
+  auto refused = [&] { return rt::RefusedTarget(access_.FileAttributes(*s->folder, s->targetName)); };
   if ((failure->refused = refused())) return;
   for (int attempt = 1;; ++attempt) {
     failure->error = access_.Replace(*s->folder, &s->file, s->targetName);
