@@ -49,14 +49,24 @@ constexpr Dword kOpenExisting = 3;
 constexpr Dword kMoveReplaceExisting = 0x1;
 constexpr Dword kMoveWriteThrough = 0x8;
 
-// GetLastError values the runtime tells apart.
+// GetLastError values told apart above the seam, as Windows numbers them.
 constexpr Dword kErrorFileNotFound = 2;
 constexpr Dword kErrorPathNotFound = 3;
+constexpr Dword kErrorTooManyOpenFiles = 4;
 constexpr Dword kErrorAccessDenied = 5;
+constexpr Dword kErrorNoMoreFiles = 18;       // a listing's end
 constexpr Dword kErrorSharingViolation = 32;
 constexpr Dword kErrorFileExists = 80;
 constexpr Dword kErrorDiskFull = 112;
+constexpr Dword kErrorInsufficientBuffer = 122;
+constexpr Dword kErrorInvalidName = 123;
+constexpr Dword kErrorModNotFound = 126;
 constexpr Dword kErrorAlreadyExists = 183;
+constexpr Dword kErrorFileTooLarge = 223;
+constexpr Dword kErrorDirectory = 267;        // not a folder
+constexpr Dword kErrorIsFolder = 336;         // ERROR_DIRECTORY_NOT_SUPPORTED
+constexpr Dword kErrorNoUnicodeTranslation = 1113;
+constexpr Dword kErrorIsLink = 4395;          // ERROR_REPARSE_POINT_ENCOUNTERED
 
 // SetErrorMode bits.
 constexpr Dword kSemFailCriticalErrors = 0x0001;

@@ -24,9 +24,8 @@ bool g_searchFailed = false;
 // Whether a listing ended by error, judged by the platform's last error:
 // "file not found" when nothing matched, "no more files" at the end.
 bool EndedByError(const os::Platform& platform) {
-  constexpr os::Dword kErrorNoMoreFiles = 18;
   const os::Dword error = platform.GetLastError();
-  return error != os::kErrorFileNotFound && error != kErrorNoMoreFiles;
+  return error != os::kErrorFileNotFound && error != os::kErrorNoMoreFiles;
 }
 
 char* CopyName(const os::FindDataA& data) {

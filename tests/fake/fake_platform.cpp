@@ -80,7 +80,7 @@ struct Callbacks {
     if (path.size() + 1 > size) {
       std::memcpy(buffer, path.data(), size - 1);
       buffer[size - 1] = '\0';
-      F().lastError_ = 122;
+      F().lastError_ = os::kErrorInsufficientBuffer;
       return size;
     }
     std::memcpy(buffer, path.c_str(), path.size() + 1);
@@ -115,7 +115,7 @@ struct Callbacks {
       for (int i = 0; i < length; ++i) {
         if (b[i] < 0x81 || b[i] > 0xFE) continue;
         if (i + 1 >= length || b[i + 1] < 0x40 || b[i + 1] == 0x7F || b[i + 1] == 0xFF) {
-          F().lastError_ = 1113;  // ERROR_NO_UNICODE_TRANSLATION
+          F().lastError_ = os::kErrorNoUnicodeTranslation;
           return 0;
         }
         ++i;
@@ -220,7 +220,7 @@ struct Callbacks {
       return 0;
     }
     if (!NextEntry(it->second, data)) {
-      F().lastError_ = 18;
+      F().lastError_ = os::kErrorNoMoreFiles;
       return 0;
     }
     return 1;
@@ -480,7 +480,7 @@ struct Callbacks {
   static os::Handle LoadLibraryA(const char* name) {
     Record(std::string("LoadLibraryA ") + name);
     if (F().libraries.count(name) == 0) {
-      F().lastError_ = 126;  // ERROR_MOD_NOT_FOUND
+      F().lastError_ = os::kErrorModNotFound;
       return nullptr;
     }
     os::Handle h = F().NewHandle();

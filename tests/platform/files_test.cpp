@@ -15,9 +15,6 @@ using platform_test::TempFolder;
 
 const os::Platform& P() { return os::NativePlatform(); }
 
-constexpr os::Dword kPathNotFound = 3;
-constexpr os::Dword kNoMoreFiles = 18;
-
 struct Listed {
   std::string name;
   os::Dword attributes;
@@ -64,7 +61,7 @@ TEST(Listing, DotEntriesFirstThenNamesInCaseInsensitiveOrdinalOrder) {
   dir.MakeFolder("sub");
   os::Dword error = 0;
   std::vector<std::string> names = Names(List(dir.Path("*"), &error));
-  EXPECT_EQ(error, kNoMoreFiles);
+  EXPECT_EQ(error, os::kErrorNoMoreFiles);
   ASSERT_EQ(names.size(), 8u);
   EXPECT_EQ(names[0], ".");
   EXPECT_EQ(names[1], "..");
@@ -99,14 +96,14 @@ TEST(Listing, FailuresTellNoMatchFromMissingFolder) {
   EXPECT_TRUE(List(dir.Path("*.txt"), &error).empty());
   EXPECT_EQ(error, os::kErrorFileNotFound);
   EXPECT_TRUE(List(dir.Path("missing\\*.*"), &error).empty());
-  EXPECT_EQ(error, kPathNotFound);
+  EXPECT_EQ(error, os::kErrorPathNotFound);
 
   // After the last entry, FindNextFileA keeps failing with "no more files".
   os::FindDataA data{};
   os::Handle h = P().FindFirstFileA(dir.Path("a.xml").c_str(), &data);
   ASSERT_NE(h, os::InvalidHandle());
   EXPECT_FALSE(P().FindNextFileA(h, &data));
-  EXPECT_EQ(P().GetLastError(), kNoMoreFiles);
+  EXPECT_EQ(P().GetLastError(), os::kErrorNoMoreFiles);
   EXPECT_FALSE(P().FindNextFileA(h, &data));
   EXPECT_TRUE(P().FindClose(h));
 }
@@ -145,7 +142,7 @@ TEST(Attributes, FolderArchiveReadOnlyAndHidden) {
   EXPECT_EQ(P().GetFileAttributesA(dir.Path("gone.xml").c_str()), os::kInvalidFileAttributes);
   EXPECT_EQ(P().GetLastError(), os::kErrorFileNotFound);
   EXPECT_EQ(P().GetFileAttributesA(dir.Path("gone\\a.xml").c_str()), os::kInvalidFileAttributes);
-  EXPECT_EQ(P().GetLastError(), kPathNotFound);
+  EXPECT_EQ(P().GetLastError(), os::kErrorPathNotFound);
 }
 
 TEST(CreateFile, CreateNewRefusesAnExistingFileAndCreateAlwaysTruncates) {
@@ -177,7 +174,7 @@ TEST(CreateFile, RefusesMissingFoldersReadOnlyTargetsAndOpenFiles) {
   EXPECT_EQ(Create(dir.Path("none.xml"), os::kOpenExisting), os::InvalidHandle());
   EXPECT_EQ(P().GetLastError(), os::kErrorFileNotFound);
   EXPECT_EQ(Create(dir.Path("none\\m.xml"), os::kCreateAlways), os::InvalidHandle());
-  EXPECT_EQ(P().GetLastError(), kPathNotFound);
+  EXPECT_EQ(P().GetLastError(), os::kErrorPathNotFound);
   EXPECT_FALSE(std::filesystem::exists(dir.Native("none")));
 
   os::Handle h = Create(dir.Path("ro.xml"), os::kCreateNew, os::kAttrReadOnly);

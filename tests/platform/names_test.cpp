@@ -27,8 +27,6 @@ namespace fs = std::filesystem;
 
 const os::Platform& P() { return os::NativePlatform(); }
 
-constexpr os::Dword kPathNotFound = 3;
-
 // A UTF-8 name as the native file system library takes it.
 fs::path NativeName(const std::string& utf8) {
   return fs::path(std::u8string(utf8.begin(), utf8.end()));
@@ -220,7 +218,7 @@ TEST(Win32Listing, WhereTheBasicLevelIsRefusedTheFullListingIsGiven) {
   EXPECT_EQ(P().FindFirstFileExA(dir.Path("gone\\*").c_str(), os::kFindExInfoBasic, &data,
                                  os::kFindExSearchNameMatch, nullptr, 0),
             os::InvalidHandle());
-  EXPECT_EQ(P().GetLastError(), kPathNotFound);
+  EXPECT_EQ(P().GetLastError(), os::kErrorPathNotFound);
   os::win32::ReplaceFindFirstFileExW(g_system);
 }
 

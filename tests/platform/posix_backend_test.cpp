@@ -371,7 +371,7 @@ TEST(PosixModulePath, ThePathTheProgramWasStartedByWhenItLeadsHere) {
     os::Dword n = P().GetModuleFileNameA(nullptr, buffer, sizeof buffer);
     if (c.expected.empty()) {
       EXPECT_EQ(n, 0u) << c.start;
-      EXPECT_EQ(P().GetLastError(), os::posix::kErrorInvalidName) << c.start;
+      EXPECT_EQ(P().GetLastError(), os::kErrorInvalidName) << c.start;
     } else {
       EXPECT_EQ(std::string(buffer, n), c.expected) << c.start;
     }

@@ -18,8 +18,6 @@ using platform_test::TempFolder;
 
 const os::Platform& P() { return os::NativePlatform(); }
 
-constexpr os::Dword kInsufficientBuffer = 122;
-constexpr os::Dword kNoUnicodeTranslation = 1113;
 constexpr os::Dword kHeapZeroMemory = 0x08;
 
 TEST(Heap, BlocksKeepTheirBytesAcrossResizingAndZeroingIsHonoured) {
@@ -65,7 +63,7 @@ TEST(ModulePath, FullPathWithBackslashesAndTruncationAsWindowsDoesIt) {
   // One byte short: the buffer size and the error, with the path cut short.
   buffer.assign(n, 'x');
   EXPECT_EQ(P().GetModuleFileNameA(nullptr, buffer.data(), n), n);
-  EXPECT_EQ(P().GetLastError(), kInsufficientBuffer);
+  EXPECT_EQ(P().GetLastError(), os::kErrorInsufficientBuffer);
   EXPECT_EQ(buffer.substr(0, n - 1), full.substr(0, n - 1));
   // Terminated, as Windows does since Vista.
   EXPECT_EQ(buffer[n - 1], '\0');
@@ -135,7 +133,7 @@ TEST(CodePages, GbkDecodesToTheRightCharactersAndBack) {
   EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageGbk, os::kMbErrInvalidChars, cut.data(), 3,
                                     nullptr, 0),
             0);
-  EXPECT_EQ(P().GetLastError(), kNoUnicodeTranslation);
+  EXPECT_EQ(P().GetLastError(), os::kErrorNoUnicodeTranslation);
 }
 
 TEST(CodePages, Utf8RoundTripsAndStrictModeRefusesInvalidBytes) {
@@ -150,13 +148,13 @@ TEST(CodePages, Utf8RoundTripsAndStrictModeRefusesInvalidBytes) {
   EXPECT_EQ(buffer[2], u'\0');
   // A buffer that is too small converts nothing.
   EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageUtf8, 0, "abcd", 4, buffer, 2), 0);
-  EXPECT_EQ(P().GetLastError(), kInsufficientBuffer);
+  EXPECT_EQ(P().GetLastError(), os::kErrorInsufficientBuffer);
 
   std::string bad = "a\xC3(";
   EXPECT_EQ(P().MultiByteToWideChar(os::kCodePageUtf8, os::kMbErrInvalidChars, bad.data(), 3,
                                     nullptr, 0),
             0);
-  EXPECT_EQ(P().GetLastError(), kNoUnicodeTranslation);
+  EXPECT_EQ(P().GetLastError(), os::kErrorNoUnicodeTranslation);
   EXPECT_EQ(ToWide(os::kCodePageUtf8, bad), u"a\uFFFD(");
 }
 
