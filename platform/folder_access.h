@@ -19,23 +19,6 @@
 
 namespace os {
 
-// Errors beyond the seam's, by their Win32 numbers.
-constexpr Dword kErrorTooManyOpenFiles = 4;
-constexpr Dword kErrorNotEnoughMemory = 8;
-constexpr Dword kErrorNoMoreFiles = 18;
-constexpr Dword kErrorWriteProtect = 19;
-constexpr Dword kErrorHandleDiskFull = 39;
-constexpr Dword kErrorBrokenPipe = 109;
-constexpr Dword kErrorInvalidName = 123;
-constexpr Dword kErrorFilenameExcedRange = 206;
-constexpr Dword kErrorFileTooLarge = 223;
-constexpr Dword kErrorNoData = 232;            // the pipe is being closed
-constexpr Dword kErrorPipeNotConnected = 233;
-constexpr Dword kErrorDirectory = 267;         // not a folder
-constexpr Dword kErrorIsFolder = 336;          // ERROR_DIRECTORY_NOT_SUPPORTED
-constexpr Dword kErrorFileCorrupt = 1392;
-constexpr Dword kErrorIsLink = 4395;           // ERROR_REPARSE_POINT_ENCOUNTERED
-
 // An attribute bit beyond the seam's: the entry is a link (a symbolic link;
 // on Windows any reparse point), which is never entered.
 constexpr Dword kAttrLink = 0x400;

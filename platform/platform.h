@@ -54,18 +54,26 @@ constexpr Dword kErrorFileNotFound = 2;
 constexpr Dword kErrorPathNotFound = 3;
 constexpr Dword kErrorTooManyOpenFiles = 4;
 constexpr Dword kErrorAccessDenied = 5;
+constexpr Dword kErrorNotEnoughMemory = 8;
 constexpr Dword kErrorNoMoreFiles = 18;       // a listing's end
+constexpr Dword kErrorWriteProtect = 19;
 constexpr Dword kErrorSharingViolation = 32;
+constexpr Dword kErrorHandleDiskFull = 39;
 constexpr Dword kErrorFileExists = 80;
+constexpr Dword kErrorBrokenPipe = 109;
 constexpr Dword kErrorDiskFull = 112;
 constexpr Dword kErrorInsufficientBuffer = 122;
 constexpr Dword kErrorInvalidName = 123;
 constexpr Dword kErrorModNotFound = 126;
 constexpr Dword kErrorAlreadyExists = 183;
+constexpr Dword kErrorFilenameExcedRange = 206;
 constexpr Dword kErrorFileTooLarge = 223;
+constexpr Dword kErrorNoData = 232;            // the pipe is being closed
+constexpr Dword kErrorPipeNotConnected = 233;
 constexpr Dword kErrorDirectory = 267;        // not a folder
 constexpr Dword kErrorIsFolder = 336;         // ERROR_DIRECTORY_NOT_SUPPORTED
 constexpr Dword kErrorNoUnicodeTranslation = 1113;
+constexpr Dword kErrorFileCorrupt = 1392;
 constexpr Dword kErrorIsLink = 4395;          // ERROR_REPARSE_POINT_ENCOUNTERED
 
 // SetErrorMode bits.
