@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 #include "platform/console.h"
@@ -52,20 +53,18 @@ std::string TypedFolder(std::string_view line) {
   return std::string(line);
 }
 
-}  // namespace
+// The options CLI11 knows, bound to where their values go.
+struct OptionSet {
+  CLI::App app{kDescription, "modmanifest-tree"};
+  CLI::Option* root = nullptr;
+};
 
-ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
-  // CLI11 reads "--exclude=" as --exclude waiting for its value, which would
-  // swallow the next argument ("--exclude= --check" would then write).
-  for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
-    if (args[i] == "--exclude=") return UsageError("--exclude needs a pattern; it was empty");
-  }
-  ParsedCommandLine parsed;
-  Options& options = parsed.options;
-  CLI::App app(kDescription, "modmanifest-tree");
+void DeclareOptions(OptionSet* set, ParsedCommandLine* parsed) {
+  Options& options = parsed->options;
+  CLI::App& app = set->app;
   app.footer(kFooter);
   app.set_version_flag("--version", kVersion, "Print the version and exit");
-  auto* root = app.add_option(
+  set->root = app.add_option(
       "ROOT", options.root,
       "The folder whose tree to bring up to date (default: the current folder; on Windows, "
       "started from Explorer, it asks)");
@@ -81,7 +80,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   app.add_flag("--hidden", options.hidden,
                "Visit and include hidden folders too (a name starting with a dot, or the "
                "hidden or system attribute), as modmanifest does");
-  app.add_flag("--watch", parsed.watch,
+  app.add_flag("--watch", parsed->watch,
                "After the run, keep every manifest of the tree current as files and folders "
                "change, until Ctrl-C")
       ->excludes(check);
@@ -89,14 +88,42 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   auto* verbose =
       app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
   quiet->excludes(verbose);
+}
 
+// What CLI11 cannot say: an empty ROOT or --exclude value, a pattern that
+// is a path. Null when the values are usable.
+std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, const Options& options) {
+  // An empty ROOT is an unset variable in a script, not the current folder.
+  if (set.root->count() > 0 && options.root.empty()) {
+    return UsageError("ROOT is empty; name a folder (\".\" for the current one)");
+  }
+  for (const std::string& pattern : options.excludes) {
+    if (pattern.empty()) return UsageError("--exclude needs a pattern; it was empty");
+    if (!IsNamePattern(pattern)) {
+      return UsageError("--exclude takes a folder-name pattern, not a path: \"" + pattern + "\"");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  // CLI11 reads "--exclude=" as --exclude waiting for its value, which would
+  // swallow the next argument ("--exclude= --check" would then write).
+  for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+    if (args[i] == "--exclude=") return UsageError("--exclude needs a pattern; it was empty");
+  }
+  ParsedCommandLine parsed;
+  OptionSet set;
+  DeclareOptions(&set, &parsed);
   // CLI11 takes the arguments last first, without the program's name.
   std::vector<std::string> reversed;
   for (size_t i = args.size(); i > 1; --i) reversed.push_back(args[i - 1]);
   try {
-    app.parse(reversed);
+    set.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
-    parsed.message = app.help();
+    parsed.message = set.app.help();
     return parsed;
   } catch (const CLI::CallForVersion& e) {
     parsed.message = std::string(e.what()) + "\n";
@@ -107,16 +134,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                      "\nRun with --help for more information.\n";
     return parsed;
   }
-  // An empty ROOT is an unset variable in a script, not the current folder.
-  if (root->count() > 0 && options.root.empty()) {
-    return UsageError("ROOT is empty; name a folder (\".\" for the current one)");
-  }
-  for (const std::string& pattern : options.excludes) {
-    if (pattern.empty()) return UsageError("--exclude needs a pattern; it was empty");
-    if (!IsNamePattern(pattern)) {
-      return UsageError("--exclude takes a folder-name pattern, not a path: \"" + pattern + "\"");
-    }
-  }
+  if (std::optional<ParsedCommandLine> wrong = CheckValues(set, parsed.options)) return *wrong;
   parsed.run = true;
   return parsed;
 }
