@@ -86,7 +86,6 @@ Registry& Handles() {
 Handle Register(HandleObject* object) {
   std::unique_ptr<HandleObject> owned(object);
   std::lock_guard<BackEndMutex> lock(Handles().mutex);
-  NoteAllocation(4 * sizeof(void*));
   Handles().live.insert(object);
   return owned.release();
 }
@@ -214,7 +213,6 @@ struct Matcher {
 bool MatchCompiled(const std::vector<Item>& items, std::string_view name,
                    std::vector<signed char>& memo) {
   size_t dot = name.rfind('.');
-  NoteAllocation((items.size() + 1) * (name.size() + 1));
   memo.assign((items.size() + 1) * (name.size() + 1), -1);
   Matcher m{items, name, dot == std::string_view::npos ? name.size() + 1 : dot, memo};
   return m.At(0, 0);
@@ -299,7 +297,6 @@ bool SameFolder(const FolderSnapshot& s, const struct stat& st) {
 // Reads every name of dir but . and .., sorted; errno of a failed read in
 // *readError.
 std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
-  NoteAllocation(sizeof(FolderNames) + 2 * sizeof(void*));
   auto folder = std::make_shared<FolderNames>();
   *readError = 0;
   bool ascii = true;  // every name so far
@@ -317,9 +314,7 @@ std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
     if (length >= kMaxPath) continue;  // no Windows name is that long
     const auto offset = static_cast<uint32_t>(folder->names.size());
     for (size_t i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(name[i]) < 0x80;
-    Reserve(folder->names, folder->names.size() + length + 1);
     folder->names.append(name, length + 1);
-    Reserve(folder->sorted, folder->sorted.size() + 1);
     folder->sorted.push_back({offset, static_cast<uint32_t>(length), offset,
                               static_cast<uint32_t>(length), e->d_type});
   }
@@ -384,7 +379,6 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
   // Closed on every way out, an allocation failure included.
   std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
   int dfd = dirfd(dir);
-  NoteAllocation(namePattern.size() * sizeof(Item));
   std::vector<Item> items = Compile(namePattern);
   // "*" and "*.*" match every name; the common case needs no matching.
   const bool matchAll = namePattern == "*" || namePattern == "*.*";
@@ -407,7 +401,6 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
     return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
   };
 
-  NoteAllocation(sizeof(FindObject));
   auto find = std::make_unique<FindObject>();
   int readError = 0;
   find->folder = FolderNamesOf(dir, &readError);
@@ -416,7 +409,7 @@ Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
     return InvalidHandle();
   }
   const FolderNames& names = *find->folder;
-  Reserve(find->entries, names.sorted.size() + 2);
+  find->entries.reserve(names.sorted.size() + 2);
   // "." and ".." come first, as Windows lists them.
   for (const char* dot : {".", ".."}) {
     if (!matches(dot)) continue;
@@ -526,7 +519,6 @@ Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttribut
 
   // The handle's object comes first: once a file is made, running out of
   // memory must not end the run before the file is gone again.
-  NoteAllocation(sizeof(FileObject));
   auto object = std::make_unique<FileObject>(-1);
   mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
   bool existed = false;

@@ -47,16 +47,19 @@ Dword GetLastError();
 Dword ErrorFromErrno(int error, std::string_view posixPath);
 void SetLastErrorFromErrno(int error, std::string_view posixPath = std::string_view());
 
-// Allocations of the back-end's own. Each entry of the table catches
-// std::bad_alloc and ends the run through os::OutOfMemory, reporting the size
-// noted last: code that allocates notes the size it asks for first.
 // Makes a write past the file-size limit fail with EFBIG instead of ending
 // the process by SIGXFSZ (unless the program was started with the signal
 // handled already).
 void IgnoreFileSizeSignal();
 
-void NoteAllocation(size_t bytes);
-size_t NotedAllocation();
+// Running out of memory. Every operator new of the program goes through one
+// allocation entry (posix_allocation.cpp), which records the size of a
+// request the heap refuses before the new-handler runs: the new-handler ends
+// the run through os::OutOfMemory with that size, and each entry of the table
+// that catches std::bad_alloc does the same. No code that allocates has
+// anything to note first.
+// The size of the calling thread's last refused request; 0 before any.
+size_t RefusedAllocation();
 // A mutex of the back-end's shared state. While the calling thread holds one,
 // an allocation failure must unwind (releasing it) before the run ends, since
 // ending the run calls the back-end again; otherwise the back-end's
@@ -71,15 +74,6 @@ class BackEndMutex {
  private:
   std::mutex mutex_;
 };
-
-// Room for at least n elements in c, growing as push_back would.
-template <typename C>
-void Reserve(C& c, size_t n) {
-  if (n <= c.capacity()) return;
-  const size_t grown = c.capacity() * 2 > n ? c.capacity() * 2 : n;
-  NoteAllocation(grown * sizeof(typename C::value_type));
-  c.reserve(grown);
-}
 
 // A path for the OS, converted without the heap ('\' to '/'), so that a file
 // can still be removed or moved into place when memory has run out. ok() is
