@@ -54,8 +54,6 @@ struct FileObject : HandleObject {
   explicit FileObject(int f) : HandleObject(Kind::File), fd(f) {}
 };
 
-struct FolderNames;
-
 // One entry of an open listing: its name lives in the listing's FolderNames
 // (or is the literal . or ..).
 struct FindEntry {
@@ -246,18 +244,6 @@ Dword AttributesFromMode(unsigned mode, const char* name) {
 
 namespace {
 
-// One folder's names as a listing reads them, in the order NTFS keeps its
-// index (see CompareNames); names that differ only in case (possible here)
-// come in a fixed order too. The names live in one buffer, so a listing of
-// many entries costs few allocations.
-struct FolderNames {
-  using Name = ListedName;
-  std::string names;
-  std::vector<Name> sorted;
-
-  std::string_view NameAt(const Name& n) const { return {names.data() + n.offset, n.length}; }
-};
-
 // The last folder read, kept for the next listing of the same folder: a run
 // lists its folder twice in a row, and a large folder's read and sort are most
 // of a listing's cost. It is used only while the folder is provably unchanged:
@@ -294,40 +280,13 @@ bool SameFolder(const FolderSnapshot& s, const struct stat& st) {
          s.ctime.tv_sec == st.st_ctim.tv_sec && s.ctime.tv_nsec == st.st_ctim.tv_nsec;
 }
 
-// Reads every name of dir but . and .., sorted; errno of a failed read in
-// *readError.
-std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
-  auto folder = std::make_shared<FolderNames>();
-  *readError = 0;
-  bool ascii = true;  // every name so far
-  for (;;) {
-    errno = 0;
-    struct dirent* e = readdir(dir);
-    if (e == nullptr) {
-      *readError = errno;
-      if (errno == ENOMEM) OutOfMemory(32768);
-      break;
-    }
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    const size_t length = std::strlen(name);
-    if (length >= kMaxPath) continue;  // no Windows name is that long
-    const auto offset = static_cast<uint32_t>(folder->names.size());
-    for (size_t i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(name[i]) < 0x80;
-    folder->names.append(name, length + 1);
-    folder->sorted.push_back({offset, static_cast<uint32_t>(length), offset,
-                              static_cast<uint32_t>(length), e->d_type});
-  }
-  SortListedNames(folder->names, ascii, &folder->sorted);
-  return folder;
-}
-
-// The names of the open folder dir: the snapshot's when it still holds,
-// otherwise read now (and kept when the folder has settled).
-std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
+// The names of the open folder: the snapshot's when it still holds,
+// otherwise read now (and kept when the folder has settled); errno of a
+// failed read in *readError.
+std::shared_ptr<const FolderNames> FolderNamesOf(int folder, int* readError) {
   *readError = 0;
   struct stat st;
-  const bool known = fstat(dirfd(dir), &st) == 0;
+  const bool known = fstat(folder, &st) == 0;
   FolderSnapshot& snapshot = Snapshot();
   if (known) {
     std::lock_guard<BackEndMutex> lock(snapshot.mutex);
@@ -335,7 +294,8 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   }
   timespec readStart{};
   clock_gettime(CLOCK_REALTIME, &readStart);
-  std::shared_ptr<const FolderNames> names = ReadFolder(dir, readError);
+  auto names = std::make_shared<FolderNames>();
+  *readError = ReadFolderNames(folder, names.get());
   if (*readError != 0 || !known) return names;
   const int64_t settledBefore = Nanoseconds(readStart) - kSettledNanoseconds;
   std::lock_guard<BackEndMutex> lock(snapshot.mutex);
@@ -351,80 +311,82 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   return names;
 }
 
-// Lists the folder of pattern. basic: the attribute word comes from the
-// directory entry (its type and the name) wherever the type is known, which
-// spares one fstatat per entry, the bulk of a large listing's cost.
-Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
-  std::string p = ToPosixPath(pattern);
+// A listing's pattern taken apart: the folder to list and the pattern its
+// names must match. False, with the last error set, when there is no name
+// pattern.
+bool SplitPattern(const char* pattern, std::string* folder, std::string* namePattern) {
+  const std::string p = ToPosixPath(pattern);
   if (p.empty()) {
     SetLastError(kErrorPathNotFound);
-    return InvalidHandle();
+    return false;
   }
-  size_t cut = p.rfind('/');
-  std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : p.substr(0, cut);
-  std::string namePattern = cut == std::string::npos ? p : p.substr(cut + 1);
-  if (namePattern.empty()) {
+  const size_t cut = p.rfind('/');
+  *folder = cut == std::string::npos ? "." : cut == 0 ? "/" : p.substr(0, cut);
+  *namePattern = cut == std::string::npos ? p : p.substr(cut + 1);
+  if (namePattern->empty()) {
     SetLastError(kErrorFileNotFound);
-    return InvalidHandle();
+    return false;
   }
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    int error = errno;
-    // The C library could not get memory for its buffer of entries.
-    if (error == ENOMEM) OutOfMemory(32768);
-    SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
-                                                     : ErrorFromErrno(error, folder));
-    return InvalidHandle();
-  }
-  // Closed on every way out, an allocation failure included.
-  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
-  int dfd = dirfd(dir);
-  std::vector<Item> items = Compile(namePattern);
+  return true;
+}
+
+// The entries of find's folder (open as folder) whose names match
+// namePattern, with their attributes (see FindFirst for basic).
+void AddMatchingEntries(int folder, const std::string& namePattern, bool basic,
+                        FindObject* find) {
+  const std::vector<Item> items = Compile(namePattern);
   // "*" and "*.*" match every name; the common case needs no matching.
   const bool matchAll = namePattern == "*" || namePattern == "*.*";
   std::vector<signed char> memo;
   auto matches = [&](std::string_view name) {
     return matchAll || MatchCompiled(items, name, memo);
   };
-  auto attributesOf = [dfd, basic](const char* name, unsigned char type) {
-    if (basic && (type == DT_DIR || type == DT_REG)) {
-      return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
-    }
-    struct stat st;
-    if (fstatat(dfd, name, &st, 0) == 0 || fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      return AttributesFromMode(st.st_mode, name);
-    }
-    // Gone since readdir saw it (another process's temporary file): it is
-    // left out, so nobody is handed a name that no longer exists.
-    if (errno == ENOENT) return kInvalidFileAttributes;
-    // Present but not to be examined: what the directory entry said.
-    return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
-  };
-
-  auto find = std::make_unique<FindObject>();
-  int readError = 0;
-  find->folder = FolderNamesOf(dir, &readError);
-  if (readError != 0) {
-    SetLastErrorFromErrno(readError, folder);
-    return InvalidHandle();
-  }
   const FolderNames& names = *find->folder;
   find->entries.reserve(names.sorted.size() + 2);
+  bool link = false;
   // "." and ".." come first, as Windows lists them.
   for (const char* dot : {".", ".."}) {
     if (!matches(dot)) continue;
-    Dword attributes = attributesOf(dot, DT_DIR);
+    const Dword attributes = EntryAttributes(folder, dot, DT_DIR, !basic, &link);
     find->entries.push_back(
         {dot, static_cast<uint32_t>(std::strlen(dot)),
          attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
   }
-  for (const FolderNames::Name& n : names.sorted) {
-    std::string_view name = names.NameAt(n);
+  for (const ListedName& n : names.sorted) {
+    const std::string_view name = names.NameAt(n);
     if (!matches(name)) continue;
-    Dword attributes = attributesOf(name.data(), n.type);
+    const Dword attributes = EntryAttributes(folder, name.data(), n.type, !basic, &link);
     if (attributes == kInvalidFileAttributes) continue;
     find->entries.push_back({name.data(), n.length, attributes});
   }
+}
+
+// Lists the folder of pattern. basic: the attribute word comes from the
+// directory entry (its type and the name) wherever the type is known, which
+// spares one fstatat per entry, the bulk of a large listing's cost.
+Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
+  std::string folder, namePattern;
+  if (!SplitPattern(pattern, &folder, &namePattern)) return InvalidHandle();
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
+                                                     : ErrorFromErrno(error, folder));
+    return InvalidHandle();
+  }
+  // Closed on every way out, an allocation failure included.
+  const struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  auto find = std::make_unique<FindObject>();
+  int readError = 0;
+  find->folder = FolderNamesOf(fd, &readError);
+  if (readError != 0) {
+    SetLastErrorFromErrno(readError, folder);
+    return InvalidHandle();
+  }
+  AddMatchingEntries(fd, namePattern, basic, find.get());
   if (find->entries.empty()) {
     SetLastError(kErrorFileNotFound);
     return InvalidHandle();

@@ -170,6 +170,31 @@ struct ListedName {
 // names themselves decide.
 void SortListedNames(const std::string& names, bool ascii, std::vector<ListedName>* sorted);
 
+// Reading a folder (posix_directory.cpp), for the listing and the walk alike.
+// One folder's names: all in one buffer, each followed by a NUL, so that a
+// folder of many entries costs few allocations; sorted as SortListedNames
+// sorts them.
+struct FolderNames {
+  std::string names;
+  std::vector<ListedName> sorted;
+
+  // The name, NUL-terminated at its end.
+  std::string_view NameAt(const ListedName& n) const { return {names.data() + n.offset, n.length}; }
+};
+// Reads every name of the open folder (a descriptor, read from where it
+// stands) but . and .. and the names too long for Windows to have, sorted.
+// 0, or the errno of the read that failed.
+int ReadFolderNames(int folder, FolderNames* read);
+// The attribute word of the entry name of the open folder, whose directory
+// entry gave type (its d_type). Without examine, a folder's or a regular
+// file's word comes from the type alone (no read-only bit); every other
+// entry, and every entry with examine, is asked with fstatat. A link shows as
+// its target does (a folder's link as a folder, one whose target is missing
+// as itself), and *link says that it is one. kInvalidFileAttributes when the
+// entry is gone since it was listed.
+Dword EntryAttributes(int folder, const char* name, unsigned char type, bool examine,
+                      bool* link);
+
 // Directory listing and files (posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);
 Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int searchOp,
