@@ -439,95 +439,119 @@ Bool FindClose(Handle handle) {
 
 // --- Files ------------------------------------------------------------------
 
+namespace {
+
+// The open(2) flags of a CreateFileA call; *write: whether it writes.
+int OpenFlags(Dword access, const SecurityAttributes* security, bool* write) {
+  *write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
+  const bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
+  int flags = *write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  // Never wait on open: a named pipe would block until someone opens its
+  // other end. Pipes are refused once open (see SettleOpened).
+  flags |= O_NOCTTY | O_NONBLOCK;
+  if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
+  return flags;
+}
+
+// Whether Windows would refuse to open the existing file at path so: it
+// refuses to write to a read-only file, and to replace a hidden one unless
+// the caller asks for a hidden file again. Root would not be stopped by the
+// mode bits, so both are checked here.
+bool RefusedExisting(const std::string& path, bool write, Dword disposition,
+                     Dword flagsAndAttributes) {
+  struct stat st;
+  if (disposition == kCreateNew || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    return false;
+  }
+  const bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  if ((write || truncate) && ReadOnlyMode(st.st_mode)) return true;
+  return disposition == kCreateAlways &&
+         (AttributesFromMode(st.st_mode, LastComponent(path).c_str()) & kAttrHidden) != 0 &&
+         (flagsAndAttributes & kAttrHidden) == 0;
+}
+
+// Opens or creates path as disposition says; -1 with errno on failure.
+// *existed: whether the file was there before.
+int OpenAsDisposed(const char* path, int flags, Dword disposition, mode_t mode, bool* existed) {
+  *existed = false;
+  if (disposition == kCreateNew) return open(path, flags | O_CREAT | O_EXCL, mode);
+  if (disposition == kCreateAlways || disposition == kOpenAlways) {
+    // Try to create first, so the caller learns whether the file was there.
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+      fd = open(path, flags | O_CREAT | O_EXCL, mode);
+      if (fd >= 0 || errno != EEXIST) break;
+      fd = open(path, flags);
+      *existed = fd >= 0;
+      if (fd < 0 && errno != ENOENT) break;
+    }
+    return fd;
+  }
+  const int fd = open(path, flags);
+  *existed = fd >= 0;
+  return fd;
+}
+
+// Makes the newly opened fd a Win32 file handle's descriptor: no folder,
+// pipe or socket; blocking; the sharing asked for; truncated when asked. 0,
+// or the Win32 error, with fd closed.
+Dword SettleOpened(int fd, Dword share, bool truncate, const std::string& path) {
+  Dword error = 0;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
+      S_ISSOCK(st.st_mode)) {
+    // A folder, a named pipe or a socket: no file to read or write.
+    error = kErrorAccessDenied;
+  } else {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Sharing: no sharing excludes every other opener and is refused while
+    // anyone else has the file open; any sharing admits other sharers.
+    if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      error = kErrorSharingViolation;
+    } else if (truncate && ftruncate(fd, 0) != 0) {
+      error = ErrorFromErrno(errno, path);
+    }
+  }
+  if (error != 0) close(fd);
+  return error;
+}
+
+}  // namespace
+
 Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttributes* security,
                    Dword disposition, Dword flagsAndAttributes, Handle) {
-  std::string p = ToPosixPath(path);
+  const std::string p = ToPosixPath(path);
   if (p.empty()) {
     SetLastError(kErrorPathNotFound);
     return InvalidHandle();
   }
-  bool write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
-  bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
-  int flags = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
-  // Never wait on open: a named pipe would block until someone opens its
-  // other end. Pipes are refused once open (see below).
-  flags |= O_NOCTTY | O_NONBLOCK;
-  if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
-  bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  bool write = false;
+  const int flags = OpenFlags(access, security, &write);
   if (disposition < kCreateNew || disposition > kTruncateExisting ||
       (disposition == kTruncateExisting && !write)) {
     SetLastError(kErrorInvalidParameter);
     return InvalidHandle();
   }
   if (write) IgnoreFileSizeSignal();
-
-  // Windows refuses to write to a read-only file, and to replace a hidden one
-  // unless the caller asks for a hidden file again; root would not be stopped
-  // by the mode bits, so both are checked here.
-  struct stat st;
-  if (disposition != kCreateNew && stat(p.c_str(), &st) == 0 &&
-      !S_ISDIR(st.st_mode)) {
-    if ((write || truncate) && ReadOnlyMode(st.st_mode)) {
-      SetLastError(kErrorAccessDenied);
-      return InvalidHandle();
-    }
-    if (disposition == kCreateAlways && (AttributesFromMode(st.st_mode, LastComponent(p).c_str()) &
-                                         kAttrHidden) &&
-        !(flagsAndAttributes & kAttrHidden)) {
-      SetLastError(kErrorAccessDenied);
-      return InvalidHandle();
-    }
+  if (RefusedExisting(p, write, disposition, flagsAndAttributes)) {
+    SetLastError(kErrorAccessDenied);
+    return InvalidHandle();
   }
 
   // The handle's object comes first: once a file is made, running out of
   // memory must not end the run before the file is gone again.
   auto object = std::make_unique<FileObject>(-1);
-  mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
+  const mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
   bool existed = false;
-  int fd = -1;
-  if (disposition == kCreateNew) {
-    fd = open(p.c_str(), flags | O_CREAT | O_EXCL, mode);
-  } else if (disposition == kCreateAlways || disposition == kOpenAlways) {
-    // Try to create first, so the caller learns whether the file was there.
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-      fd = open(p.c_str(), flags | O_CREAT | O_EXCL, mode);
-      if (fd >= 0 || errno != EEXIST) break;
-      fd = open(p.c_str(), flags);
-      existed = fd >= 0;
-      if (fd < 0 && errno != ENOENT) break;
-    }
-  } else {
-    fd = open(p.c_str(), flags);
-    existed = fd >= 0;
-  }
+  const int fd = OpenAsDisposed(p.c_str(), flags, disposition, mode, &existed);
   if (fd < 0) {
     // ENXIO: a named pipe without a reader, or a socket; no file either way.
-    if (errno == ENXIO) {
-      SetLastError(kErrorAccessDenied);
-    } else {
-      SetLastErrorFromErrno(errno, p);
-    }
+    SetLastError(errno == ENXIO ? kErrorAccessDenied : ErrorFromErrno(errno, p));
     return InvalidHandle();
   }
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
-      S_ISSOCK(st.st_mode)) {
-    // A folder, a named pipe or a socket: no file to read or write.
-    close(fd);
-    SetLastError(kErrorAccessDenied);
-    return InvalidHandle();
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  // Sharing: no sharing excludes every other opener and is refused while
-  // anyone else has the file open; any sharing admits other sharers.
-  if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    close(fd);
-    SetLastError(kErrorSharingViolation);
-    return InvalidHandle();
-  }
-  if (truncate && ftruncate(fd, 0) != 0) {
-    int error = errno;
-    close(fd);
-    SetLastErrorFromErrno(error, p);
+  const bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  if (const Dword error = SettleOpened(fd, share, truncate, p)) {
+    SetLastError(error);
     return InvalidHandle();
   }
   SetLastError(existed && (disposition == kCreateAlways || disposition == kOpenAlways)
@@ -618,6 +642,53 @@ Dword GetFileAttributesA(const char* path) {
   return AttributesFromMode(st.st_mode, LastComponent(p).c_str());
 }
 
+namespace {
+
+// Whether Windows would refuse to move source to target with these flags:
+// it replaces nothing unless asked, and never a folder, a read-only file or a
+// file another opener holds. 0 or the Win32 error; *sameFile: whether both
+// name one file (a change of case, say).
+Dword RefusedMove(const char* source, const char* target, Dword flags, bool* sameFile) {
+  struct stat src, dst;
+  if (lstat(source, &src) != 0) return ErrorFromErrno(errno, source);
+  const bool targetExists = lstat(target, &dst) == 0;
+  *sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
+  if (!targetExists || *sameFile) return 0;
+  if (!(flags & kMoveReplaceExisting)) return kErrorAlreadyExists;
+  if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) ||
+      (!S_ISLNK(dst.st_mode) && ReadOnlyMode(dst.st_mode))) {
+    return kErrorAccessDenied;
+  }
+  if (S_ISREG(dst.st_mode) && HeldElsewhere(target)) return kErrorSharingViolation;
+  return 0;
+}
+
+// Renames source to target, replacing only when flags ask for it. 0 or the
+// Win32 error.
+Dword RenameAsFlagged(const char* source, const char* target, Dword flags, bool sameFile) {
+  int result;
+  if (flags & kMoveReplaceExisting) {
+    result = rename(source, target);
+  } else {
+    // Without replacing, a target that appears meanwhile must survive.
+    result = renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // The file system cannot do that atomically; check, then rename.
+      struct stat again;
+      if (lstat(target, &again) == 0 && !sameFile) return kErrorAlreadyExists;
+      result = rename(source, target);
+    }
+  }
+  if (result == 0) return 0;
+  const int error = errno;
+  if (error == EEXIST) return kErrorAlreadyExists;
+  // Copying across file systems is not offered; say why the move failed.
+  if (error == EXDEV && (flags & kMoveCopyAllowed)) return kErrorNotSameDevice;
+  return ErrorFromErrno(error, error == ENOENT ? target : source);
+}
+
+}  // namespace
+
 Bool MoveFileExA(const char* from, const char* to, Dword flags) {
   if (from == nullptr || to == nullptr || (flags & (kMoveDelayUntilReboot | kMoveCreateHardlink))) {
     // Moves at the next boot and hard links are not offered by this back-end.
@@ -632,58 +703,11 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     SetLastError(!sourcePath.ok() ? sourcePath.error() : targetPath.error());
     return 0;
   }
-  const char* source = sourcePath.c_str();
-  const char* target = targetPath.c_str();
-  struct stat src, dst;
-  if (lstat(source, &src) != 0) {
-    SetLastErrorFromErrno(errno, source);
-    return 0;
-  }
-  bool targetExists = lstat(target, &dst) == 0;
-  bool sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
-  if (targetExists && !sameFile) {
-    if (!(flags & kMoveReplaceExisting)) {
-      SetLastError(kErrorAlreadyExists);
-      return 0;
-    }
-    // Windows replaces neither a folder nor a read-only file, nor a file that
-    // another opener holds.
-    if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) ||
-        (!S_ISLNK(dst.st_mode) && ReadOnlyMode(dst.st_mode))) {
-      SetLastError(kErrorAccessDenied);
-      return 0;
-    }
-    if (S_ISREG(dst.st_mode) && HeldElsewhere(target)) {
-      SetLastError(kErrorSharingViolation);
-      return 0;
-    }
-  }
-  int result;
-  if (flags & kMoveReplaceExisting) {
-    result = rename(source, target);
-  } else {
-    // Without replacing, a target that appears meanwhile must survive.
-    result = renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE);
-    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // The file system cannot do that atomically; check, then rename.
-      struct stat again;
-      if (lstat(target, &again) == 0 && !sameFile) {
-        SetLastError(kErrorAlreadyExists);
-        return 0;
-      }
-      result = rename(source, target);
-    }
-  }
-  if (result != 0) {
-    int error = errno;
-    if (error == EEXIST) {
-      SetLastError(kErrorAlreadyExists);
-    } else if (error == EXDEV && (flags & kMoveCopyAllowed)) {
-      // Copying across file systems is not offered; say why the move failed.
-      SetLastError(kErrorNotSameDevice);
-    } else {
-      SetLastErrorFromErrno(error, error == ENOENT ? target : source);
-    }
+  bool sameFile = false;
+  Dword error = RefusedMove(sourcePath.c_str(), targetPath.c_str(), flags, &sameFile);
+  if (error == 0) error = RenameAsFlagged(sourcePath.c_str(), targetPath.c_str(), flags, sameFile);
+  if (error != 0) {
+    SetLastError(error);
     return 0;
   }
   if (flags & kMoveWriteThrough) {
