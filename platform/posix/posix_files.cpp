@@ -54,8 +54,6 @@ struct FileObject : HandleObject {
   explicit FileObject(int f) : HandleObject(Kind::File), fd(f) {}
 };
 
-struct FolderNames;
-
 // One entry of an open listing: its name lives in the listing's FolderNames
 // (or is the literal . or ..).
 struct FindEntry {
@@ -86,7 +84,6 @@ Registry& Handles() {
 Handle Register(HandleObject* object) {
   std::unique_ptr<HandleObject> owned(object);
   std::lock_guard<BackEndMutex> lock(Handles().mutex);
-  NoteAllocation(4 * sizeof(void*));
   Handles().live.insert(object);
   return owned.release();
 }
@@ -214,7 +211,6 @@ struct Matcher {
 bool MatchCompiled(const std::vector<Item>& items, std::string_view name,
                    std::vector<signed char>& memo) {
   size_t dot = name.rfind('.');
-  NoteAllocation((items.size() + 1) * (name.size() + 1));
   memo.assign((items.size() + 1) * (name.size() + 1), -1);
   Matcher m{items, name, dot == std::string_view::npos ? name.size() + 1 : dot, memo};
   return m.At(0, 0);
@@ -247,18 +243,6 @@ Dword AttributesFromMode(unsigned mode, const char* name) {
 // --- Listings ---------------------------------------------------------------
 
 namespace {
-
-// One folder's names as a listing reads them, in the order NTFS keeps its
-// index (see CompareNames); names that differ only in case (possible here)
-// come in a fixed order too. The names live in one buffer, so a listing of
-// many entries costs few allocations.
-struct FolderNames {
-  using Name = ListedName;
-  std::string names;
-  std::vector<Name> sorted;
-
-  std::string_view NameAt(const Name& n) const { return {names.data() + n.offset, n.length}; }
-};
 
 // The last folder read, kept for the next listing of the same folder: a run
 // lists its folder twice in a row, and a large folder's read and sort are most
@@ -296,43 +280,13 @@ bool SameFolder(const FolderSnapshot& s, const struct stat& st) {
          s.ctime.tv_sec == st.st_ctim.tv_sec && s.ctime.tv_nsec == st.st_ctim.tv_nsec;
 }
 
-// Reads every name of dir but . and .., sorted; errno of a failed read in
-// *readError.
-std::shared_ptr<const FolderNames> ReadFolder(DIR* dir, int* readError) {
-  NoteAllocation(sizeof(FolderNames) + 2 * sizeof(void*));
-  auto folder = std::make_shared<FolderNames>();
-  *readError = 0;
-  bool ascii = true;  // every name so far
-  for (;;) {
-    errno = 0;
-    struct dirent* e = readdir(dir);
-    if (e == nullptr) {
-      *readError = errno;
-      if (errno == ENOMEM) OutOfMemory(32768);
-      break;
-    }
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    const size_t length = std::strlen(name);
-    if (length >= kMaxPath) continue;  // no Windows name is that long
-    const auto offset = static_cast<uint32_t>(folder->names.size());
-    for (size_t i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(name[i]) < 0x80;
-    Reserve(folder->names, folder->names.size() + length + 1);
-    folder->names.append(name, length + 1);
-    Reserve(folder->sorted, folder->sorted.size() + 1);
-    folder->sorted.push_back({offset, static_cast<uint32_t>(length), offset,
-                              static_cast<uint32_t>(length), e->d_type});
-  }
-  SortListedNames(folder->names, ascii, &folder->sorted);
-  return folder;
-}
-
-// The names of the open folder dir: the snapshot's when it still holds,
-// otherwise read now (and kept when the folder has settled).
-std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
+// The names of the open folder: the snapshot's when it still holds,
+// otherwise read now (and kept when the folder has settled); errno of a
+// failed read in *readError.
+std::shared_ptr<const FolderNames> FolderNamesOf(int folder, int* readError) {
   *readError = 0;
   struct stat st;
-  const bool known = fstat(dirfd(dir), &st) == 0;
+  const bool known = fstat(folder, &st) == 0;
   FolderSnapshot& snapshot = Snapshot();
   if (known) {
     std::lock_guard<BackEndMutex> lock(snapshot.mutex);
@@ -340,7 +294,8 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   }
   timespec readStart{};
   clock_gettime(CLOCK_REALTIME, &readStart);
-  std::shared_ptr<const FolderNames> names = ReadFolder(dir, readError);
+  auto names = std::make_shared<FolderNames>();
+  *readError = ReadFolderNames(folder, names.get());
   if (*readError != 0 || !known) return names;
   const int64_t settledBefore = Nanoseconds(readStart) - kSettledNanoseconds;
   std::lock_guard<BackEndMutex> lock(snapshot.mutex);
@@ -356,82 +311,82 @@ std::shared_ptr<const FolderNames> FolderNamesOf(DIR* dir, int* readError) {
   return names;
 }
 
-// Lists the folder of pattern. basic: the attribute word comes from the
-// directory entry (its type and the name) wherever the type is known, which
-// spares one fstatat per entry, the bulk of a large listing's cost.
-Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
-  std::string p = ToPosixPath(pattern);
+// A listing's pattern taken apart: the folder to list and the pattern its
+// names must match. False, with the last error set, when there is no name
+// pattern.
+bool SplitPattern(const char* pattern, std::string* folder, std::string* namePattern) {
+  const std::string p = ToPosixPath(pattern);
   if (p.empty()) {
     SetLastError(kErrorPathNotFound);
-    return InvalidHandle();
+    return false;
   }
-  size_t cut = p.rfind('/');
-  std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : p.substr(0, cut);
-  std::string namePattern = cut == std::string::npos ? p : p.substr(cut + 1);
-  if (namePattern.empty()) {
+  const size_t cut = p.rfind('/');
+  *folder = cut == std::string::npos ? "." : cut == 0 ? "/" : p.substr(0, cut);
+  *namePattern = cut == std::string::npos ? p : p.substr(cut + 1);
+  if (namePattern->empty()) {
     SetLastError(kErrorFileNotFound);
-    return InvalidHandle();
+    return false;
   }
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) {
-    int error = errno;
-    // The C library could not get memory for its buffer of entries.
-    if (error == ENOMEM) OutOfMemory(32768);
-    SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
-                                                     : ErrorFromErrno(error, folder));
-    return InvalidHandle();
-  }
-  // Closed on every way out, an allocation failure included.
-  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, closedir);
-  int dfd = dirfd(dir);
-  NoteAllocation(namePattern.size() * sizeof(Item));
-  std::vector<Item> items = Compile(namePattern);
+  return true;
+}
+
+// The entries of find's folder (open as folder) whose names match
+// namePattern, with their attributes (see FindFirst for basic).
+void AddMatchingEntries(int folder, const std::string& namePattern, bool basic,
+                        FindObject* find) {
+  const std::vector<Item> items = Compile(namePattern);
   // "*" and "*.*" match every name; the common case needs no matching.
   const bool matchAll = namePattern == "*" || namePattern == "*.*";
   std::vector<signed char> memo;
   auto matches = [&](std::string_view name) {
     return matchAll || MatchCompiled(items, name, memo);
   };
-  auto attributesOf = [dfd, basic](const char* name, unsigned char type) {
-    if (basic && (type == DT_DIR || type == DT_REG)) {
-      return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
-    }
-    struct stat st;
-    if (fstatat(dfd, name, &st, 0) == 0 || fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      return AttributesFromMode(st.st_mode, name);
-    }
-    // Gone since readdir saw it (another process's temporary file): it is
-    // left out, so nobody is handed a name that no longer exists.
-    if (errno == ENOENT) return kInvalidFileAttributes;
-    // Present but not to be examined: what the directory entry said.
-    return AttributesFromMode(type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
-  };
-
-  NoteAllocation(sizeof(FindObject));
-  auto find = std::make_unique<FindObject>();
-  int readError = 0;
-  find->folder = FolderNamesOf(dir, &readError);
-  if (readError != 0) {
-    SetLastErrorFromErrno(readError, folder);
-    return InvalidHandle();
-  }
   const FolderNames& names = *find->folder;
-  Reserve(find->entries, names.sorted.size() + 2);
+  find->entries.reserve(names.sorted.size() + 2);
+  bool link = false;
   // "." and ".." come first, as Windows lists them.
   for (const char* dot : {".", ".."}) {
     if (!matches(dot)) continue;
-    Dword attributes = attributesOf(dot, DT_DIR);
+    const Dword attributes = EntryAttributes(folder, dot, DT_DIR, !basic, &link);
     find->entries.push_back(
         {dot, static_cast<uint32_t>(std::strlen(dot)),
          attributes != kInvalidFileAttributes ? attributes : kAttrDirectory});
   }
-  for (const FolderNames::Name& n : names.sorted) {
-    std::string_view name = names.NameAt(n);
+  for (const ListedName& n : names.sorted) {
+    const std::string_view name = names.NameAt(n);
     if (!matches(name)) continue;
-    Dword attributes = attributesOf(name.data(), n.type);
+    const Dword attributes = EntryAttributes(folder, name.data(), n.type, !basic, &link);
     if (attributes == kInvalidFileAttributes) continue;
     find->entries.push_back({name.data(), n.length, attributes});
   }
+}
+
+// Lists the folder of pattern. basic: the attribute word comes from the
+// directory entry (its type and the name) wherever the type is known, which
+// spares one fstatat per entry, the bulk of a large listing's cost.
+Handle FindFirst(const char* pattern, FindDataA* data, bool basic) {
+  std::string folder, namePattern;
+  if (!SplitPattern(pattern, &folder, &namePattern)) return InvalidHandle();
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    SetLastError(error == ENOENT || error == ENOTDIR ? kErrorPathNotFound
+                                                     : ErrorFromErrno(error, folder));
+    return InvalidHandle();
+  }
+  // Closed on every way out, an allocation failure included.
+  const struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  auto find = std::make_unique<FindObject>();
+  int readError = 0;
+  find->folder = FolderNamesOf(fd, &readError);
+  if (readError != 0) {
+    SetLastErrorFromErrno(readError, folder);
+    return InvalidHandle();
+  }
+  AddMatchingEntries(fd, namePattern, basic, find.get());
   if (find->entries.empty()) {
     SetLastError(kErrorFileNotFound);
     return InvalidHandle();
@@ -484,96 +439,119 @@ Bool FindClose(Handle handle) {
 
 // --- Files ------------------------------------------------------------------
 
+namespace {
+
+// The open(2) flags of a CreateFileA call; *write: whether it writes.
+int OpenFlags(Dword access, const SecurityAttributes* security, bool* write) {
+  *write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
+  const bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
+  int flags = *write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  // Never wait on open: a named pipe would block until someone opens its
+  // other end. Pipes are refused once open (see SettleOpened).
+  flags |= O_NOCTTY | O_NONBLOCK;
+  if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
+  return flags;
+}
+
+// Whether Windows would refuse to open the existing file at path so: it
+// refuses to write to a read-only file, and to replace a hidden one unless
+// the caller asks for a hidden file again. Root would not be stopped by the
+// mode bits, so both are checked here.
+bool RefusedExisting(const std::string& path, bool write, Dword disposition,
+                     Dword flagsAndAttributes) {
+  struct stat st;
+  if (disposition == kCreateNew || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    return false;
+  }
+  const bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  if ((write || truncate) && ReadOnlyMode(st.st_mode)) return true;
+  return disposition == kCreateAlways &&
+         (AttributesFromMode(st.st_mode, LastComponent(path).c_str()) & kAttrHidden) != 0 &&
+         (flagsAndAttributes & kAttrHidden) == 0;
+}
+
+// Opens or creates path as disposition says; -1 with errno on failure.
+// *existed: whether the file was there before.
+int OpenAsDisposed(const char* path, int flags, Dword disposition, mode_t mode, bool* existed) {
+  *existed = false;
+  if (disposition == kCreateNew) return open(path, flags | O_CREAT | O_EXCL, mode);
+  if (disposition == kCreateAlways || disposition == kOpenAlways) {
+    // Try to create first, so the caller learns whether the file was there.
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+      fd = open(path, flags | O_CREAT | O_EXCL, mode);
+      if (fd >= 0 || errno != EEXIST) break;
+      fd = open(path, flags);
+      *existed = fd >= 0;
+      if (fd < 0 && errno != ENOENT) break;
+    }
+    return fd;
+  }
+  const int fd = open(path, flags);
+  *existed = fd >= 0;
+  return fd;
+}
+
+// Makes the newly opened fd a Win32 file handle's descriptor: no folder,
+// pipe or socket; blocking; the sharing asked for; truncated when asked. 0,
+// or the Win32 error, with fd closed.
+Dword SettleOpened(int fd, Dword share, bool truncate, const std::string& path) {
+  Dword error = 0;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
+      S_ISSOCK(st.st_mode)) {
+    // A folder, a named pipe or a socket: no file to read or write.
+    error = kErrorAccessDenied;
+  } else {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Sharing: no sharing excludes every other opener and is refused while
+    // anyone else has the file open; any sharing admits other sharers.
+    if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      error = kErrorSharingViolation;
+    } else if (truncate && ftruncate(fd, 0) != 0) {
+      error = ErrorFromErrno(errno, path);
+    }
+  }
+  if (error != 0) close(fd);
+  return error;
+}
+
+}  // namespace
+
 Handle CreateFileA(const char* path, Dword access, Dword share, SecurityAttributes* security,
                    Dword disposition, Dword flagsAndAttributes, Handle) {
-  std::string p = ToPosixPath(path);
+  const std::string p = ToPosixPath(path);
   if (p.empty()) {
     SetLastError(kErrorPathNotFound);
     return InvalidHandle();
   }
-  bool write = (access & (kGenericWrite | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
-  bool read = (access & (kGenericRead | kGenericAll | kFileReadData)) != 0;
-  int flags = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
-  // Never wait on open: a named pipe would block until someone opens its
-  // other end. Pipes are refused once open (see below).
-  flags |= O_NOCTTY | O_NONBLOCK;
-  if (security == nullptr || !security->bInheritHandle) flags |= O_CLOEXEC;
-  bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  bool write = false;
+  const int flags = OpenFlags(access, security, &write);
   if (disposition < kCreateNew || disposition > kTruncateExisting ||
       (disposition == kTruncateExisting && !write)) {
     SetLastError(kErrorInvalidParameter);
     return InvalidHandle();
   }
   if (write) IgnoreFileSizeSignal();
-
-  // Windows refuses to write to a read-only file, and to replace a hidden one
-  // unless the caller asks for a hidden file again; root would not be stopped
-  // by the mode bits, so both are checked here.
-  struct stat st;
-  if (disposition != kCreateNew && stat(p.c_str(), &st) == 0 &&
-      !S_ISDIR(st.st_mode)) {
-    if ((write || truncate) && ReadOnlyMode(st.st_mode)) {
-      SetLastError(kErrorAccessDenied);
-      return InvalidHandle();
-    }
-    if (disposition == kCreateAlways && (AttributesFromMode(st.st_mode, LastComponent(p).c_str()) &
-                                         kAttrHidden) &&
-        !(flagsAndAttributes & kAttrHidden)) {
-      SetLastError(kErrorAccessDenied);
-      return InvalidHandle();
-    }
+  if (RefusedExisting(p, write, disposition, flagsAndAttributes)) {
+    SetLastError(kErrorAccessDenied);
+    return InvalidHandle();
   }
 
   // The handle's object comes first: once a file is made, running out of
   // memory must not end the run before the file is gone again.
-  NoteAllocation(sizeof(FileObject));
   auto object = std::make_unique<FileObject>(-1);
-  mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
+  const mode_t mode = (flagsAndAttributes & kAttrReadOnly) ? 0444 : 0666;
   bool existed = false;
-  int fd = -1;
-  if (disposition == kCreateNew) {
-    fd = open(p.c_str(), flags | O_CREAT | O_EXCL, mode);
-  } else if (disposition == kCreateAlways || disposition == kOpenAlways) {
-    // Try to create first, so the caller learns whether the file was there.
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-      fd = open(p.c_str(), flags | O_CREAT | O_EXCL, mode);
-      if (fd >= 0 || errno != EEXIST) break;
-      fd = open(p.c_str(), flags);
-      existed = fd >= 0;
-      if (fd < 0 && errno != ENOENT) break;
-    }
-  } else {
-    fd = open(p.c_str(), flags);
-    existed = fd >= 0;
-  }
+  const int fd = OpenAsDisposed(p.c_str(), flags, disposition, mode, &existed);
   if (fd < 0) {
     // ENXIO: a named pipe without a reader, or a socket; no file either way.
-    if (errno == ENXIO) {
-      SetLastError(kErrorAccessDenied);
-    } else {
-      SetLastErrorFromErrno(errno, p);
-    }
+    SetLastError(errno == ENXIO ? kErrorAccessDenied : ErrorFromErrno(errno, p));
     return InvalidHandle();
   }
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) ||
-      S_ISSOCK(st.st_mode)) {
-    // A folder, a named pipe or a socket: no file to read or write.
-    close(fd);
-    SetLastError(kErrorAccessDenied);
-    return InvalidHandle();
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  // Sharing: no sharing excludes every other opener and is refused while
-  // anyone else has the file open; any sharing admits other sharers.
-  if (flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    close(fd);
-    SetLastError(kErrorSharingViolation);
-    return InvalidHandle();
-  }
-  if (truncate && ftruncate(fd, 0) != 0) {
-    int error = errno;
-    close(fd);
-    SetLastErrorFromErrno(error, p);
+  const bool truncate = disposition == kCreateAlways || disposition == kTruncateExisting;
+  if (const Dword error = SettleOpened(fd, share, truncate, p)) {
+    SetLastError(error);
     return InvalidHandle();
   }
   SetLastError(existed && (disposition == kCreateAlways || disposition == kOpenAlways)
@@ -664,6 +642,53 @@ Dword GetFileAttributesA(const char* path) {
   return AttributesFromMode(st.st_mode, LastComponent(p).c_str());
 }
 
+namespace {
+
+// Whether Windows would refuse to move source to target with these flags:
+// it replaces nothing unless asked, and never a folder, a read-only file or a
+// file another opener holds. 0 or the Win32 error; *sameFile: whether both
+// name one file (a change of case, say).
+Dword RefusedMove(const char* source, const char* target, Dword flags, bool* sameFile) {
+  struct stat src, dst;
+  if (lstat(source, &src) != 0) return ErrorFromErrno(errno, source);
+  const bool targetExists = lstat(target, &dst) == 0;
+  *sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
+  if (!targetExists || *sameFile) return 0;
+  if (!(flags & kMoveReplaceExisting)) return kErrorAlreadyExists;
+  if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) ||
+      (!S_ISLNK(dst.st_mode) && ReadOnlyMode(dst.st_mode))) {
+    return kErrorAccessDenied;
+  }
+  if (S_ISREG(dst.st_mode) && HeldElsewhere(target)) return kErrorSharingViolation;
+  return 0;
+}
+
+// Renames source to target, replacing only when flags ask for it. 0 or the
+// Win32 error.
+Dword RenameAsFlagged(const char* source, const char* target, Dword flags, bool sameFile) {
+  int result;
+  if (flags & kMoveReplaceExisting) {
+    result = rename(source, target);
+  } else {
+    // Without replacing, a target that appears meanwhile must survive.
+    result = renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // The file system cannot do that atomically; check, then rename.
+      struct stat again;
+      if (lstat(target, &again) == 0 && !sameFile) return kErrorAlreadyExists;
+      result = rename(source, target);
+    }
+  }
+  if (result == 0) return 0;
+  const int error = errno;
+  if (error == EEXIST) return kErrorAlreadyExists;
+  // Copying across file systems is not offered; say why the move failed.
+  if (error == EXDEV && (flags & kMoveCopyAllowed)) return kErrorNotSameDevice;
+  return ErrorFromErrno(error, error == ENOENT ? target : source);
+}
+
+}  // namespace
+
 Bool MoveFileExA(const char* from, const char* to, Dword flags) {
   if (from == nullptr || to == nullptr || (flags & (kMoveDelayUntilReboot | kMoveCreateHardlink))) {
     // Moves at the next boot and hard links are not offered by this back-end.
@@ -678,58 +703,11 @@ Bool MoveFileExA(const char* from, const char* to, Dword flags) {
     SetLastError(!sourcePath.ok() ? sourcePath.error() : targetPath.error());
     return 0;
   }
-  const char* source = sourcePath.c_str();
-  const char* target = targetPath.c_str();
-  struct stat src, dst;
-  if (lstat(source, &src) != 0) {
-    SetLastErrorFromErrno(errno, source);
-    return 0;
-  }
-  bool targetExists = lstat(target, &dst) == 0;
-  bool sameFile = targetExists && src.st_dev == dst.st_dev && src.st_ino == dst.st_ino;
-  if (targetExists && !sameFile) {
-    if (!(flags & kMoveReplaceExisting)) {
-      SetLastError(kErrorAlreadyExists);
-      return 0;
-    }
-    // Windows replaces neither a folder nor a read-only file, nor a file that
-    // another opener holds.
-    if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) ||
-        (!S_ISLNK(dst.st_mode) && ReadOnlyMode(dst.st_mode))) {
-      SetLastError(kErrorAccessDenied);
-      return 0;
-    }
-    if (S_ISREG(dst.st_mode) && HeldElsewhere(target)) {
-      SetLastError(kErrorSharingViolation);
-      return 0;
-    }
-  }
-  int result;
-  if (flags & kMoveReplaceExisting) {
-    result = rename(source, target);
-  } else {
-    // Without replacing, a target that appears meanwhile must survive.
-    result = renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE);
-    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-      // The file system cannot do that atomically; check, then rename.
-      struct stat again;
-      if (lstat(target, &again) == 0 && !sameFile) {
-        SetLastError(kErrorAlreadyExists);
-        return 0;
-      }
-      result = rename(source, target);
-    }
-  }
-  if (result != 0) {
-    int error = errno;
-    if (error == EEXIST) {
-      SetLastError(kErrorAlreadyExists);
-    } else if (error == EXDEV && (flags & kMoveCopyAllowed)) {
-      // Copying across file systems is not offered; say why the move failed.
-      SetLastError(kErrorNotSameDevice);
-    } else {
-      SetLastErrorFromErrno(error, error == ENOENT ? target : source);
-    }
+  bool sameFile = false;
+  Dword error = RefusedMove(sourcePath.c_str(), targetPath.c_str(), flags, &sameFile);
+  if (error == 0) error = RenameAsFlagged(sourcePath.c_str(), targetPath.c_str(), flags, sameFile);
+  if (error != 0) {
+    SetLastError(error);
     return 0;
   }
   if (flags & kMoveWriteThrough) {

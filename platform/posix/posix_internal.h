@@ -47,16 +47,19 @@ Dword GetLastError();
 Dword ErrorFromErrno(int error, std::string_view posixPath);
 void SetLastErrorFromErrno(int error, std::string_view posixPath = std::string_view());
 
-// Allocations of the back-end's own. Each entry of the table catches
-// std::bad_alloc and ends the run through os::OutOfMemory, reporting the size
-// noted last: code that allocates notes the size it asks for first.
 // Makes a write past the file-size limit fail with EFBIG instead of ending
 // the process by SIGXFSZ (unless the program was started with the signal
 // handled already).
 void IgnoreFileSizeSignal();
 
-void NoteAllocation(size_t bytes);
-size_t NotedAllocation();
+// Running out of memory. Every operator new of the program goes through one
+// allocation entry (posix_allocation.cpp), which records the size of a
+// request the heap refuses before the new-handler runs: the new-handler ends
+// the run through os::OutOfMemory with that size, and each entry of the table
+// that catches std::bad_alloc does the same. No code that allocates has
+// anything to note first.
+// The size of the calling thread's last refused request; 0 before any.
+size_t RefusedAllocation();
 // A mutex of the back-end's shared state. While the calling thread holds one,
 // an allocation failure must unwind (releasing it) before the run ends, since
 // ending the run calls the back-end again; otherwise the back-end's
@@ -71,15 +74,6 @@ class BackEndMutex {
  private:
   std::mutex mutex_;
 };
-
-// Room for at least n elements in c, growing as push_back would.
-template <typename C>
-void Reserve(C& c, size_t n) {
-  if (n <= c.capacity()) return;
-  const size_t grown = c.capacity() * 2 > n ? c.capacity() * 2 : n;
-  NoteAllocation(grown * sizeof(typename C::value_type));
-  c.reserve(grown);
-}
 
 // A path for the OS, converted without the heap ('\' to '/'), so that a file
 // can still be removed or moved into place when memory has run out. ok() is
@@ -175,6 +169,31 @@ struct ListedName {
 // otherwise its upper-cased UTF-16 units, high byte first. Equal keys: the
 // names themselves decide.
 void SortListedNames(const std::string& names, bool ascii, std::vector<ListedName>* sorted);
+
+// Reading a folder (posix_directory.cpp), for the listing and the walk alike.
+// One folder's names: all in one buffer, each followed by a NUL, so that a
+// folder of many entries costs few allocations; sorted as SortListedNames
+// sorts them.
+struct FolderNames {
+  std::string names;
+  std::vector<ListedName> sorted;
+
+  // The name, NUL-terminated at its end.
+  std::string_view NameAt(const ListedName& n) const { return {names.data() + n.offset, n.length}; }
+};
+// Reads every name of the open folder (a descriptor, read from where it
+// stands) but . and .. and the names too long for Windows to have, sorted.
+// 0, or the errno of the read that failed.
+int ReadFolderNames(int folder, FolderNames* read);
+// The attribute word of the entry name of the open folder, whose directory
+// entry gave type (its d_type). Without examine, a folder's or a regular
+// file's word comes from the type alone (no read-only bit); every other
+// entry, and every entry with examine, is asked with fstatat. A link shows as
+// its target does (a folder's link as a folder, one whose target is missing
+// as itself), and *link says that it is one. kInvalidFileAttributes when the
+// entry is gone since it was listed.
+Dword EntryAttributes(int folder, const char* name, unsigned char type, bool examine,
+                      bool* link);
 
 // Directory listing and files (posix_files.cpp).
 Handle FindFirstFileA(const char* pattern, FindDataA* data);

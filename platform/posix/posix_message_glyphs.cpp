@@ -1,9 +1,12 @@
-// The characters of the runtime's own message texts, for showing a box
-// without asking the heap: the allocation-failure box comes when the heap is
-// exhausted, and the full code page 936 table is built on first use.
-// kMessageGlyphsGbk (posix_message_glyphs_gbk.cpp) holds each character's GBK
-// bytes, two each, and the text below its UTF-16 unit, in the same order. A
-// test checks that every message text is covered.
+// The characters of the runtime's own message texts, written out here apart
+// from the code page 936 table the back-end has built in (posix_codepage.cpp,
+// generated from the build machine's converter). A box decodes its text
+// through that table, which needs no heap; a test holds the table to the
+// characters here, so a converter that maps one of them otherwise is caught
+// before a box shows it wrongly. kMessageGlyphsGbk
+// (posix_message_glyphs_gbk.cpp) holds each character's GBK bytes, two each,
+// and the text below its UTF-16 unit, in the same order. The same test checks
+// that every message text is covered.
 #include <cstddef>
 #include <cstdint>
 

@@ -100,14 +100,13 @@ void SortListedNames(const std::string& names, bool ascii, std::vector<ListedNam
   };
   std::string keys;
   if (ascii) {
-    NoteAllocation(names.size() + 1);
     keys = names;
     for (char& c : keys) {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
   } else {
     // A name has no more UTF-16 units than bytes.
-    Reserve(keys, 2 * names.size());
+    keys.reserve(2 * names.size());
     for (ListedName& n : *sorted) {
       n.keyOffset = static_cast<uint32_t>(keys.size());
       AppendUpperCaseUnits(nameAt(n), keys);

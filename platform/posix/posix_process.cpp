@@ -10,7 +10,6 @@
 #include <atomic>
 #include <new>
 #include <string>
-#include <type_traits>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -36,9 +35,7 @@ thread_local int t_oleDepth = 0;
 // The executable's path as the OS reports it (with '/', links resolved), or
 // "" on failure (a path longer than the system reports, say).
 std::string ExecutablePath() {
-  std::string path;
-  Reserve(path, 256);
-  path.resize(256);
+  std::string path(256, '\0');
   for (;;) {
     ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
     if (n < 0) return std::string();
@@ -46,7 +43,6 @@ std::string ExecutablePath() {
       path.resize(static_cast<size_t>(n));
       return path;
     }
-    Reserve(path, path.size() * 2);
     path.resize(path.size() * 2);
   }
 }
@@ -55,7 +51,7 @@ std::string ExecutablePath() {
 // taken back over the component before them, as Windows spells a full path.
 std::string Normalised(const std::string& path) {
   std::string out;
-  Reserve(out, path.size() + 1);
+  out.reserve(path.size() + 1);
   size_t i = 0;
   while (i < path.size()) {
     size_t end = path.find('/', i);
@@ -89,16 +85,13 @@ std::string ModulePath() {
   if (start != nullptr && std::strchr(start, '/') != nullptr) {
     std::string path;
     if (start[0] != '/') {
-      std::string cwd;
-      Reserve(cwd, 256);
-      cwd.resize(256);
+      std::string cwd(256, '\0');
       while (getcwd(cwd.data(), cwd.size()) == nullptr) {
         if (errno != ERANGE) return std::string();
-        Reserve(cwd, cwd.size() * 2);
         cwd.resize(cwd.size() * 2);
       }
       cwd.resize(std::strlen(cwd.c_str()));
-      Reserve(path, cwd.size() + std::strlen(start) + 2);
+      path.reserve(cwd.size() + std::strlen(start) + 2);
       path = cwd + "/";
     }
     path += start;
@@ -128,22 +121,18 @@ void SetLastError(Dword error) { t_lastError = error; }
 Dword GetLastError() { return t_lastError; }
 
 namespace {
-thread_local size_t t_notedAllocation = 0;
 thread_local int t_locksHeld = 0;
 
 // operator new calls this when the heap refuses a block.
 void BackEndNewHandler() {
   if (t_locksHeld > 0) throw std::bad_alloc();
-  OutOfMemory(t_notedAllocation);
+  OutOfMemory(RefusedAllocation());
 }
 
 // Installed before main, for the life of the process.
 [[maybe_unused]] const std::new_handler g_previousNewHandler =
     std::set_new_handler(&BackEndNewHandler);
 }  // namespace
-
-void NoteAllocation(size_t bytes) { t_notedAllocation = bytes; }
-size_t NotedAllocation() { return t_notedAllocation; }
 
 void BackEndMutex::lock() {
   mutex_.lock();
@@ -227,7 +216,6 @@ PosixPath::PosixPath(const char* path) {
 }
 
 std::string ToPosixPath(const char* path) {
-  NoteAllocation(path != nullptr ? std::strlen(path) + 1 : 1);
   std::string p = path != nullptr ? path : "";
   for (char& c : p) {
     if (c == '\\') c = '/';
@@ -236,7 +224,6 @@ std::string ToPosixPath(const char* path) {
 }
 
 std::string ToWindowsPath(std::string path) {
-  NoteAllocation(path.size() + 1);
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
@@ -519,8 +506,9 @@ namespace {
 
 // The entries that may allocate: an allocation of the back-end's
 // own that the heap refuses ends the run as the runtime's own refusals do
-// (os::OutOfMemory), never with an exception that nobody catches. The stack
-// has unwound by then, so no lock of the back-end is held.
+// (os::OutOfMemory, with the size refused), never with an exception that
+// nobody catches. The stack has unwound by then, so no lock of the back-end
+// is held.
 template <auto F>
 struct Guarded;
 
@@ -528,21 +516,10 @@ template <typename R, typename... A, R (*F)(A...)>
 struct Guarded<F> {
   static R Call(A... args) {
     try {
-      posix::NoteAllocation(0);
-      // The size noted is forgotten on the way out: an allocation elsewhere
-      // that fails must not be reported with this call's size.
-      if constexpr (std::is_void_v<R>) {
-        F(args...);
-        posix::NoteAllocation(0);
-        return;
-      } else {
-        R result = F(args...);
-        posix::NoteAllocation(0);
-        return result;
-      }
+      return F(args...);
     } catch (const std::bad_alloc&) {
     }
-    OutOfMemory(posix::NotedAllocation());
+    OutOfMemory(posix::RefusedAllocation());
   }
 };
 

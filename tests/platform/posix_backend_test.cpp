@@ -5,8 +5,11 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,6 +229,67 @@ TEST(PosixListing, FilesComingAndGoingMeanwhileNeverCostTheOtherEntries) {
   stop = true;
   churn.join();
   EXPECT_EQ(incomplete, 0);
+}
+
+// The folder reader both the listing and the tree tool's walk use: names in
+// NTFS order, and each entry's attributes from its type, from fstatat, or as
+// a file system that reports no types leaves them to be found out.
+TEST(PosixFolderReader, NamesInOrderAndAttributesFromTypeOrExamination) {
+  TempFolder dir;
+  dir.MakeFolder("Sub");
+  dir.MakeFolder(".git");
+  dir.WriteFile("a.xml", "x");
+  dir.WriteFile("frozen.xml", "x");
+  fs::permissions(dir.Native("frozen.xml"), fs::perms::owner_read);
+  fs::create_directory_symlink(dir.Native("Sub"), dir.Native("linked"));
+  fs::create_symlink(dir.Native("missing"), dir.Native("dangling"));
+  ASSERT_EQ(mkfifo(dir.Native("pipe").c_str(), 0644), 0);
+  const int fd = open(dir.Native("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  os::posix::FolderNames read;
+  ASSERT_EQ(os::posix::ReadFolderNames(fd, &read), 0);
+
+  const os::Dword kDir = os::kAttrDirectory, kFile = os::kAttrArchive;
+  const struct {
+    const char* name;
+    os::Dword fromType;  // not examined
+    os::Dword examined;  // examined, or of an entry without a type
+    bool link;
+  } expected[] = {
+      {".git", kDir | os::kAttrHidden, kDir | os::kAttrHidden, false},
+      {"a.xml", kFile, kFile, false},
+      {"dangling", kFile, kFile, true},
+      {"frozen.xml", kFile, kFile | os::kAttrReadOnly, false},
+      {"linked", kDir, kDir, true},
+      {"pipe", os::kAttrSystem, os::kAttrSystem, false},
+      {"Sub", kDir, kDir, false},
+  };
+  ASSERT_EQ(read.sorted.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const auto& e = expected[i];
+    const os::posix::ListedName& n = read.sorted[i];
+    ASSERT_EQ(read.NameAt(n), e.name);
+    const struct {
+      unsigned char type;
+      bool examine;
+      os::Dword attributes;
+    } looks[] = {{n.type, false, e.fromType}, {n.type, true, e.examined},
+                 {DT_UNKNOWN, false, e.examined}};
+    for (const auto& look : looks) {
+      bool link = !e.link;
+      EXPECT_EQ(os::posix::EntryAttributes(fd, e.name, look.type, look.examine, &link),
+                look.attributes)
+          << e.name << " type " << int{look.type} << " examine " << look.examine;
+      EXPECT_EQ(link, e.link) << e.name << " type " << int{look.type};
+    }
+  }
+  // An entry gone since the listing is dropped wherever it is looked at.
+  bool link = true;
+  for (unsigned char type : {DT_REG, DT_LNK, DT_UNKNOWN}) {
+    EXPECT_EQ(os::posix::EntryAttributes(fd, "gone", type, true, &link),
+              os::kInvalidFileAttributes);
+  }
+  close(fd);
 }
 
 TEST(PosixFilesDeathTest, AWritePastTheFileSizeLimitFailsInsteadOfKillingTheProcess) {

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <new>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "generator/program.h"
 #include "platform/app_framework.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_testing.h"
 #include "runtime/host/runtime_application.h"
 #include "tests/reliability/expected_manifest.h"
 #include "tests/fake/fake_platform.h"
@@ -207,33 +207,15 @@ TEST(FailureSweep, EveryFailingWriteStepKeepsThePreviousManifestAndExitsWithOne)
 }  // namespace
 
 // --- The real POSIX back-end with its own allocations failing in turn --------
-// operator new is replaced for this test program: while armed, the nth
-// allocation made inside a back-end call fails as the heap would refuse it
-// (the new-handler first, then std::bad_alloc).
+// While armed, the nth allocation made inside a back-end call is refused at
+// the back-end's allocation entry, as an exhausted heap would refuse it.
 
 namespace {
 thread_local int t_inBackEnd = 0;
 std::atomic<long> g_failAt{0};   // 0: count only
 std::atomic<long> g_counted{0};  // allocations made inside back-end calls
-}  // namespace
 
-void* operator new(size_t bytes) {
-  if (t_inBackEnd > 0 && ++g_counted == g_failAt.load()) {
-    for (;;) {
-      std::new_handler handler = std::get_new_handler();
-      if (handler == nullptr) throw std::bad_alloc();
-      handler();
-    }
-  }
-  if (void* p = std::malloc(bytes != 0 ? bytes : 1)) return p;
-  throw std::bad_alloc();
-}
-// Not inlined: the compiler would take the free() of a block that operator
-// new gave for a mismatch, not knowing that this operator new used malloc.
-[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, size_t) noexcept { std::free(p); }
-
-namespace {
+bool RefuseTheNthInBackEnd(size_t) { return t_inBackEnd > 0 && ++g_counted == g_failAt.load(); }
 
 namespace fs = std::filesystem;
 
@@ -288,6 +270,7 @@ os::Platform CountedNativeTable() {
 [[noreturn]] void RunNative(const fs::path& folder, long failAt, const fs::path& countFile) {
   static os::Platform table = CountedNativeTable();
   os::InstallPlatform(&table);
+  os::posix::ReplaceAllocationRefusal(&RefuseTheNthInBackEnd);
   static std::string start;
   start = (folder / "modmanifest").string();
   os::SetStartPath(start.c_str());
@@ -334,7 +317,7 @@ TEST(FailureSweepDeathTest, EveryAllocationOfTheBackEndEndsThroughTheBoxAndKeeps
       ExpectedManifest({"a.xml", "b.xml", "Art\\zenter.xml", "Units\\zenter.xml"});
   for (long n = 1; n <= count; ++n) {
     EXPECT_EXIT(RunNative(folder, n, {}), ::testing::ExitedWithCode(255),
-                "错误\n运行时出错!\n\n错误信息：分配 [0-9]+ 字节内存失败!")
+                "错误\n运行时出错!\n\n错误信息：分配 [1-9][0-9]* 字节内存失败!")
         << "back-end allocation " << n;
     EXPECT_EQ(FolderNames(folder), before) << "back-end allocation " << n;
     std::ifstream in(folder / "zenter.xml", std::ios::binary);
