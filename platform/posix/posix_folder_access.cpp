@@ -4,7 +4,6 @@
 // folder read, made, renamed and removed relative to the folder's
 // descriptor. No path is looked up from / again, so a folder swapped for a
 // link is never entered and paths of any length work.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -265,67 +264,16 @@ class PosixFolders final : public FolderAccess {
 
 Dword PosixFolders::List(const FolderHandle& folder, std::vector<ListedEntry>* entries) {
   entries->clear();
-  const int fd = Fd(folder);
-  std::string names;
-  std::vector<posix::ListedName> sorted;
-  bool ascii = true;
-  alignas(8) char buffer[32768];
-  for (;;) {
-    const ssize_t n = getdents64(fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorOf(errno, true);
-    }
-    if (n == 0) break;
-    for (ssize_t at = 0; at < n;) {
-      const auto* e = reinterpret_cast<const struct dirent64*>(buffer + at);
-      at += e->d_reclen;
-      const char* name = e->d_name;
-      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-      const size_t length = std::strlen(name);
-      if (length >= kMaxPath) continue;  // no Windows name is that long
-      for (size_t i = 0; i < length && ascii; ++i) {
-        ascii = static_cast<unsigned char>(name[i]) < 0x80;
-      }
-      const auto offset = static_cast<uint32_t>(names.size());
-      names.append(name, length + 1);
-      sorted.push_back({offset, static_cast<uint32_t>(length), offset,
-                        static_cast<uint32_t>(length), e->d_type});
-    }
-  }
-  // The order NTFS keeps, as the per-folder program's listing gives it.
-  posix::SortListedNames(names, ascii, &sorted);
-
-  entries->reserve(sorted.size());
-  for (const posix::ListedName& n : sorted) {
-    const char* name = names.data() + n.offset;
-    Dword attributes;
-    if (n.type == DT_DIR || n.type == DT_REG) {
-      attributes =
-          posix::AttributesFromMode(n.type == DT_DIR ? S_IFDIR | 0700 : S_IFREG | 0600, name);
-    } else {
-      // A link shows as its target shows in the per-folder program's
-      // listing (a folder's link as a folder), and is marked as a link.
-      struct stat st;
-      bool link = n.type == DT_LNK;
-      if (n.type == DT_UNKNOWN) {
-        if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-          if (errno == ENOENT) continue;  // gone since it was listed
-          st.st_mode = S_IFREG | 0600;
-        }
-        link = S_ISLNK(st.st_mode);
-      }
-      if (n.type != DT_UNKNOWN || link) {
-        if (fstatat(fd, name, &st, 0) != 0 &&
-            fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-          if (errno == ENOENT) continue;
-          st.st_mode = S_IFREG | 0600;
-        }
-      }
-      attributes = posix::AttributesFromMode(st.st_mode, name);
-      if (link) attributes |= kAttrLink;
-    }
-    entries->push_back({std::string(name, n.length), attributes});
+  posix::FolderNames read;
+  if (const int error = posix::ReadFolderNames(Fd(folder), &read)) return ErrorOf(error, true);
+  entries->reserve(read.sorted.size());
+  for (const posix::ListedName& n : read.sorted) {
+    const std::string_view name = read.NameAt(n);
+    bool link = false;
+    Dword attributes = posix::EntryAttributes(Fd(folder), name.data(), n.type, false, &link);
+    if (attributes == kInvalidFileAttributes) continue;  // gone since it was listed
+    if (link) attributes |= kAttrLink;
+    entries->push_back({std::string(name), attributes});
   }
   return 0;
 }
