@@ -15,14 +15,19 @@
 
 namespace gen {
 
+// The names of the rule, each spelled here alone: the per-folder program's
+// constant data is made from them (generator/program.cpp), and the tree tool
+// uses them as they are.
+//
 // The patterns of the two passes, appended to the folder's path.
 inline constexpr std::string_view kXmlPassPattern = "\\*.xml";
 inline constexpr std::string_view kFolderPassPattern = "\\*.*";
-// What a sub-folder's entry appends to its name.
+// What a sub-folder's entry appends to its name: a separator and the
+// manifest every folder but a Data folder gets.
 inline constexpr std::string_view kSubFolderSuffix = "\\zenter.xml";
-inline constexpr std::string_view kDataSuffix = "Data";
+inline constexpr std::string_view kZenterManifest = kSubFolderSuffix.substr(1);
 inline constexpr std::string_view kModManifest = "Mod.xml";
-inline constexpr std::string_view kZenterManifest = "zenter.xml";
+inline constexpr std::string_view kDataSuffix = "Data";
 
 // Whether the folder's manifest is Mod.xml: its path ends in "Data", byte
 // for byte ("MyData" does, "data" and "Database" do not).
