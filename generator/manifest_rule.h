@@ -44,8 +44,8 @@ bool EndsInXml(std::string_view name);
 
 // Whether the XML pass (non-directories of folder\*.xml) includes the file:
 // only a name that itself ends in ".xml" (any case), never one the listing
-// matched by its short 8.3 alias. The manifest itself is left out: without regard to case on Windows, whose
-// file systems compare names that way; byte for byte elsewhere.
+// matched by its short 8.3 alias; neither the manifest itself (IsManifest)
+// nor a name holding '\'.
 bool IncludesFile(std::string_view name, std::string_view manifestName);
 
 // Whether the folder pass (directories of folder\*.*) includes the
@@ -54,6 +54,16 @@ bool IncludesSubFolder(std::string_view name);
 
 // Whether a listed name is one of the entries . and ..
 bool IsDotEntry(std::string_view name);
+
+// Whether the name holds a backslash (possible only on POSIX file systems):
+// it would read as a path into another folder once it stood in the
+// manifest, so neither pass includes it.
+bool HoldsBackslash(std::string_view name);
+
+// Whether the name is the manifest's own: without regard to case on
+// Windows, whose file systems compare names that way; byte for byte
+// elsewhere.
+bool IsManifest(std::string_view name, std::string_view manifestName);
 
 // The entry a sub-folder stands as: Name\zenter.xml.
 std::string SubFolderEntry(std::string_view name);

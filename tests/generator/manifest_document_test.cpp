@@ -128,6 +128,12 @@ TEST_F(ManifestDocument, AnsiNamesAreConvertedToUtf8) {
   EXPECT_NE(converted.find(".xml"), std::string::npos);
   EXPECT_EQ(Render({"\xCE\xE4\xC6\xF7.xml", "a\xCE.xml", "b\xCE", "c\xCE\x7F.xml"}),
             Expected({converted}));
+  // A sub-folder's entry is rendered whole, as the per-folder run renders
+  // it: there a name's last lead byte takes the separator as its trail byte.
+  gen::PreparedEntries prepared;
+  EXPECT_TRUE(prepared.AddSubFolder("b\xCE"));
+  EXPECT_TRUE(gen::CanCarrySubFolder("b\xCE"));
+  EXPECT_EQ(gen::RenderManifestText(prepared), Render({"b\xCE\\zenter.xml"}));
 }
 
 TEST_F(ManifestDocument, DocumentBlockFromAnEntryList) {
