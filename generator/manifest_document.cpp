@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "generator/manifest_rule.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 #include "runtime/host/runtime_error.h"
@@ -196,6 +197,25 @@ char* Put(char* out, const char* text, size_t length) {
   return out + length;
 }
 
+// The entry's include line, kIncludeLength + entry.length bytes.
+char* WriteInclude(const RenderedEntry& entry, char* out) {
+  out = Put(out, kIncludeOpen, sizeof kIncludeOpen - 1);
+  out = WriteEntry(entry, out);
+  return Put(out, kIncludeClose, sizeof kIncludeClose - 1);
+}
+
+// Appends the entry's include line to *lines; false, appending nothing, when
+// the entry is left out.
+bool AppendInclude(std::string_view entry, std::string* lines) {
+  std::string scratch;
+  const std::optional<RenderedEntry> prepared = PrepareEntry(entry, &scratch);
+  if (!prepared) return false;
+  const size_t at = lines->size();
+  lines->resize(at + kIncludeLength + prepared->length);
+  WriteInclude(*prepared, lines->data() + at);
+  return true;
+}
+
 // The document is made in two passes over the entries: the first works out
 // its exact length, the second fills a buffer of that length, so the work is
 // linear in the size of the document. entryAt(i) gives entry i's bytes.
@@ -217,9 +237,7 @@ char* FillDocument(char* out, size_t count, EntryAt entryAt) {
   out = Put(out, kHead, kHeadLength);
   for (size_t i = 0; i < count; ++i) {
     if (std::optional<RenderedEntry> entry = PrepareEntry(entryAt(i), &scratch)) {
-      out = Put(out, kIncludeOpen, sizeof kIncludeOpen - 1);
-      out = WriteEntry(*entry, out);
-      out = Put(out, kIncludeClose, sizeof kIncludeClose - 1);
+      out = WriteInclude(*entry, out);
     }
   }
   return Put(out, kTail, kTailLength);
@@ -229,14 +247,31 @@ char* FillDocument(char* out, size_t count, EntryAt entryAt) {
 
 extern const char kAssetNamespace[] = MODMANIFEST_ASSET_NAMESPACE;
 
-bool RenderManifestEntry(std::string_view entry, std::string* rendered) {
+bool CanCarrySubFolder(std::string_view name) {
   std::string scratch;
-  std::optional<RenderedEntry> prepared = PrepareEntry(entry, &scratch);
-  if (!prepared) return false;
-  std::string text(prepared->length, '\0');
-  WriteEntry(*prepared, text.data());
-  *rendered = std::move(text);
-  return true;
+  return IncludesSubFolder(name) && PrepareEntry(SubFolderEntry(name), &scratch).has_value();
+}
+
+bool PreparedEntries::AddFile(std::string_view name) { return AppendInclude(name, &fileLines_); }
+
+bool PreparedEntries::AddSubFolder(std::string_view name) {
+  // The whole entry is rendered, as the per-folder run renders it: under a
+  // double-byte code page a name's last byte may pair with the separator.
+  subFolderEntry_.assign(name).append(kSubFolderSuffix);
+  return AppendInclude(subFolderEntry_, &folderLines_);
+}
+
+void PreparedEntries::Clear() {
+  fileLines_.clear();
+  folderLines_.clear();
+}
+
+std::string RenderManifestText(const PreparedEntries& entries) {
+  std::string document;
+  document.reserve(kHeadLength + entries.fileLines_.size() + entries.folderLines_.size() +
+                   kTailLength);
+  document.append(kHead, kHeadLength).append(entries.fileLines_).append(entries.folderLines_);
+  return document.append(kTail, kTailLength);
 }
 
 std::string RenderManifestText(const std::vector<std::string>& entries) {

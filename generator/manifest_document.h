@@ -26,8 +26,35 @@ char* RenderManifestDocument(const void* entryList);
 // The same bytes for a list of entries given as strings.
 std::string RenderManifestText(const std::vector<std::string>& entries);
 
-// The source attribute value that an entry renders as; false (and rendered
-// untouched) when the entry is left out.
-bool RenderManifestEntry(std::string_view entry, std::string* rendered);
+// Whether a folder's manifest can carry the entry of its sub-folder name
+// (name\zenter.xml): the folder pass includes the name and the document can
+// hold the entry.
+bool CanCarrySubFolder(std::string_view name);
+
+// A manifest's entries, each rendered into its include line once, as the
+// caller finds it: whoever must know whether the document carries a name
+// learns it from that one rendering, and the document is then put together
+// from the lines. A listing gives files and folders mixed; the lines of the
+// XML pass and of the folder pass are kept apart, as the document holds all
+// files first.
+class PreparedEntries {
+ public:
+  // The entry of a file the XML pass includes (its name), and of a
+  // sub-folder the folder pass includes (name\zenter.xml), each after those
+  // added before. False, with nothing added, when the document cannot carry
+  // the entry; the pass's rule is the caller's.
+  bool AddFile(std::string_view name);
+  bool AddSubFolder(std::string_view name);
+  void Clear();
+
+ private:
+  friend std::string RenderManifestText(const PreparedEntries& entries);
+  std::string fileLines_;
+  std::string folderLines_;
+  std::string subFolderEntry_;  // kept, so that adding a sub-folder allocates nothing
+};
+
+// The same bytes as for the list of entries, in the order above.
+std::string RenderManifestText(const PreparedEntries& entries);
 
 }  // namespace gen

@@ -3,11 +3,11 @@
 namespace gen {
 namespace {
 
-// A name holding a backslash (possible only on POSIX file systems) would read
-// as a path into another folder once it stands in the manifest.
-bool HoldsBackslash(std::string_view name) { return name.find('\\') != std::string_view::npos; }
-
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+bool HoldsBackslash(std::string_view name) { return name.find('\\') != std::string_view::npos; }
 
 bool IsManifest(std::string_view name, std::string_view manifestName) {
 #ifdef _WIN32
@@ -20,8 +20,6 @@ bool IsManifest(std::string_view name, std::string_view manifestName) {
   return name == manifestName;
 #endif
 }
-
-}  // namespace
 
 bool IsDataFolder(std::string_view folderPath) { return folderPath.ends_with(kDataSuffix); }
 

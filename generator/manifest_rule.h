@@ -15,14 +15,19 @@
 
 namespace gen {
 
+// The names of the rule, each spelled here alone: the per-folder program's
+// constant data is made from them (generator/program.cpp), and the tree tool
+// uses them as they are.
+//
 // The patterns of the two passes, appended to the folder's path.
 inline constexpr std::string_view kXmlPassPattern = "\\*.xml";
 inline constexpr std::string_view kFolderPassPattern = "\\*.*";
-// What a sub-folder's entry appends to its name.
+// What a sub-folder's entry appends to its name: a separator and the
+// manifest every folder but a Data folder gets.
 inline constexpr std::string_view kSubFolderSuffix = "\\zenter.xml";
-inline constexpr std::string_view kDataSuffix = "Data";
+inline constexpr std::string_view kZenterManifest = kSubFolderSuffix.substr(1);
 inline constexpr std::string_view kModManifest = "Mod.xml";
-inline constexpr std::string_view kZenterManifest = "zenter.xml";
+inline constexpr std::string_view kDataSuffix = "Data";
 
 // Whether the folder's manifest is Mod.xml: its path ends in "Data", byte
 // for byte ("MyData" does, "data" and "Database" do not).
@@ -39,8 +44,8 @@ bool EndsInXml(std::string_view name);
 
 // Whether the XML pass (non-directories of folder\*.xml) includes the file:
 // only a name that itself ends in ".xml" (any case), never one the listing
-// matched by its short 8.3 alias. The manifest itself is left out: without regard to case on Windows, whose
-// file systems compare names that way; byte for byte elsewhere.
+// matched by its short 8.3 alias; neither the manifest itself (IsManifest)
+// nor a name holding '\'.
 bool IncludesFile(std::string_view name, std::string_view manifestName);
 
 // Whether the folder pass (directories of folder\*.*) includes the
@@ -49,6 +54,16 @@ bool IncludesSubFolder(std::string_view name);
 
 // Whether a listed name is one of the entries . and ..
 bool IsDotEntry(std::string_view name);
+
+// Whether the name holds a backslash (possible only on POSIX file systems):
+// it would read as a path into another folder once it stood in the
+// manifest, so neither pass includes it.
+bool HoldsBackslash(std::string_view name);
+
+// Whether the name is the manifest's own: without regard to case on
+// Windows, whose file systems compare names that way; byte for byte
+// elsewhere.
+bool IsManifest(std::string_view name, std::string_view manifestName);
 
 // The entry a sub-folder stands as: Name\zenter.xml.
 std::string SubFolderEntry(std::string_view name);

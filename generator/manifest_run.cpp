@@ -2,9 +2,14 @@
 // one zenter.xml reference per sub-folder, renders the manifest and writes it
 // as Mod.xml (a folder whose path ends in "Data") or zenter.xml.
 //
-// The run reaches the runtime only through its contract: ServiceTable slots,
-// HelperTable entries and commands called with argument records. Every value
-// it holds is a runtime value with one owner, released before it returns.
+// It calls the runtime's services the way the program's contract lays out:
+// block allocation, release and commands through ServiceTable slots, the
+// listing through HelperTable entries, commands with argument records. The
+// value routines it needs beyond those (joining texts, appending to and
+// releasing the EntryList), the search's failure flag and the exit status it
+// reaches directly, as functions of the runtime linked into the program.
+// Every value it holds is a runtime value with one owner, released before
+// it returns.
 #include "generator/manifest_run.h"
 
 #include <cstring>
@@ -48,14 +53,61 @@ ArgRecord Bytes(const void* block) {
           rt::kTagByteBlock};
 }
 
-}  // namespace
-
-int32_t ManifestRun() {
-  // The EntryList starts as a heap copy of the empty-array constant.
+// The EntryList starts as a heap copy of the empty-array constant.
+void* NewEntryList() {
   void* entries = Allocate(8);
   auto* header = static_cast<int32_t*>(entries);
   header[0] = kConstants.emptyArray[0];
   header[1] = kConstants.emptyArray[1];
+  return entries;
+}
+
+// The path of the manifest the folder gets; *outputName: its name, the
+// path's last part.
+char* ManifestPath(char* folder, const char** outputName) {
+  ArgRecord rightArgs[2] = {Text(folder), Int32(4)};
+  auto* tail = reinterpret_cast<char*>(Call(&rt::RightText, 2, rightArgs).value);
+  const bool dataFolder = IsDataFolder(tail != nullptr ? tail : "");
+  Release(tail);
+  const char* suffix = dataFolder ? kConstants.modSuffix : kConstants.zenterSuffix;
+  *outputName = suffix + 1;
+  return rt::TextJoin({folder, suffix});
+}
+
+// Lists folder + pattern (mask and maskOmitted as FindFile takes them) and
+// hands each name to take before releasing it. False when the listing ended
+// by an error: a folder that could not be listed is not an empty one, and
+// writing would replace its manifest with one that lists nothing.
+template <typename Take>
+bool ListPass(const char* folder, const char* pattern, int32_t mask, int32_t maskOmitted,
+              void** state, Take take) {
+  char* search = rt::TextJoin({folder, pattern});
+  char* name = FindFile(search, mask, maskOmitted, state);
+  Release(search);
+  while (name != nullptr) {
+    take(name);
+    Release(name);
+    name = FindFile(nullptr, mask, maskOmitted, state);
+  }
+  return !rt::SearchFailed();
+}
+
+// Renders the EntryList and writes it to path: whether it was written.
+// *document: the rendered document, which the caller releases.
+bool WriteManifest(const char* path, const void* entries, char** document) {
+  *document = RenderManifestDocument(entries);
+  ArgRecord textArgs[1] = {Text(*document)};
+  void* bytes = reinterpret_cast<void*>(Call(&rt::ToByteBlock, 1, textArgs).value);
+  ArgRecord writeArgs[2] = {Text(path), Bytes(bytes)};
+  const bool written = Call(&rt::WriteToFile, 2, writeArgs).value == 1;
+  Release(bytes);
+  return written;
+}
+
+}  // namespace
+
+int32_t ManifestRun() {
+  void* entries = NewEntryList();
   void* state = nullptr;
 
   ArgRecord none{};
@@ -70,56 +122,27 @@ int32_t ManifestRun() {
 
   // The output first, so that the XML pass can leave out the manifest an
   // earlier run wrote here (a manifest must not include itself).
-  ArgRecord rightArgs[2] = {Text(folder), Int32(4)};
-  auto* tail = reinterpret_cast<char*>(Call(&rt::RightText, 2, rightArgs).value);
-  const bool dataFolder = IsDataFolder(tail != nullptr ? tail : "");
-  Release(tail);
-  const char* suffix = dataFolder ? kConstants.modSuffix : kConstants.zenterSuffix;
-  char* path = rt::TextJoin({folder, suffix});
-  const char* outputName = suffix + 1;
+  const char* outputName = nullptr;
+  char* path = ManifestPath(folder, &outputName);
 
   // XML pass: every entry of folder\*.xml that is not a directory.
-  char* pattern = rt::TextJoin({folder, kConstants.xmlPattern});
-  char* name = FindFile(pattern, 0, 1, &state);
-  Release(pattern);
-  while (name != nullptr) {
+  bool done = ListPass(folder, kConstants.xmlPattern, 0, 1, &state, [&](char* name) {
     if (IncludesFile(name, outputName)) rt::ArrayAppend(&entries, name);
-    Release(name);
-    name = FindFile(nullptr, 0, 1, &state);
-  }
-  // A folder that could not be listed is not an empty one: writing would
-  // replace its manifest with one that lists nothing.
-  bool listed = !rt::SearchFailed();
-
+  });
   // Sub-folder pass: every directory of folder\*.* but the entries . and ..,
   // wherever the listing puts them, as Sub\zenter.xml.
-  pattern = rt::TextJoin({folder, kConstants.allPattern});
-  name = FindFile(pattern, 0x10, 0, &state);
-  Release(pattern);
-  while (name != nullptr) {
-    if (IncludesSubFolder(name)) {
-      char* entry = rt::TextJoin({name, kConstants.zenterSuffix});
-      rt::ArrayAppend(&entries, entry);
-      Release(entry);
-    }
-    Release(name);
-    name = FindFile(nullptr, 0x10, 0, &state);
-  }
-  listed = listed && !rt::SearchFailed();
+  done = ListPass(folder, kConstants.allPattern, 0x10, 0, &state, [&](char* name) {
+    if (!IncludesSubFolder(name)) return;
+    char* entry = rt::TextJoin({name, kConstants.zenterSuffix});
+    rt::ArrayAppend(&entries, entry);
+    Release(entry);
+  }) && done;
 
   char* document = nullptr;
-  if (listed) {
-    document = RenderManifestDocument(entries);
-    ArgRecord textArgs[1] = {Text(document)};
-    void* bytes = reinterpret_cast<void*>(Call(&rt::ToByteBlock, 1, textArgs).value);
-    ArgRecord writeArgs[2] = {Text(path), Bytes(bytes)};
-    const bool written = Call(&rt::WriteToFile, 2, writeArgs).value == 1;
-    Release(bytes);
-    listed = written;
-  }
+  if (done) done = WriteManifest(path, entries, &document);
   // A manifest that could not be listed or written is reported by the exit
   // status alone: a batch run over a tree must not stop at a box.
-  if (!listed) rt::App().ExitStatus = 1;
+  if (!done) rt::App().ExitStatus = 1;
   Release(path);
 
   CloseSearch(state);

@@ -3,6 +3,10 @@
 // its start-up routine.
 #include "generator/program.h"
 
+#include <initializer_list>
+#include <string_view>
+
+#include "generator/manifest_rule.h"
 #include "generator/manifest_run.h"
 #include "generator/program_constants.h"
 #include "platform/platform.h"
@@ -44,11 +48,41 @@ const rt::ProgramDescription kDescription = {
 
 const rt::ProgramImage kImage = {&kDescription, &ProgramEntry, &StubA, &StubB};
 
+// Called only when a text does not fit its field, which makes the constant
+// data no constant: the build stops there.
+void TextDoesNotFitItsField() {}
+
+// Fills a text field of the constant data with parts, which must take it
+// exactly, the closing NUL included.
+template <size_t N>
+constexpr void Spell(char (&field)[N], std::initializer_list<std::string_view> parts) {
+  size_t length = 0;
+  for (std::string_view part : parts) length += part.size();
+  if (length + 1 != N) TextDoesNotFitItsField();
+  char* out = field;
+  for (std::string_view part : parts) {
+    for (char c : part) *out++ = c;
+  }
+  *out = '\0';
+}
+
+constexpr ProgramConstants MakeConstants() {
+  ProgramConstants c{};
+  Spell(c.xmlPattern, {kXmlPassPattern});
+  Spell(c.allPattern, {kFolderPassPattern});
+  Spell(c.zenterSuffix, {kSubFolderSuffix});
+  Spell(c.dataSuffix, {kDataSuffix});
+  Spell(c.modSuffix, {"\\", kModManifest});
+  Spell(c.emptyText, {});
+  c.one = 1.0;
+  c.emptyArray[0] = 1;
+  c.emptyArray[1] = 0;
+  return c;
+}
+
 }  // namespace
 
-const ProgramConstants kConstants = {
-    "\\*.xml", "\\*.*", "\\zenter.xml", "Data", "\\Mod.xml", "", 1.0, {1, 0},
-};
+constinit const ProgramConstants kConstants = MakeConstants();
 
 const rt::ProgramImage& ThisProgram() { return kImage; }
 

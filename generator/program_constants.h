@@ -1,6 +1,10 @@
 // The program's constant data: one contiguous read-only block that start-up
 // registers as the program's static range. Values may point into it without
 // owning it; the runtime never releases or resizes such an address.
+//
+// Its texts are made from the names of the manifest rule
+// (generator/manifest_rule.h) when the program is compiled: a name that no
+// longer fits its field below stops the build instead of drifting apart.
 #pragma once
 
 #include <cstddef>

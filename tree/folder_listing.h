@@ -8,16 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "generator/manifest_document.h"
 #include "platform/platform.h"
 #include "platform/folder_access.h"
 
 namespace tree {
 
 class SkipRules;
-
-// path\name, with one separator even after a path that ends in one (a drive
-// root).
-std::string JoinPath(std::string_view path, std::string_view name);
 
 struct SubFolder {
   std::string name;
@@ -31,15 +28,20 @@ struct LeftOut {
 };
 
 struct FolderListing {
-  std::vector<std::string> entries;   // the manifest's entries, in order
+  gen::PreparedEntries entries;       // the manifest's entries, each rendered once
   std::vector<SubFolder> subFolders;  // to visit: no links, none skipped
-  std::vector<LeftOut> leftOut;       // names an entry would have, left out
+  std::vector<LeftOut> leftOut;       // names an entry would have, left out: files first
 };
 
-// Sorts the listing of a folder whose manifest is manifestName into its
-// manifest's entries and the sub-folders to visit. A sub-folder the rules
-// skip is neither.
+// Sorts the listing of a folder whose manifest is manifestName, looking at
+// each name once, into its manifest's entries (rendered as they are found),
+// the sub-folders to visit and the names left out. A sub-folder the rules
+// skip is none of these.
 void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view manifestName,
                  const SkipRules& rules, FolderListing* listing);
+
+// The bytes of the folder's manifest, put together from its entries as
+// ReadListing rendered them.
+std::string RenderManifest(const FolderListing& listing);
 
 }  // namespace tree

@@ -50,7 +50,7 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
   ReadListing(listed_, folder.manifestName, rules, &listing_);
   WarnOfListing(folder, parent);
 
-  const std::string wanted = gen::RenderManifestText(listing_.entries);
+  const std::string wanted = RenderManifest(listing_);
   const os::Dword error = ReadManifest(*handle, folder.manifestName, wanted.size() + 1);
   const bool missing = error == os::kErrorFileNotFound;
   if (error == 0 && onDisk_ == wanted) {
@@ -76,8 +76,7 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
 // manifest that its parent's does not include, and names left out.
 void FolderUpdate::WarnOfListing(const WalkFolder& folder, const WalkFolder* parent) {
   if (parent != nullptr && folder.manifestName == gen::kModManifest) {
-    std::string rendered;
-    if (gen::RenderManifestEntry(gen::SubFolderEntry(folder.name), &rendered)) {
+    if (gen::CanCarrySubFolder(folder.name)) {
       run_.Warn(folder.relative, folder.shownManifest + " is what " + Dotted(folder.shown) +
                                      " gets (its name ends in \"Data\"), but " +
                                      parent->shownManifest + " includes " +

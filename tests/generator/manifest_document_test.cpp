@@ -101,11 +101,10 @@ TEST_F(ManifestDocument, EntriesXmlCannotCarryAreLeftOut) {
   EXPECT_EQ(Render({"\x80.xml", "\xC3.xml", "\xC0\xAF.xml", "\xED\xA0\x80.xml",
                     "\xF4\x90\x80\x80.xml", "\xEF\xBF\xBE.xml", "\xEF\xBF\xBF.xml", "z.xml"}),
             Expected({"z.xml"}));
-  std::string rendered = "unchanged";
-  EXPECT_FALSE(gen::RenderManifestEntry("\xC3(", &rendered));
-  EXPECT_EQ(rendered, "unchanged");
-  EXPECT_TRUE(gen::RenderManifestEntry("R&D.xml", &rendered));
-  EXPECT_EQ(rendered, "R&amp;D.xml");
+  gen::PreparedEntries prepared;
+  EXPECT_FALSE(prepared.AddFile("\xC3("));
+  EXPECT_TRUE(prepared.AddFile("R&D.xml"));
+  EXPECT_EQ(gen::RenderManifestText(prepared), Expected({"R&amp;D.xml"}));
 }
 
 TEST_F(ManifestDocument, Utf8NamesStayAsTheyAre) {
@@ -123,11 +122,17 @@ TEST_F(ManifestDocument, AnsiNamesAreConvertedToUtf8) {
   // Under code page 936 a lead byte needs its trail byte: a name cut after
   // one, or with a byte that cannot follow one, is not a valid name there.
   fake.ansiCodePage = os::kCodePageGbk;
-  std::string converted;
-  ASSERT_TRUE(gen::RenderManifestEntry("\xCE\xE4\xC6\xF7.xml", &converted));
-  EXPECT_NE(converted.find(".xml"), std::string::npos);
+  // The fake converts each byte as Latin-1; which names are valid is code
+  // page 936's.
+  const std::string converted = "\xC3\x8E\xC3\xA4\xC3\x86\xC3\xB7.xml";
   EXPECT_EQ(Render({"\xCE\xE4\xC6\xF7.xml", "a\xCE.xml", "b\xCE", "c\xCE\x7F.xml"}),
             Expected({converted}));
+  // A sub-folder's entry is rendered whole, as the per-folder run renders
+  // it: there a name's last lead byte takes the separator as its trail byte.
+  gen::PreparedEntries prepared;
+  EXPECT_TRUE(prepared.AddSubFolder("b\xCE"));
+  EXPECT_TRUE(gen::CanCarrySubFolder("b\xCE"));
+  EXPECT_EQ(gen::RenderManifestText(prepared), Render({"b\xCE\\zenter.xml"}));
 }
 
 TEST_F(ManifestDocument, DocumentBlockFromAnEntryList) {

@@ -73,13 +73,13 @@ TEST(ManifestRun, DataTestLooksAtTheLastFourBytesOnly) {
     FolderRun run(folder);
     run.List({}, {{".", kDir}, {"..", kDir}});
     EXPECT_EQ(run.Start(), 0);
-    EXPECT_EQ(run.Written("Mod.xml"), gen::RenderManifestText({})) << folder;
+    EXPECT_EQ(run.Written("Mod.xml"), gen::RenderManifestText(std::vector<std::string>{})) << folder;
   }
   for (const char* folder : {"C:\\x\\data", "C:\\x\\DATA", "C:\\x\\Database"}) {
     FolderRun run(folder);
     run.List({}, {{".", kDir}, {"..", kDir}});
     EXPECT_EQ(run.Start(), 0);
-    EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({})) << folder;
+    EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText(std::vector<std::string>{})) << folder;
   }
 }
 
@@ -101,7 +101,7 @@ TEST(ManifestRun, OutputNameComparesAsTheFileSystemDoes) {
   run.List({{"ZENTER.XML", kFile}}, {{".", kDir}, {"..", kDir}});
   EXPECT_EQ(run.Start(), 0);
 #ifdef _WIN32
-  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({}));
+  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText(std::vector<std::string>{}));
 #else
   EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({"ZENTER.XML"}));
 #endif

@@ -4,6 +4,7 @@
 // writer's deletion mark does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/manifest_document.h"
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
 #include "tree/folder_listing.h"
@@ -36,7 +38,10 @@ const std::string kFolder = "C:\\Mod\\Data";
 // One listing gives both passes: the XML files in listing order, then the
 // sub-folders; skipped folders are neither entries nor visited; links are
 // entries but never visited; names a manifest cannot carry are left out
-// with their reason.
+// with their reason. Each name is rendered once, as it is sorted out: the
+// manifest put together from those renderings must be the one the
+// per-folder program renders from the same entries, and the walk's question
+// whether a sub-folder can be carried must agree with the listing.
 TEST(FolderListing, BothPassesFromOneListing) {
   const os::Dword kLink = kDir | os::kAttrLink;
   const std::vector<os::ListedEntry> listed = {
@@ -44,7 +49,9 @@ TEST(FolderListing, BothPassesFromOneListing) {
       {"Mod.xml", kFile},     {".svn", kDir | os::kAttrHidden},
       {"Units", kDir},        {"x.xml", kDir},         {"zenter.XML", kFile},
       {"Loop", kLink},        {"a\\b.xml", kFile},     {"bad\x01", kDir},
-      {"\xff.xml", kFile},    {"c\\d", kDir},
+      {"\xff.xml", kFile},    {"c\\d", kDir},          {"R&D \"1\".xml", kFile},
+      {"Mod.xml", kDir},      {"t\tab\r.xml", kFile},  {"<\xC3\xA9>", kDir},
+      {"\xC3", kDir},         {"c\x1f.xml", kFile},
   };
   struct Case {
     std::vector<std::string> excludes;
@@ -54,26 +61,35 @@ TEST(FolderListing, BothPassesFromOneListing) {
   };
   const Case cases[] = {
       {{}, true,
-       {"b.xml", "zenter.XML", "Art\\zenter.xml", ".svn\\zenter.xml", "Units\\zenter.xml",
-        "x.xml\\zenter.xml", "Loop\\zenter.xml"},
-       {"Art", ".svn", "Units", "x.xml", "bad\x01"}},
-      {{"u*", "LOOP", ".SVN", "nothing*"}, false,
-       {"b.xml", "zenter.XML", "Art\\zenter.xml", "x.xml\\zenter.xml"},
-       {"Art", "x.xml", "bad\x01"}},
+       {"b.xml", "zenter.XML", "R&D \"1\".xml", "t\tab\r.xml", "Art\\zenter.xml",
+        ".svn\\zenter.xml", "Units\\zenter.xml", "x.xml\\zenter.xml", "Loop\\zenter.xml",
+        "Mod.xml\\zenter.xml", "<\xC3\xA9>\\zenter.xml"},
+       {"Art", ".svn", "Units", "x.xml", "bad\x01", "Mod.xml", "<\xC3\xA9>", "\xC3"}},
+      {{"u*", "LOOP", ".SVN", "nothing*", "<*"}, false,
+       {"b.xml", "zenter.XML", "R&D \"1\".xml", "t\tab\r.xml", "Art\\zenter.xml",
+        "x.xml\\zenter.xml", "Mod.xml\\zenter.xml"},
+       {"Art", "x.xml", "bad\x01", "Mod.xml", "\xC3"}},
   };
   for (const Case& c : cases) {
     const tree::SkipRules::Shared rules = tree::SkipRules::AtTop(c.excludes, {}, c.hidden);
     tree::FolderListing listing;
     tree::ReadListing(listed, "Mod.xml", *rules, &listing);
-    EXPECT_EQ(listing.entries, c.entries);
+    EXPECT_EQ(tree::RenderManifest(listing), gen::RenderManifestText(c.entries));
     std::vector<std::string> visited;
-    for (const tree::SubFolder& sub : listing.subFolders) visited.push_back(sub.name);
+    for (const tree::SubFolder& sub : listing.subFolders) {
+      visited.push_back(sub.name);
+      const bool entry = std::find(c.entries.begin(), c.entries.end(),
+                                   sub.name + "\\zenter.xml") != c.entries.end();
+      EXPECT_EQ(gen::CanCarrySubFolder(sub.name), entry) << sub.name;
+    }
     EXPECT_EQ(visited, c.subFolders);
     std::vector<std::string> leftOut;
     for (const tree::LeftOut& out : listing.leftOut) leftOut.push_back(out.name + ": " + out.reason);
     EXPECT_EQ(leftOut, (std::vector<std::string>{
                            "a\\b.xml: its name holds \\", "\xff.xml: its name is not valid UTF-8",
-                           "bad\x01: its name holds control characters", "c\\d: its name holds \\"}));
+                           "c\x1f.xml: its name holds control characters",
+                           "bad\x01: its name holds control characters", "c\\d: its name holds \\",
+                           "\xC3: its name is not valid UTF-8"}));
   }
 }
 
