@@ -29,12 +29,22 @@ class FolderHandle {
  public:
   FolderHandle() = default;
   FolderHandle(intptr_t native, std::string path) : native_(native), path_(std::move(path)) {}
-  ~FolderHandle();
+  ~FolderHandle() {
+    if (native_ != -1) Close(native_);
+  }
   FolderHandle(FolderHandle&& other) noexcept
       : native_(other.native_), path_(std::move(other.path_)) {
     other.native_ = -1;
   }
-  FolderHandle& operator=(FolderHandle&& other) noexcept;
+  FolderHandle& operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+      if (native_ != -1) Close(native_);
+      native_ = other.native_;
+      path_ = std::move(other.path_);
+      other.native_ = -1;
+    }
+    return *this;
+  }
   FolderHandle(const FolderHandle&) = delete;
   FolderHandle& operator=(const FolderHandle&) = delete;
 
@@ -42,6 +52,8 @@ class FolderHandle {
   const std::string& path() const { return path_; }
 
  private:
+  static void Close(intptr_t native);  // each back-end's
+
   intptr_t native_ = -1;
   std::string path_;
 };

@@ -280,19 +280,7 @@ Dword PosixFolders::List(const FolderHandle& folder, std::vector<ListedEntry>* e
 
 }  // namespace
 
-FolderHandle::~FolderHandle() {
-  if (native_ != -1) close(static_cast<int>(native_));
-}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-  if (this != &other) {
-    if (native_ != -1) close(static_cast<int>(native_));
-    native_ = other.native_;
-    path_ = std::move(other.path_);
-    other.native_ = -1;
-  }
-  return *this;
-}
+void FolderHandle::Close(intptr_t native) { close(static_cast<int>(native)); }
 
 FolderAccess& SystemFolders() {
   static PosixFolders* folders = new PosixFolders;  // never destroyed: used until the end

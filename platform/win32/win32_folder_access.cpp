@@ -315,19 +315,7 @@ class Win32Folders final : public FolderAccess {
 
 }  // namespace
 
-FolderHandle::~FolderHandle() {
-  if (native_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(native_));
-}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-  if (this != &other) {
-    if (native_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(native_));
-    native_ = other.native_;
-    path_ = std::move(other.path_);
-    other.native_ = -1;
-  }
-  return *this;
-}
+void FolderHandle::Close(intptr_t native) { ::CloseHandle(reinterpret_cast<HANDLE>(native)); }
 
 FolderAccess& SystemFolders() {
   static Win32Folders* folders = new Win32Folders;  // never destroyed: used until the end
