@@ -15,7 +15,7 @@
 #include <cwchar>
 
 #include "platform/platform.h"
-#include "platform/win32/win32_testing.h"
+#include "platform/win32/win32_listing.h"
 #include "platform/win32/win32_text.h"
 
 namespace os::win32 {
@@ -132,15 +132,6 @@ void CopyFindData(const WIN32_FIND_DATAW& from, FindDataA* to) {
   to->cFileName[written] = '\0';
 }
 
-Handle SystemFindFirstFileExW(const char16_t* pattern, int infoLevel, void* findData,
-                              int searchOp, void* searchFilter, Dword additionalFlags) {
-  return ::FindFirstFileExW(reinterpret_cast<LPCWSTR>(pattern),
-                            static_cast<FINDEX_INFO_LEVELS>(infoLevel), findData,
-                            static_cast<FINDEX_SEARCH_OPS>(searchOp), searchFilter,
-                            additionalFlags);
-}
-FindFirstFileExWCall g_findFirstFileExW = SystemFindFirstFileExW;
-
 Handle FindFirstFileA(const char* pattern, FindDataA* data) {
   WideBuffer wide;
   if (!SystemPath(pattern, &wide)) return INVALID_HANDLE_VALUE;
@@ -153,21 +144,9 @@ Handle FindFirstFileExA(const char* pattern, int infoLevel, FindDataA* data, int
                         void* searchFilter, Dword additionalFlags) {
   WideBuffer wide;
   if (!SystemPath(pattern, &wide)) return INVALID_HANDLE_VALUE;
-  const auto* widePattern = reinterpret_cast<const char16_t*>(wide.data());
   WIN32_FIND_DATAW found;
-  HANDLE h = g_findFirstFileExW(widePattern, infoLevel, &found, searchOp, searchFilter,
-                                additionalFlags);
-  if (h == INVALID_HANDLE_VALUE &&
-      (infoLevel == FindExInfoBasic || (additionalFlags & FIND_FIRST_EX_LARGE_FETCH) != 0)) {
-    // Windows before 7 knows neither the basic level nor the large fetch and
-    // refuses them: the full listing then, which every version gives. Any
-    // other failure (a denied folder, say) stands as it is.
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_LEVEL) {
-      h = g_findFirstFileExW(widePattern, FindExInfoStandard, &found, searchOp, searchFilter,
-                             additionalFlags & ~static_cast<Dword>(FIND_FIRST_EX_LARGE_FETCH));
-    }
-  }
+  HANDLE h = FindFirstEx(wide.data(), static_cast<FINDEX_INFO_LEVELS>(infoLevel), &found,
+                         static_cast<FINDEX_SEARCH_OPS>(searchOp), searchFilter, additionalFlags);
   if (h != INVALID_HANDLE_VALUE) CopyFindData(found, data);
   return h;
 }
@@ -434,12 +413,6 @@ int MessageBoxA(Handle owner, const char* text, const char* caption, Dword style
 }  // namespace os::win32
 
 namespace os {
-
-win32::FindFirstFileExWCall win32::ReplaceFindFirstFileExW(FindFirstFileExWCall call) {
-  FindFirstFileExWCall previous = g_findFirstFileExW;
-  g_findFirstFileExW = call;
-  return previous;
-}
 
 const Platform& NativePlatform() {
   using namespace os::win32;

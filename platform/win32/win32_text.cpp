@@ -107,48 +107,60 @@ size_t WideToUtf8(const wchar_t* wide, size_t length, char* out, size_t capacity
   return bytes;
 }
 
-bool WideText(const char* text, WideBuffer* out) {
-  const size_t length = std::strlen(text);
-  const size_t units = Utf8ToWide(text, length, nullptr, 0);
-  if (units == kNotUtf8) {
-    ::SetLastError(ERROR_INVALID_NAME);
-    return false;
-  }
-  wchar_t* wide = out->Reserve(units + 1);
-  Utf8ToWide(text, length, wide, units);
-  wide[units] = L'\0';
-  return true;
+std::string Utf8(const wchar_t* wide, size_t length) {
+  std::string text(WideToUtf8(wide, length, nullptr, 0), '\0');
+  WideToUtf8(wide, length, text.data(), text.size());
+  return text;
 }
 
-bool SystemPath(const char* path, WideBuffer* out) {
-  const size_t length = std::strlen(path);
-  const size_t units = Utf8ToWide(path, length, nullptr, 0);
-  if (units == kNotUtf8) {
+std::wstring Wide(std::string_view text) {
+  const size_t units = Utf8ToWide(text.data(), text.size(), nullptr, 0);
+  if (units == kNotUtf8) return std::wstring();
+  std::wstring wide(units, L'\0');
+  Utf8ToWide(text.data(), text.size(), wide.data(), units);
+  return wide;
+}
+
+namespace {
+
+// The UTF-16 form of a UTF-8 text, terminated, in out, and its length in
+// *units. False, with the last error set, when text is not UTF-8 or takes
+// limit units or more.
+bool ToWide(const char* text, size_t limit, WideBuffer* out, size_t* units) {
+  const size_t length = std::strlen(text);
+  *units = Utf8ToWide(text, length, nullptr, 0);
+  if (*units == kNotUtf8) {
     ::SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  if (units >= kLongestPath) {
+  if (*units >= limit) {
     ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  WideBuffer given;
-  wchar_t* wide = given.Reserve(units + 1);
-  Utf8ToWide(path, length, wide, units);
-  wide[units] = L'\0';
-  if (units == 0 || IsDevicePath(wide)) {
-    std::memcpy(out->Reserve(units + 1), wide, (units + 1) * sizeof(wchar_t));
-    return true;
-  }
-  for (size_t i = 0; i < units; ++i) {
-    if (wide[i] == L'/') wide[i] = L'\\';  // no name holds '/'
-  }
+  wchar_t* wide = out->Reserve(*units + 1);
+  Utf8ToWide(text, length, wide, *units);
+  wide[*units] = L'\0';
+  return true;
+}
 
-  // The absolute form, as the system would resolve it, but by this code:
-  // the system's own resolution also strips a trailing dot or space from
-  // the last name, and the \\?\ form that follows takes every name as it
-  // stands. A relative path starts where the system says its anchor is (the
-  // current folder, the current drive's root, a drive's current folder).
-  std::wstring absolute;
+}  // namespace
+
+bool WideText(const char* text, WideBuffer* out) {
+  size_t units = 0;
+  return ToWide(text, SIZE_MAX, out, &units);
+}
+
+namespace {
+
+// The absolute form of the path wide (with '\' separators, not a device
+// path), as the system would resolve it, but by this code: the system's own
+// resolution also strips a trailing dot or space from the last name, and the
+// \\?\ form that follows takes every name as it stands. A relative path starts
+// where the system says its anchor is (the current folder, the current
+// drive's root, a drive's current folder). False, with the last error set,
+// when the anchor cannot be had.
+bool AbsolutePath(const wchar_t* wide, std::wstring* absolute) {
+  absolute->clear();
   const wchar_t* rest = wide;
   if (!(IsDriveLetter(wide[0]) && wide[1] == L':' && wide[2] == L'\\') &&
       !(wide[0] == L'\\' && wide[1] == L'\\')) {
@@ -168,19 +180,23 @@ bool SystemPath(const char* path, WideBuffer* out) {
       n = ::GetFullPathNameW(anchor, static_cast<DWORD>(base.capacity()), base.data(), nullptr);
     }
     if (n == 0 || n >= base.capacity()) return false;  // the last error is set
-    absolute.assign(base.data(), n);
+    absolute->assign(base.data(), n);
     // A current folder set in its \\?\ form comes back in it.
-    if (absolute.starts_with(L"\\\\?\\UNC\\")) {
-      absolute.replace(0, 8, L"\\\\");
-    } else if (absolute.starts_with(L"\\\\?\\")) {
-      absolute.erase(0, 4);
+    if (absolute->starts_with(L"\\\\?\\UNC\\")) {
+      absolute->replace(0, 8, L"\\\\");
+    } else if (absolute->starts_with(L"\\\\?\\")) {
+      absolute->erase(0, 4);
     }
-    absolute.push_back(L'\\');
+    absolute->push_back(L'\\');
   }
-  absolute.append(rest);
+  absolute->append(rest);
+  return true;
+}
 
-  // The root ("X:\" or "\\server\share"), then each name; "." and empty
-  // names dropped, ".." taking the name before it (never the root).
+// The \\?\ form of an absolute path: the root ("X:\" or "\\server\share"),
+// then each name; "." and empty names dropped, ".." taking the name before
+// it (never the root).
+std::wstring DeviceForm(const std::wstring& absolute) {
   std::wstring result;
   size_t at;
   if (absolute[0] == L'\\') {
@@ -210,6 +226,26 @@ bool SystemPath(const char* path, WideBuffer* out) {
   if (result.size() == rootLength || (!absolute.empty() && absolute.back() == L'\\')) {
     result.push_back(L'\\');
   }
+  return result;
+}
+
+}  // namespace
+
+bool SystemPath(const char* path, WideBuffer* out) {
+  WideBuffer given;
+  size_t units = 0;
+  if (!ToWide(path, kLongestPath, &given, &units)) return false;
+  wchar_t* wide = given.data();
+  if (units == 0 || IsDevicePath(wide)) {
+    std::memcpy(out->Reserve(units + 1), wide, (units + 1) * sizeof(wchar_t));
+    return true;
+  }
+  for (size_t i = 0; i < units; ++i) {
+    if (wide[i] == L'/') wide[i] = L'\\';  // no name holds '/'
+  }
+  std::wstring absolute;
+  if (!AbsolutePath(wide, &absolute)) return false;
+  const std::wstring result = DeviceForm(absolute);
   if (result.size() >= kLongestPath) {
     ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;

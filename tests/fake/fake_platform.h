@@ -74,7 +74,9 @@ class FakePlatform {
   // --- Module path, directories, code page --------------------------------
   std::string modulePath = "C:\\Tools\\Gen\\tool.exe";
   std::string currentDirectory = "C:\\";
-  os::Dword ansiCodePage = 1252;  // 936 makes 0x81..0xFE lead bytes
+  // What both shipped back-ends answer; 936 makes 0x81..0xFE lead bytes, and
+  // any other code page stands for a single-byte one (Latin-1).
+  os::Dword ansiCodePage = os::kCodePageUtf8;
 
   // --- Listings ------------------------------------------------------------
   // Entries that FindFirstFileA(pattern) lists, in this order, exactly as

@@ -1,0 +1,22 @@
+// Listing a folder on Windows, for the per-folder listing (FindFirstFileExA)
+// and the tree tool's walk alike.
+#pragma once
+
+#include <windows.h>
+
+namespace os::win32 {
+
+// FindFirstFileExW. Windows before 7 knows neither the basic level nor the
+// large fetch and refuses them (ERROR_INVALID_PARAMETER or
+// ERROR_INVALID_LEVEL): the full listing without the large fetch is asked
+// for then, which every version gives. Any other failure (a denied folder,
+// say) stands as it is, with its last error.
+HANDLE FindFirstEx(const wchar_t* pattern, FINDEX_INFO_LEVELS level, WIN32_FIND_DATAW* found,
+                   FINDEX_SEARCH_OPS search, void* filter, DWORD flags);
+
+// The first entry of pattern (UTF-16, in the system's form), as a listing of
+// names and attributes needs it: the basic level, fetched in large batches
+// where Windows can.
+HANDLE FindFirstBasic(const wchar_t* pattern, WIN32_FIND_DATAW* found);
+
+}  // namespace os::win32
