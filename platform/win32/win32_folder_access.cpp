@@ -13,6 +13,7 @@
 
 #include "platform/folder_access.h"
 #include "platform/path_parts.h"
+#include "platform/win32/win32_listing.h"
 #include "platform/win32/win32_text.h"
 
 namespace os {
