@@ -60,6 +60,7 @@ void IgnoreFileSizeSignal();
 // anything to note first.
 // The size of the calling thread's last refused request; 0 before any.
 size_t RefusedAllocation();
+
 // A mutex of the back-end's shared state. While the calling thread holds one,
 // an allocation failure must unwind (releasing it) before the run ends, since
 // ending the run calls the back-end again; otherwise the back-end's
