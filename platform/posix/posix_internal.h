@@ -18,13 +18,10 @@ namespace os::posix {
 constexpr Dword kErrorSuccess = 0;
 constexpr Dword kErrorInvalidFunction = 1;
 constexpr Dword kErrorInvalidHandle = 6;
-constexpr Dword kErrorNotEnoughMemory = 8;
 constexpr Dword kErrorNotSameDevice = 17;
-constexpr Dword kErrorWriteProtect = 19;
 constexpr Dword kErrorGenFailure = 31;
 constexpr Dword kErrorInvalidParameter = 87;
 constexpr Dword kErrorDirNotEmpty = 145;
-constexpr Dword kErrorFilenameExcedRange = 206;
 constexpr Dword kErrorInvalidFlags = 1004;
 constexpr Dword kErrorInvalidWindowHandle = 1400;
 constexpr Dword kErrorCannotFindWndClass = 1407;
@@ -33,10 +30,6 @@ constexpr Dword kErrorClassDoesNotExist = 1411;
 constexpr Dword kErrorClassHasWindows = 1412;
 constexpr Dword kErrorInvalidIconHandle = 1414;
 constexpr Dword kErrorResourceTypeNotFound = 1813;
-// The names platform.h holds, for the tree tool's walk files, which still ask
-// for them here.
-using os::kErrorDirectory;
-using os::kErrorInvalidName;
 
 void SetLastError(Dword error);
 Dword GetLastError();
