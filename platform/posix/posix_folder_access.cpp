@@ -190,7 +190,7 @@ class PosixFolders final : public FolderAccess {
     } else if (S_ISDIR(st.st_mode)) {
       error = kErrorIsFolder;
     } else if (!S_ISREG(st.st_mode)) {
-      error = kErrorAccessDenied;
+      error = kErrorNotRegularFile;
     } else {
       error = ReadAll(fd, limit, st.st_size, bytes);
     }
@@ -381,8 +381,14 @@ Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return posix::ErrorFromErrno(errno, p);
   struct stat st;
-  Dword error = kErrorAccessDenied;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  Dword error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = ErrorOf(errno, false);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = kErrorIsFolder;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = kErrorNotRegularFile;
+  } else {
     error = ReadAll(fd, limit, st.st_size, bytes);
   }
   close(fd);

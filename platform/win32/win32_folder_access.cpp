@@ -92,6 +92,16 @@ Dword ReadAll(HANDLE file, size_t limit, std::string* bytes) {
   return 0;
 }
 
+// Reads an open file whose attributes are these as ReadAll does, when it is
+// a file on disk: 0 or the error (kErrorIsFolder, kErrorNotRegularFile for
+// a pipe or a device).
+Dword ReadRegularFile(HANDLE file, DWORD attributes, size_t limit, std::string* bytes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kErrorIsFolder;
+  if (::GetFileType(file) != FILE_TYPE_DISK) return kErrorNotRegularFile;
+  return ReadAll(file, limit, bytes);
+}
+
 // Renames an open file over target (a full path) by its handle, flushed and
 // unmarked first; marked again when the rename fails.
 Dword RenameByHandle(HANDLE file, const std::string& target) {
@@ -221,17 +231,11 @@ class Win32Folders final : public FolderAccess {
     HANDLE file = OpenPath(JoinPath(folder.path(), name), GENERIC_READ, kShareAll, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
-    Dword error = 0;
     const DWORD attributes = AttributesOf(file);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      error = ::GetLastError();
-    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      error = kErrorIsLink;
-    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      error = kErrorIsFolder;
-    } else {
-      error = ReadAll(file, limit, bytes);
-    }
+    const Dword error = attributes != INVALID_FILE_ATTRIBUTES &&
+                                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                            ? kErrorIsLink
+                            : ReadRegularFile(file, attributes, limit, bytes);
     ::CloseHandle(file);
     return error;
   }
@@ -361,9 +365,11 @@ bool FullPath(const std::string& path, std::string* full, Dword* error) {
 
 Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   bytes->clear();
-  HANDLE file = OpenPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  // Backup semantics open a folder too, so that it is told from a file
+  // that may not be read.
+  HANDLE file = OpenPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
-  const Dword error = ReadAll(file, limit, bytes);
+  const Dword error = ReadRegularFile(file, AttributesOf(file), limit, bytes);
   ::CloseHandle(file);
   return error;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
+#include "tree/error_text.h"
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
@@ -236,6 +237,24 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
   // The same lines in another order, told from lines that agree.
   EXPECT_TRUE(tree::CompareIncludes(b + "\r\n" + a, a + "\r\n" + b + "\r\n").reordered);
   EXPECT_FALSE(tree::CompareIncludes("<?xml?>\r\n" + a, "<?xml version?>\r\n" + a).reordered);
+}
+
+// Every error a message names has words: the tool's own, else the system's
+// with the number beside them, never the number alone.
+TEST(ErrorText, EveryErrorHasWords) {
+  const struct { os::Dword error; std::string starts, ends; } cases[] = {
+      {os::kErrorAccessDenied, "access denied", "access denied"},
+      {os::kErrorNotRegularFile, "is not a regular file", "is not a regular file"},
+      // ERROR_GEN_FAILURE, which Windows gives past its path limit.
+      {31, "", " (error 31)"},
+      {0x7FFF0000, "an error the system has no text for", " (error 2147418112)"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = tree::ErrorText(c.error);
+    EXPECT_TRUE(text.starts_with(c.starts) && text.ends_with(c.ends)) << text;
+    EXPECT_FALSE(text.starts_with("error")) << text;
+    EXPECT_TRUE(text[0] < 'A' || text[0] > 'Z') << text;  // it follows a colon
+  }
 }
 
 // A fresh folder of the real file system for one test, removed after it.
