@@ -34,10 +34,11 @@ WalkFolder MakeWalkFolder(const WalkFolder* parent, std::string name, std::strin
   return folder;
 }
 
-bool FolderUpdate::HoldsIgnoreFile() const {
-  return std::any_of(listed_.begin(), listed_.end(), [](const os::ListedEntry& e) {
-    return (e.attributes & os::kAttrDirectory) == 0 && e.name == kIgnoreFileName;
-  });
+std::string_view FolderUpdate::IgnoreFile() const {
+  for (const os::ListedEntry& e : listed_) {
+    if ((e.attributes & os::kAttrDirectory) == 0 && IsIgnoreFileName(e.name)) return e.name;
+  }
+  return {};
 }
 
 void FolderUpdate::RemoveLeftovers(const os::FolderHandle& folder, const std::string& shown) {

@@ -10,7 +10,7 @@
 namespace tree {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Whether the whole line is UTF-8 (no encoded surrogate: no valid name
 // holds one).
@@ -71,6 +71,15 @@ std::string ShownFullPath(std::string path) {
 
 }  // namespace
 
+bool IsIgnoreFileName(std::string_view name) {
+  if (name.size() != kIgnoreFileName.size()) return false;
+#ifdef _WIN32
+  return FoldName(name) == FoldName(kIgnoreFileName);
+#else
+  return name == kIgnoreFileName;
+#endif
+}
+
 bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
                      std::vector<NamePattern>* patterns, std::string* problem) {
   if (bytes.size() > kIgnoreFileLimit) {
@@ -81,9 +90,15 @@ bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   size_t lineNumber = 0;
   while (!bytes.empty()) {
-    const size_t end = bytes.find('\n');
+    // A line ends in LF, CR LF, or CR alone (as old Mac editors save).
+    const size_t end = bytes.find_first_of("\r\n");
     std::string_view line = bytes.substr(0, end);
-    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
+    if (end != std::string_view::npos && bytes[end] == '\r' && next < bytes.size() &&
+        bytes[next] == '\n') {
+      ++next;
+    }
+    bytes.remove_prefix(next);
     ++lineNumber;
     while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
     while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
@@ -125,7 +140,11 @@ bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePatte
     const std::string path = os::JoinPath(folder, kIgnoreFileName);
     std::string bytes;
     const os::Dword error = os::ReadFileStart(path, kIgnoreFileLimit + 1, &bytes);
-    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) continue;
+    // A folder of that name is no ignore file, as in the walk.
+    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound ||
+        error == os::kErrorIsFolder) {
+      continue;
+    }
     if (error != 0) {
       // Patterns that cannot be read might have excluded any folder.
       *problem = "cannot read " + ShownFullPath(path) + ": " + ErrorText(error);

@@ -62,23 +62,26 @@ void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string
   Descend(0);
 }
 
-// Reads the folder's ignore file (when the listing says it holds one, or
-// when there is no listing to tell) and makes its skip rules. False, after
-// reporting the failure (its message ending in suffix when the file cannot
-// be read), when nothing beneath the folder is to be visited.
-bool Walker::Enter(const os::FolderHandle& handle, Frame* frame, bool lookForIgnoreFile,
+// Reads the folder's ignore file ignoreFile (the name its listing gave, or
+// the usual name where there is no listing to tell; "": none) and makes its
+// skip rules. False, after reporting the failure (its message ending in
+// suffix when the file cannot be read), when nothing beneath the folder is
+// to be visited.
+bool Walker::Enter(const os::FolderHandle& handle, Frame* frame, std::string_view ignoreFile,
                    const std::string& suffix) {
   std::vector<NamePattern> own;
-  if (lookForIgnoreFile) {
-    const std::string shown = Shown(frame->folder.shown, kIgnoreFileName);
+  if (!ignoreFile.empty()) {
+    const std::string shown = Shown(frame->folder.shown, ignoreFile);
     std::string bytes, problem;
-    const os::Dword error =
-        run_.access.ReadFile(handle, kIgnoreFileName, kIgnoreFileLimit + 1, &bytes);
-    if (error != 0 && error != os::kErrorFileNotFound) {
+    const os::Dword error = run_.access.ReadFile(handle, ignoreFile, kIgnoreFileLimit + 1, &bytes);
+    // A folder of that name is no ignore file, as in a listing.
+    if (error == os::kErrorFileNotFound || error == os::kErrorIsFolder) {
+      bytes.clear();
+    } else if (error != 0) {
       run_.Fail(frame->folder.relative, "cannot read " + shown + ": " + ErrorText(error) + suffix);
       return false;
     }
-    if (error == 0 && !ParseIgnoreFile(bytes, shown, &own, &problem)) {
+    if (!bytes.empty() && !ParseIgnoreFile(bytes, shown, &own, &problem)) {
       run_.Fail(frame->folder.relative, problem);
       return false;
     }
@@ -105,7 +108,7 @@ void Walker::Visit(Handle handle, const std::string& name) {
     return;
   }
   if (!run_.options.check) update_.RemoveLeftovers(*handle, folder.shown);
-  if (!Enter(*handle, &frame, update_.HoldsIgnoreFile(), "; " + Dotted(folder.shown) + " skipped")) {
+  if (!Enter(*handle, &frame, update_.IgnoreFile(), "; " + Dotted(folder.shown) + " skipped")) {
     return;
   }
   frame.subFolders = update_.Update(folder, handle, *frame.rules, Parent());
@@ -125,7 +128,7 @@ void Walker::Visit(Handle handle, const std::string& name) {
 // when nothing beneath it is to be visited.
 bool Walker::EnterAbove(Handle handle, const std::string& name) {
   Frame frame{MakeWalkFolder(Parent(), name, root_.shown)};
-  if (!Enter(*handle, &frame, true, "")) return false;
+  if (!Enter(*handle, &frame, kIgnoreFileName, "")) return false;
   frame.handle = std::move(handle);
   stack_.push_back(std::move(frame));
   return true;

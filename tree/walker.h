@@ -50,7 +50,7 @@ class Walker {
     size_t next = 0;
   };
 
-  bool Enter(const os::FolderHandle& handle, Frame* frame, bool lookForIgnoreFile,
+  bool Enter(const os::FolderHandle& handle, Frame* frame, std::string_view ignoreFile,
              const std::string& suffix);
   void Visit(Handle handle, const std::string& name);
   bool EnterAbove(Handle handle, const std::string& name);
