@@ -57,7 +57,9 @@ std::string ConsoleReporter::StaleEntry(const std::string& shownManifest, bool m
   std::string text = shownManifest + (missing ? " (missing)\n" : " (stale)\n");
   for (const std::string& line : changes.added) text += "+ " + line + "\n";
   for (const std::string& line : changes.removed) text += "- " + line + "\n";
-  if (changes.added.empty() && changes.removed.empty()) {
+  if (changes.notCompared != nullptr) {
+    text += std::string("  (") + changes.notCompared + ")\n";
+  } else if (changes.added.empty() && changes.removed.empty()) {
     text += changes.reordered ? "  (the same include lines in another order)\n"
                               : "  (the include lines agree; other lines differ)\n";
   }

@@ -289,9 +289,12 @@ class TempTree {
 // What a run reports, as a presenter other than the console sees it.
 struct Recorder final : tree::Reporter {
   std::vector<std::string> written, failed;
+  std::vector<tree::IncludeChanges> stale;
   void Current(const std::string&) override {}
   void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
-  void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges&) override {}
+  void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges& c) override {
+    stale.push_back(c);
+  }
   void Failed(const std::string& folder, const std::string&) override { failed.push_back(folder); }
   void Noticed(const std::string&) override {}
   void Warned(const std::string&, const std::string&) override {}
@@ -348,6 +351,48 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   reporter.written.clear();
   EXPECT_EQ(session.Update({{"", true}}), tree::kExitDone);
   EXPECT_TRUE(reporter.written.empty());
+}
+
+// --check lists the include lines that writing would change from the whole
+// old manifest, not from as much of it as could still be equal; one too
+// large to read whole is named stale without lines.
+TEST(TreeSession, CheckComparesTheWholeOldManifest) {
+  auto line = [](const char* name) {
+    return std::string("<Include type=\"all\" source=\"") + name + "\" />";
+  };
+  struct Case {
+    const char* label;
+    std::vector<const char*> removed;
+    size_t appended;  // bytes of blanks after the manifest's end
+    std::vector<std::string> added, gone;
+    bool compared;
+  };
+  const Case cases[] = {
+      {"the first of three deleted", {"a.xml"}, 0, {}, {line("a.xml")}, true},
+      {"two deleted", {"a.xml", "b.xml"}, 0, {}, {line("a.xml"), line("b.xml")}, true},
+      {"a long tail after the end", {}, 1000, {}, {}, true},
+      {"larger than 16 MiB", {"c.xml"}, size_t{16} << 20, {}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempTree t;
+    t.MakeFolder("ck");
+    for (const char* name : {"a.xml", "b.xml", "c.xml"}) t.WriteFile("ck/" + std::string(name), "<x/>");
+    tree::Options options;
+    options.root = t.Native("ck").string();
+    options.quiet = true;
+    Recorder reporter;
+    ASSERT_EQ(tree::TreeSession(options, reporter).Run(), tree::kExitDone);
+    for (const char* name : c.removed) std::filesystem::remove(t.Native("ck/" + std::string(name)));
+    std::ofstream(t.Native("ck/zenter.xml"), std::ios::binary | std::ios::app)
+        << std::string(c.appended, ' ');
+    options.check = true;
+    EXPECT_EQ(tree::TreeSession(options, reporter).Run(), tree::kExitFailed);
+    ASSERT_EQ(reporter.stale.size(), 1u);
+    EXPECT_EQ(reporter.stale[0].added, c.added);
+    EXPECT_EQ(reporter.stale[0].removed, c.gone);
+    EXPECT_EQ(reporter.stale[0].notCompared == nullptr, c.compared);
+  }
 }
 
 // Folders swapped, renamed or removed while the run works in the tree:
