@@ -375,7 +375,8 @@ TEST_P(TreeTool, DeepLongAndOddTreesWithinTheProcessLimits) {
                        Shown(root, "Art/AnimData") + " gets (its name ends in \"Data\"), but " +
                        Shown(root, "Art/zenter.xml") + " includes AnimData\\zenter.xml"),
             std::string::npos) << o.err;
-  EXPECT_NE(o.err.find("warning: " + Shown(root, "bad\x01.xml") + " is left out of " +
+  // (The control character shown escaped.)
+  EXPECT_NE(o.err.find("warning: " + Shown(root, "bad\\x01.xml") + " is left out of " +
                        Shown(root, "zenter.xml") + ": its name holds control characters"),
             std::string::npos) << o.err;
   EXPECT_EQ(ReadFile(t.root() / "outside" / "precious.xml"), "PRECIOUS");

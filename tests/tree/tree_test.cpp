@@ -13,6 +13,7 @@
 
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
+#include "tree/console_reporter.h"
 #include "tree/error_text.h"
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
@@ -255,6 +256,20 @@ TEST(ErrorText, EveryErrorHasWords) {
     EXPECT_FALSE(text.starts_with("error")) << text;
     EXPECT_TRUE(text[0] < 'A' || text[0] > 'Z') << text;  // it follows a colon
   }
+}
+
+// What the console shows of a name: control characters and bytes that are
+// not UTF-8 escaped, every other character as it is.
+TEST(ConsoleReporter, ControlCharactersAreShownEscaped) {
+  const struct { std::string line, shown; } cases[] = {
+      {"Mod/\x1b]0;owned\x07/zenter.xml", "Mod/\\x1b]0;owned\\x07/zenter.xml"},
+      {"a\nb\rc\td", "a\\x0ab\\x0dc\\x09d"},
+      {"\xC3\x84rger \xE5\x8D\x95\xF0\x9F\x9A\x80", "\xC3\x84rger \xE5\x8D\x95\xF0\x9F\x9A\x80"},
+      {"csi\xC2\x9B""2J del\x7F", "csi\\u009b2J del\\x7f"},
+      {"raw\x9B\xFF", "raw\\x9b\\xff"},
+      {std::string("nul\0", 4), "nul\\x00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tree::ConsoleReporter::ForPerson(c.line), c.shown);
 }
 
 // A fresh folder of the real file system for one test, removed after it.
