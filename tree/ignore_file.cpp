@@ -6,6 +6,7 @@
 #include "platform/path_parts.h"
 #include "platform/utf8.h"
 #include "tree/error_text.h"
+#include "tree/root.h"
 
 namespace tree {
 namespace {
@@ -32,31 +33,6 @@ bool HoldsControl(std::string_view line) {
     if ((u < 0x20 && c != '\t') || u == 0x7F) return true;
   }
   return false;
-}
-
-// The length of the part of a full path that names the file system's root
-// ("\", "X:\", "\\server\share", and their \\?\ forms); 0 when there is none.
-size_t RootLength(std::string_view path) {
-  auto afterComponents = [&path](size_t from, int count) {
-    size_t at = from;
-    for (int i = 0; i < count; ++i) {
-      const size_t next = path.find('\\', at);
-      if (next == std::string_view::npos) return path.size();
-      at = i + 1 < count ? next + 1 : next;
-    }
-    return at;
-  };
-  auto isDrive = [&path](size_t at) {
-    return path.size() >= at + 2 && path[at + 1] == ':' &&
-           ((path[at] >= 'A' && path[at] <= 'Z') || (path[at] >= 'a' && path[at] <= 'z'));
-  };
-  if (path.starts_with("\\\\?\\UNC\\")) return afterComponents(8, 2);
-  if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
-    return isDrive(4) ? 6 + (path.size() > 6 && path[6] == '\\') : 0;
-  }
-  if (path.starts_with("\\\\")) return afterComponents(2, 2);
-  if (isDrive(0)) return 2 + (path.size() > 2 && path[2] == '\\');
-  return path.starts_with("\\") ? 1 : 0;
 }
 
 // A seam path as the user sees it: '/' separators on POSIX systems.
@@ -127,7 +103,7 @@ bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePatte
   patterns->clear();
   std::string_view root(rootFullPath);
   while (root.size() > 1 && root.back() == '\\') root.remove_suffix(1);
-  const size_t rootLength = RootLength(root);
+  const size_t rootLength = FileSystemRootLength(root);
   if (rootLength == 0 || rootLength >= root.size()) return true;  // ROOT is the top
   // Each folder from the file system's root down to ROOT's parent.
   std::vector<std::string_view> folders;

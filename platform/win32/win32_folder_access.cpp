@@ -339,23 +339,22 @@ FolderAccess& SystemFolders() {
 }
 
 bool FullPath(const std::string& path, std::string* full, Dword* error) {
-  const std::wstring wide = win32::Wide(path);
-  if (wide.empty()) {
-    *error = ERROR_PATH_NOT_FOUND;
+  // Resolved as every other path is on its way to Windows, never by
+  // GetFullPathNameW, which takes a trailing dot or space off the last name
+  // (ROOT "A." would name the folder A) and does not take every \\?\ form.
+  win32::WideBuffer system;
+  if (path.empty() || !win32::SystemPath(path.c_str(), &system)) {
+    *error = path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError();
     return false;
   }
-  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) {
-    *error = ::GetLastError();
-    return false;
+  std::wstring result(system.data());
+  // The usual form of a drive's or a share's path: the seam's conversion
+  // puts the prefix back, and names stay exact.
+  if (result.starts_with(L"\\\\?\\UNC\\")) {
+    result.replace(0, 8, L"\\\\");
+  } else if (result.size() >= 6 && result.starts_with(L"\\\\?\\") && result[5] == L':') {
+    result.erase(0, 4);
   }
-  std::wstring result(needed, L'\0');
-  const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, result.data(), nullptr);
-  if (length == 0 || length >= needed) {
-    *error = length == 0 ? ::GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-    return false;
-  }
-  result.resize(length);
   // A trailing separator (other than a drive root's) is not part of the
   // folder's name.
   while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/')) result.pop_back();

@@ -232,7 +232,12 @@ TEST_P(TreeTool, OptionsAndUsageErrors) {
       {{"--version"}, 0, "1.0.0\n", ""},
       {{"--help"}, 0, "Usage: modmanifest-tree [OPTIONS] [ROOT]", ""},
   };
-  if (!Wine()) {
+  if (Wine()) {
+    // A drive's root, however it is spelled.
+    for (const char* drive : {"Z:\\", "z:", "\\\\?\\Z:\\", "Z:\\tmp\\.."}) {
+      cases.push_back({{drive}, 2, "", "the root of a drive or share is no mod folder"});
+    }
+  } else {
     // The file system's root, and folders a '\\'-separated path cannot name.
     cases.push_back({{"/"}, 2, "", "the file system's root"});
     cases.push_back({{(t.root() / "bs" / "a\\b").string()}, 2, "", "no such folder"});
@@ -268,6 +273,21 @@ TEST_P(TreeTool, OptionsAndUsageErrors) {
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     Output check = Run({"--check", slashed});
     EXPECT_EQ(check.out.find(Arg(root) + "\\zenter.xml (stale)\n"), 0u) << check.out;
+  }
+
+  // ROOT is the folder named, in every spelling: "A." beside "A" (which
+  // Windows' own resolution would take it for), and the \\?\ forms.
+  WriteFile(t.root() / "A" / "a.xml", "<a/>");
+  WriteFile(t.root() / "A." / "dot.xml", "<dot/>");
+  const std::string prefix = Wine() ? "\\\\?\\" : "";
+  for (const std::string& dotted : {std::string("A."), Arg(t.root() / "A."), prefix + Arg(t.root() / "A.")}) {
+    SCOPED_TRACE(dotted);
+    Output o = Run({"-v", dotted}, t.root());
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.find("wrote " + dotted + Separator() + "zenter.xml\n"), 0u) << o.out;
+    EXPECT_EQ(ReadFile(t.root() / "A." / "zenter.xml"), Document({"dot.xml"}));
+    EXPECT_FALSE(fs::exists(t.root() / "A" / "zenter.xml"));
+    fs::remove(t.root() / "A." / "zenter.xml");
   }
 }
 

@@ -18,6 +18,7 @@
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
+#include "tree/root.h"
 #include "tree/skip_rules.h"
 #include "tree/session.h"
 #include "tests/tree/seam_folders.h"
@@ -256,6 +257,27 @@ TEST(ErrorText, EveryErrorHasWords) {
     EXPECT_FALSE(text.starts_with("error")) << text;
     EXPECT_TRUE(text[0] < 'A' || text[0] > 'Z') << text;  // it follows a colon
   }
+}
+
+// The part of a full path that names a file system's root, which is never a
+// ROOT and where the ignore files above ROOT begin.
+TEST(Root, TheFileSystemsRootInEveryForm) {
+  const struct { const char* path; size_t length; } cases[] = {
+      {"\\", 1},
+      {"\\home\\me", 1},
+      {"C:\\", 3},
+      {"C:\\Mods\\MyMod", 3},
+      {"\\\\?\\C:\\", 7},
+      {"\\\\?\\C:\\Mods", 7},
+      {"\\\\server\\share", 14},
+      {"\\\\server\\share\\Mods", 14},
+      {"\\\\?\\UNC\\server\\share", 20},
+      {"\\\\?\\UNC\\server\\share\\Mods", 20},
+      {"\\\\?\\Volume{1234}", 16},
+      {"\\\\?\\Volume{1234}\\Mods", 16},
+      {"Mods", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tree::FileSystemRootLength(c.path), c.length) << c.path;
 }
 
 // What the console shows of a name: control characters and bytes that are
