@@ -110,6 +110,11 @@ class FolderAccess {
   virtual Dword OpenSub(const FolderHandle& parent, std::string_view name,
                         FolderHandle* folder) = 0;
 
+  // Opens the folder that holds folder now (POSIX: its ".."; Windows: the
+  // folder of its path), whose path is taken to be folder's parent path. The
+  // caller checks by Identity that it is the folder it expects.
+  virtual Dword OpenParent(const FolderHandle& folder, FolderHandle* parent) = 0;
+
   // What tells an open folder from every other of its file system for as
   // long as it exists (device and inode; volume and file index), 0 when it
   // cannot be told. A folder reopened by its names is checked against it.

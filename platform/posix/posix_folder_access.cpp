@@ -156,6 +156,13 @@ class PosixFolders final : public FolderAccess {
     return ErrorOf(error, true);
   }
 
+  Dword OpenParent(const FolderHandle& folder, FolderHandle* parent) override {
+    const int fd = openat(Fd(folder), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return ErrorOf(errno, true);
+    *parent = FolderHandle(fd, std::string(PathParent(folder.path())));
+    return 0;
+  }
+
   uint64_t Identity(const FolderHandle& folder) override {
     struct stat st;
     if (fstat(Fd(folder), &st) != 0) return 0;

@@ -190,6 +190,16 @@ class Win32Folders final : public FolderAccess {
     return 0;
   }
 
+  Dword OpenParent(const FolderHandle& folder, FolderHandle* parent) override {
+    std::string path(PathParent(folder.path()));
+    if (path.ends_with(':')) path.push_back('\\');  // a drive's root, not its current folder
+    Dword error = 0;
+    HANDLE h = OpenFolder(path, FILE_FLAG_OPEN_REPARSE_POINT, &error);
+    if (h == INVALID_HANDLE_VALUE) return error;
+    *parent = FolderHandle(reinterpret_cast<intptr_t>(h), std::move(path));
+    return 0;
+  }
+
   uint64_t Identity(const FolderHandle& folder) override {
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(Native(folder), &info)) return 0;

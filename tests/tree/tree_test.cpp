@@ -325,7 +325,7 @@ class TempTree {
 
 // What a run reports, as a presenter other than the console sees it.
 struct Recorder final : tree::Reporter {
-  std::vector<std::string> written, failed;
+  std::vector<std::string> written, failed, noticed;
   std::vector<tree::IncludeChanges> stale;
   void Current(const std::string&) override {}
   void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
@@ -333,7 +333,7 @@ struct Recorder final : tree::Reporter {
     stale.push_back(c);
   }
   void Failed(const std::string& folder, const std::string&) override { failed.push_back(folder); }
-  void Noticed(const std::string&) override {}
+  void Noticed(const std::string& text) override { noticed.push_back(text); }
   void Warned(const std::string&, const std::string&) override {}
   void LeftoverRemoved(const std::string&) override {}
   void Progress(const tree::Tally&, bool) override {}
@@ -483,29 +483,53 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
     EXPECT_FALSE(e.path().filename().string().starts_with("~mm")) << e.path();
   }
 
-  // Under a low open-file limit the deeper folders are let go and reopened
-  // by name: a folder replaced meanwhile is not taken for the one listed.
-  for (const char* folder : {"Deep", "Deep/a", "Deep/a/b", "Deep/a/b/c", "Deep/a/b/d"}) {
-    t.MakeFolder(folder);
-  }
+  // Under a low open-file limit the walk holds only the deepest folders on
+  // its path; one let go is reopened on the way back from the folder below
+  // it (its "..") while that is still the folder listed, else by name from
+  // above, where a folder put in its place meanwhile is not taken for it.
+  struct Moves {
+    const char* root;
+    std::vector<std::pair<const char*, const char*>> renames;
+    std::vector<const char*> written, untouched;
+    std::vector<std::string> noticed;
+  };
+  const Moves moves[] = {
+      {"Deep1", {{"a/b", "a/b.old"}}, {"a/b.old/d", "a/b.old/c/x/y"}, {"a/b/d"}, {}},
+      {"Deep2", {{"a/b/c", "c.moved"}, {"a/b", "a/b.old"}}, {"a/b.old", "c.moved/x/y"},
+       {"a/b/d", "a/b.old/d"}, {"/Deep2/a/b: folder vanished during the run; skipped"}},
+  };
   rlimit saved{};
   getrlimit(RLIMIT_NOFILE, &saved);
-  rlimit low = saved;
-  low.rlim_cur = 30;  // the walk then holds ROOT and one folder below it
-  setrlimit(RLIMIT_NOFILE, &low);
-  options.root = t.Native("Deep").string();
-  tree::TreeSession deep(options, reporter);
-  deep.OnFolderVisited([&](const std::string& folder) {
-    if (folder != "a\\b\\c") return;
-    fs::rename(t.Native("Deep/a/b"), t.Native("Deep/a/b.old"));
-    fs::create_directories(t.Native("Deep/a/b/d"));
-  });
-  EXPECT_EQ(deep.Run(), tree::kExitDone);
-  setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_TRUE(fs::exists(t.Native("Deep/a/b.old/zenter.xml")));
-  EXPECT_TRUE(fs::exists(t.Native("Deep/a/b.old/c/zenter.xml")));
-  EXPECT_FALSE(fs::exists(t.Native("Deep/a/b/d/zenter.xml")));
-  EXPECT_FALSE(fs::exists(t.Native("Deep/a/b.old/d/zenter.xml")));
+  for (const Moves& m : moves) {
+    SCOPED_TRACE(m.root);
+    const std::string root = m.root;
+    for (const char* folder : {"", "/a", "/a/b", "/a/b/c", "/a/b/c/x", "/a/b/c/x/y", "/a/b/d"}) {
+      t.MakeFolder(root + folder);
+    }
+    rlimit low = saved;
+    low.rlim_cur = 30;  // the walk then holds two folders
+    setrlimit(RLIMIT_NOFILE, &low);
+    options.root = t.Native(root).string();
+    reporter.noticed.clear();
+    tree::TreeSession deep(options, reporter);
+    deep.OnFolderVisited([&](const std::string& folder) {
+      if (folder != "a\\b\\c\\x\\y") return;
+      for (const auto& [from, to] : m.renames) fs::rename(t.Native(root + "/" + from), t.Native(root + "/" + to));
+      fs::create_directories(t.Native(root + "/a/b/d"));
+    });
+    EXPECT_EQ(deep.Run(), tree::kExitDone);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    for (const char* folder : m.written) {
+      EXPECT_TRUE(fs::exists(t.Native(root + "/" + folder + "/zenter.xml"))) << folder;
+    }
+    for (const char* folder : m.untouched) {
+      EXPECT_FALSE(fs::exists(t.Native(root + "/" + folder + "/zenter.xml"))) << folder;
+    }
+    ASSERT_EQ(reporter.noticed.size(), m.noticed.size());
+    for (size_t i = 0; i < m.noticed.size(); ++i) {
+      EXPECT_TRUE(reporter.noticed[i].ends_with(m.noticed[i])) << reporter.noticed[i];
+    }
+  }
 #endif
 }
 
