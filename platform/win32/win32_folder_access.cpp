@@ -96,9 +96,11 @@ Dword ReadAll(HANDLE file, size_t limit, std::string* bytes) {
 // a file on disk: 0 or the error (kErrorIsFolder, kErrorNotRegularFile for
 // a pipe or a device).
 Dword ReadRegularFile(HANDLE file, DWORD attributes, size_t limit, std::string* bytes) {
-  if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kErrorIsFolder;
+  const Dword error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0;
+  // Asked first: Wine has no attributes for a named pipe of Linux's.
   if (::GetFileType(file) != FILE_TYPE_DISK) return kErrorNotRegularFile;
+  if (error != 0) return error;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kErrorIsFolder;
   return ReadAll(file, limit, bytes);
 }
 
