@@ -112,6 +112,24 @@ Dword ReadAll(int fd, size_t limit, off_t size, std::string* bytes) {
   return 0;
 }
 
+// Reads the file open as fd, as ReadAll does, when it is a regular file
+// (kErrorIsFolder, kErrorNotRegularFile when not), and closes it.
+Dword ReadRegularFile(int fd, size_t limit, std::string* bytes) {
+  struct stat st;
+  Dword error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = ErrorOf(errno, false);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = kErrorIsFolder;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = kErrorNotRegularFile;
+  } else {
+    error = ReadAll(fd, limit, st.st_size, bytes);
+  }
+  close(fd);
+  return error;
+}
+
 class PosixFolders final : public FolderAccess {
  public:
   HandleBudget Budget() const override {
@@ -190,19 +208,7 @@ class PosixFolders final : public FolderAccess {
     const int fd = openat(Fd(folder), CName(name).get(),
                           O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return ErrorOf(errno, false);
-    struct stat st;
-    Dword error = 0;
-    if (fstat(fd, &st) != 0) {
-      error = ErrorOf(errno, false);
-    } else if (S_ISDIR(st.st_mode)) {
-      error = kErrorIsFolder;
-    } else if (!S_ISREG(st.st_mode)) {
-      error = kErrorNotRegularFile;
-    } else {
-      error = ReadAll(fd, limit, st.st_size, bytes);
-    }
-    close(fd);
-    return error;
+    return ReadRegularFile(fd, limit, bytes);
   }
 
   Dword FileAttributes(const FolderHandle& folder, std::string_view name) override {
@@ -387,19 +393,7 @@ Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   // Non-blocking, so that a named pipe under the file's name never waits.
   const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return posix::ErrorFromErrno(errno, p);
-  struct stat st;
-  Dword error = 0;
-  if (fstat(fd, &st) != 0) {
-    error = ErrorOf(errno, false);
-  } else if (S_ISDIR(st.st_mode)) {
-    error = kErrorIsFolder;
-  } else if (!S_ISREG(st.st_mode)) {
-    error = kErrorNotRegularFile;
-  } else {
-    error = ReadAll(fd, limit, st.st_size, bytes);
-  }
-  close(fd);
-  return error;
+  return ReadRegularFile(fd, limit, bytes);
 }
 
 }  // namespace os
