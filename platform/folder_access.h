@@ -23,6 +23,10 @@ namespace os {
 // on Windows any reparse point), which is never entered.
 constexpr Dword kAttrLink = 0x400;
 
+// An error of our own (bit 29 marks an application's): a named pipe, socket
+// or device where a file is read.
+constexpr Dword kErrorNotRegularFile = 0x20000001;
+
 // An open folder and its full path. The handle (a descriptor, or a Windows
 // handle) is closed with the object; -1: a folder known by its path alone.
 class FolderHandle {
@@ -101,6 +105,11 @@ class FolderAccess {
   virtual Dword OpenSub(const FolderHandle& parent, std::string_view name,
                         FolderHandle* folder) = 0;
 
+  // Opens the folder that holds folder now (POSIX: its ".."; Windows: the
+  // folder of its path), whose path is taken to be folder's parent path. The
+  // caller checks by Identity that it is the folder it expects.
+  virtual Dword OpenParent(const FolderHandle& folder, FolderHandle* parent) = 0;
+
   // What tells an open folder from every other of its file system for as
   // long as it exists (device and inode; volume and file index), 0 when it
   // cannot be told. A folder reopened by its names is checked against it.
@@ -119,7 +128,8 @@ class FolderAccess {
 
   // Reads the file name of the folder, at most limit bytes (one more tells
   // that it is longer), never through a link: kErrorIsLink for a link,
-  // kErrorIsFolder for a folder, kErrorFileNotFound when there is none,
+  // kErrorIsFolder for a folder, kErrorNotRegularFile for a named pipe or
+  // the like, kErrorFileNotFound when there is none,
   // kErrorSharingViolation while another program holds it (no retry here).
   virtual Dword ReadFile(const FolderHandle& folder, std::string_view name, size_t limit,
                          std::string* bytes) = 0;
@@ -178,7 +188,9 @@ bool FullPath(const std::string& path, std::string* full, Dword* error);
 
 // Reads at most limit bytes from the start of the regular file at path
 // (fewer when it is shorter), so that a huge file costs nothing. 0, or the
-// Win32 error (kErrorFileNotFound or kErrorPathNotFound when there is none).
+// Win32 error (kErrorFileNotFound or kErrorPathNotFound when there is none,
+// kErrorIsFolder for a folder, kErrorNotRegularFile for a named pipe or the
+// like).
 Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes);
 
 }  // namespace os

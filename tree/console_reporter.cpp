@@ -5,6 +5,7 @@
 
 #include "platform/console.h"
 #include "platform/process_control.h"
+#include "platform/utf8.h"
 
 namespace tree {
 namespace {
@@ -49,27 +50,61 @@ std::string ConsoleReporter::SummaryLine(const Tally& tally, bool checking, doub
          Count(tally.changed, "manifest", "manifests") +
          (checking ? " missing or stale, " : " written, ") + std::to_string(tally.current) +
          " already current, " + std::to_string(tally.failed) + " failed" + extra + " (" +
-         elapsed + ")\n";
+         elapsed + ")";
 }
 
-std::string ConsoleReporter::StaleEntry(const std::string& shownManifest, bool missing,
-                                        const IncludeChanges& changes) {
-  std::string text = shownManifest + (missing ? " (missing)\n" : " (stale)\n");
-  for (const std::string& line : changes.added) text += "+ " + line + "\n";
-  for (const std::string& line : changes.removed) text += "- " + line + "\n";
-  if (changes.added.empty() && changes.removed.empty()) {
-    text += changes.reordered ? "  (the same include lines in another order)\n"
-                              : "  (the include lines agree; other lines differ)\n";
+std::vector<std::string> ConsoleReporter::StaleEntry(const std::string& shownManifest,
+                                                     bool missing,
+                                                     const IncludeChanges& changes) {
+  std::vector<std::string> lines{shownManifest + (missing ? " (missing)" : " (stale)")};
+  for (const std::string& line : changes.added) lines.push_back("+ " + line);
+  for (const std::string& line : changes.removed) lines.push_back("- " + line);
+  if (changes.notCompared != nullptr) {
+    lines.push_back(std::string("  (") + changes.notCompared + ")");
+  } else if (changes.added.empty() && changes.removed.empty()) {
+    lines.push_back(changes.reordered ? "  (the same include lines in another order)"
+                                      : "  (the include lines agree; other lines differ)");
   }
-  return text;
+  return lines;
+}
+
+std::string ConsoleReporter::ForPerson(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
+  char escape[8];
+  for (size_t i = 0; i < line.size();) {
+    const os::Utf8Sequence seq = os::ReadUtf8(bytes + i, line.size() - i);
+    if (seq.length == 0 || seq.codePoint < 0x20 || seq.codePoint == 0x7F) {
+      // A C0 control or a byte that starts no character: by its value.
+      std::snprintf(escape, sizeof escape, "\\x%02x", bytes[i]);
+      shown += escape;
+      ++i;
+      continue;
+    }
+    if (seq.codePoint >= 0x80 && seq.codePoint <= 0x9F) {  // a C1 control
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(seq.codePoint));
+      shown += escape;
+    } else {
+      shown.append(line.substr(i, seq.length));
+    }
+    i += seq.length;
+  }
+  return shown;
+}
+
+void ConsoleReporter::Say(Stream stream, std::string_view line) {
+  std::string text = ForPerson(line);
+  text.push_back('\n');
+  os::Write(stream, text);
 }
 
 void ConsoleReporter::Written(const std::string&, const std::string& shownManifest) {
   if (watching_ && !quiet_) {
-    os::Write(Stream::Out, Clock() + " wrote " + shownManifest + "\n");
+    Say(Stream::Out, Clock() + " wrote " + shownManifest);
   } else if (verbose_) {
     ClearProgress();
-    os::Write(Stream::Out, "wrote " + shownManifest + "\n");
+    Say(Stream::Out, "wrote " + shownManifest);
   }
 }
 
@@ -77,7 +112,9 @@ void ConsoleReporter::Stale(const std::string&, const std::string& shownManifest
                             const IncludeChanges& changes) {
   if (quiet_) return;
   ClearProgress();
-  os::Write(Stream::Out, StaleEntry(shownManifest, missing, changes));
+  for (const std::string& line : StaleEntry(shownManifest, missing, changes)) {
+    Say(Stream::Out, line);
+  }
 }
 
 void ConsoleReporter::Failed(const std::string&, const std::string& text) { Problem(text); }
@@ -86,11 +123,11 @@ void ConsoleReporter::Noticed(const std::string& text) { Problem(text); }
 
 void ConsoleReporter::Warned(const std::string&, const std::string& text) {
   ClearProgress();
-  os::Write(Stream::Err, "modmanifest-tree: warning: " + text + "\n");
+  Say(Stream::Err, "modmanifest-tree: warning: " + text);
 }
 
 void ConsoleReporter::LeftoverRemoved(const std::string& shownPath) {
-  if (verbose_) os::Write(Stream::Out, "removed " + shownPath + "\n");
+  if (verbose_) Say(Stream::Out, "removed " + shownPath);
 }
 
 void ConsoleReporter::Progress(const Tally& tally, bool checking) {
@@ -108,17 +145,17 @@ void ConsoleReporter::Progress(const Tally& tally, bool checking) {
 
 void ConsoleReporter::Summary(const Tally& tally, bool checking, double seconds) {
   ClearProgress();
-  if (!quiet_) os::Write(Stream::Out, SummaryLine(tally, checking, seconds));
+  if (!quiet_) Say(Stream::Out, SummaryLine(tally, checking, seconds));
 }
 
 void ConsoleReporter::Problem(const std::string& text) {
   ClearProgress();
-  os::Write(Stream::Err, "modmanifest-tree: " + text + "\n");
+  Say(Stream::Err, "modmanifest-tree: " + text);
 }
 
 void ConsoleReporter::Watching(const std::string& shownRoot) {
   watching_ = true;
-  if (!quiet_) os::Write(Stream::Out, "watching " + shownRoot + " for changes (Ctrl-C to stop)\n");
+  if (!quiet_) Say(Stream::Out, "watching " + shownRoot + " for changes (Ctrl-C to stop)");
 }
 
 void ConsoleReporter::WatchNote(const std::string& text) { Problem(text); }

@@ -6,6 +6,10 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/console.h"
 
 #include "tree/options.h"
 #include "tree/reporter.h"
@@ -31,12 +35,19 @@ class ConsoleReporter final : public Reporter {
   void Watching(const std::string& shownRoot) override;
   void WatchNote(const std::string& text) override;
 
-  // The text of the summary line and of a --check entry, as printed.
+  // The text of the summary line and the lines of a --check entry, without
+  // their line ends.
   static std::string SummaryLine(const Tally& tally, bool checking, double seconds);
-  static std::string StaleEntry(const std::string& shownManifest, bool missing,
-                                const IncludeChanges& changes);
+  static std::vector<std::string> StaleEntry(const std::string& shownManifest, bool missing,
+                                             const IncludeChanges& changes);
+  // A line as a person is shown it: a control character, and a byte that
+  // is not UTF-8, written as an escape (\x1b, \u009b), so that a name can
+  // neither move the cursor nor retitle or recolour the terminal.
+  static std::string ForPerson(std::string_view line);
 
  private:
+  // Writes one line, through ForPerson: every line printed goes this way.
+  void Say(os::Stream stream, std::string_view line);
   void ClearProgress();
 
   bool quiet_;

@@ -1,6 +1,7 @@
 #include "tree/error_text.h"
 
 #include "platform/folder_access.h"
+#include "platform/system_error.h"
 
 namespace tree {
 
@@ -25,8 +26,19 @@ std::string ErrorText(unsigned long error) {
     case os::kErrorIsFolder: return "is a folder";
     case os::kErrorFileCorrupt: return "the file or folder is corrupted";
     case os::kErrorIsLink: return "is a link";
-    default: return "error " + std::to_string(error);
+    case os::kErrorNotRegularFile: return "is not a regular file";
+    default: break;
   }
+  // Any other error in the system's words, its number beside them for a
+  // search; never the number alone.
+  std::string text = os::SystemErrorText(static_cast<os::Dword>(error));
+  if (text.empty()) {
+    text = "an error the system has no text for";
+  } else if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' &&
+             text[1] <= 'z') {
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');  // it follows a colon
+  }
+  return text + " (error " + std::to_string(error) + ")";
 }
 
 }  // namespace tree

@@ -17,6 +17,9 @@ namespace {
 // scanner) is read again for this long in all, then reported.
 constexpr double kHeldManifestSeconds = 0.5;
 constexpr unsigned kHeldPauseMilliseconds = 25;
+// Checking, a stale manifest is read whole, up to this size, to list the
+// lines that writing it would change; a larger one is no list of includes.
+constexpr size_t kLargestCompared = size_t{16} << 20;
 
 }  // namespace
 
@@ -34,10 +37,11 @@ WalkFolder MakeWalkFolder(const WalkFolder* parent, std::string name, std::strin
   return folder;
 }
 
-bool FolderUpdate::HoldsIgnoreFile() const {
-  return std::any_of(listed_.begin(), listed_.end(), [](const os::ListedEntry& e) {
-    return (e.attributes & os::kAttrDirectory) == 0 && e.name == kIgnoreFileName;
-  });
+std::string_view FolderUpdate::IgnoreFile() const {
+  for (const os::ListedEntry& e : listed_) {
+    if ((e.attributes & os::kAttrDirectory) == 0 && IsIgnoreFileName(e.name)) return e.name;
+  }
+  return {};
 }
 
 void FolderUpdate::RemoveLeftovers(const os::FolderHandle& folder, const std::string& shown) {
@@ -51,7 +55,11 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
   WarnOfListing(folder, parent);
 
   const std::string wanted = RenderManifest(listing_);
-  const os::Dword error = ReadManifest(*handle, folder.manifestName, wanted.size() + 1);
+  // As far as it can still be equal: a huge stale file costs nothing.
+  os::Dword error = ReadManifest(*handle, folder.manifestName, wanted.size() + 1);
+  if (run_.options.check && error == 0 && onDisk_.size() > wanted.size()) {
+    error = ReadManifest(*handle, folder.manifestName, kLargestCompared + 1);
+  }
   const bool missing = error == os::kErrorFileNotFound;
   if (error == 0 && onDisk_ == wanted) {
     ++run_.tally.current;
@@ -105,12 +113,13 @@ os::Dword FolderUpdate::ReadManifest(const os::FolderHandle& folder, std::string
 
 void FolderUpdate::ReportChanges(const WalkFolder& folder, bool missing, bool read,
                                  const std::string& wanted) {
-  // A longer old manifest was read only as far as it could still be equal:
-  // its cut-off last line is not compared.
-  std::string_view onDisk = read ? std::string_view(onDisk_) : std::string_view();
-  if (onDisk.size() > wanted.size()) onDisk = onDisk.substr(0, onDisk.rfind('\n') + 1);
-  run_.reporter.Stale(folder.relative, folder.shownManifest, missing,
-                      CompareIncludes(onDisk, wanted));
+  IncludeChanges changes;
+  if (read && onDisk_.size() > kLargestCompared) {
+    changes.notCompared = "larger than 16 MiB; its lines are not compared";
+  } else {
+    changes = CompareIncludes(read ? std::string_view(onDisk_) : std::string_view(), wanted);
+  }
+  run_.reporter.Stale(folder.relative, folder.shownManifest, missing, changes);
 }
 
 }  // namespace tree

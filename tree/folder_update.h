@@ -35,8 +35,9 @@ class FolderUpdate {
 
   // Lists the folder: 0, or the error.
   os::Dword List(const os::FolderHandle& folder) { return run_.access.List(folder, &listed_); }
-  // Whether the folder listed last holds an ignore file.
-  bool HoldsIgnoreFile() const;
+  // The name of the ignore file the folder listed last holds, as listed
+  // (a file, not a folder, of that name); "" when it holds none.
+  std::string_view IgnoreFile() const;
   // Removes, from the folder listed last, the temporary files that runs of
   // either program left when they were killed.
   void RemoveLeftovers(const os::FolderHandle& folder, const std::string& shown);

@@ -6,11 +6,12 @@
 #include "platform/path_parts.h"
 #include "platform/utf8.h"
 #include "tree/error_text.h"
+#include "tree/root.h"
 
 namespace tree {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Whether the whole line is UTF-8 (no encoded surrogate: no valid name
 // holds one).
@@ -34,31 +35,6 @@ bool HoldsControl(std::string_view line) {
   return false;
 }
 
-// The length of the part of a full path that names the file system's root
-// ("\", "X:\", "\\server\share", and their \\?\ forms); 0 when there is none.
-size_t RootLength(std::string_view path) {
-  auto afterComponents = [&path](size_t from, int count) {
-    size_t at = from;
-    for (int i = 0; i < count; ++i) {
-      const size_t next = path.find('\\', at);
-      if (next == std::string_view::npos) return path.size();
-      at = i + 1 < count ? next + 1 : next;
-    }
-    return at;
-  };
-  auto isDrive = [&path](size_t at) {
-    return path.size() >= at + 2 && path[at + 1] == ':' &&
-           ((path[at] >= 'A' && path[at] <= 'Z') || (path[at] >= 'a' && path[at] <= 'z'));
-  };
-  if (path.starts_with("\\\\?\\UNC\\")) return afterComponents(8, 2);
-  if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
-    return isDrive(4) ? 6 + (path.size() > 6 && path[6] == '\\') : 0;
-  }
-  if (path.starts_with("\\\\")) return afterComponents(2, 2);
-  if (isDrive(0)) return 2 + (path.size() > 2 && path[2] == '\\');
-  return path.starts_with("\\") ? 1 : 0;
-}
-
 // A seam path as the user sees it: '/' separators on POSIX systems.
 std::string ShownFullPath(std::string path) {
 #ifndef _WIN32
@@ -71,6 +47,15 @@ std::string ShownFullPath(std::string path) {
 
 }  // namespace
 
+bool IsIgnoreFileName(std::string_view name) {
+  if (name.size() != kIgnoreFileName.size()) return false;
+#ifdef _WIN32
+  return FoldName(name) == FoldName(kIgnoreFileName);
+#else
+  return name == kIgnoreFileName;
+#endif
+}
+
 bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
                      std::vector<NamePattern>* patterns, std::string* problem) {
   if (bytes.size() > kIgnoreFileLimit) {
@@ -81,9 +66,15 @@ bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   size_t lineNumber = 0;
   while (!bytes.empty()) {
-    const size_t end = bytes.find('\n');
+    // A line ends in LF, CR LF, or CR alone (as old Mac editors save).
+    const size_t end = bytes.find_first_of("\r\n");
     std::string_view line = bytes.substr(0, end);
-    bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    size_t next = end == std::string_view::npos ? bytes.size() : end + 1;
+    if (end != std::string_view::npos && bytes[end] == '\r' && next < bytes.size() &&
+        bytes[next] == '\n') {
+      ++next;
+    }
+    bytes.remove_prefix(next);
     ++lineNumber;
     while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
     while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
@@ -112,7 +103,7 @@ bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePatte
   patterns->clear();
   std::string_view root(rootFullPath);
   while (root.size() > 1 && root.back() == '\\') root.remove_suffix(1);
-  const size_t rootLength = RootLength(root);
+  const size_t rootLength = FileSystemRootLength(root);
   if (rootLength == 0 || rootLength >= root.size()) return true;  // ROOT is the top
   // Each folder from the file system's root down to ROOT's parent.
   std::vector<std::string_view> folders;
@@ -125,7 +116,11 @@ bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePatte
     const std::string path = os::JoinPath(folder, kIgnoreFileName);
     std::string bytes;
     const os::Dword error = os::ReadFileStart(path, kIgnoreFileLimit + 1, &bytes);
-    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) continue;
+    // A folder of that name is no ignore file, as in the walk.
+    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound ||
+        error == os::kErrorIsFolder) {
+      continue;
+    }
     if (error != 0) {
       // Patterns that cannot be read might have excluded any folder.
       *problem = "cannot read " + ShownFullPath(path) + ": " + ErrorText(error);

@@ -1,6 +1,6 @@
 // .modmanifestignore: folder-name patterns that travel with a mod, one a
 // line, in force in the folder that holds the file and beneath it. Lines
-// end in LF or CR LF; a UTF-8 byte order mark at the start is passed over;
+// end in LF, CR LF or CR; a UTF-8 byte order mark at the start is passed over;
 // surrounding blanks are trimmed; blank lines and lines starting with '#'
 // say nothing.
 #pragma once
@@ -16,6 +16,13 @@ namespace tree {
 
 // The name of the file that holds a folder's own patterns.
 inline constexpr std::string_view kIgnoreFileName = ".modmanifestignore";
+
+// Whether a listed name is the ignore file's: on Windows in any case, as its
+// file systems match a name that is opened (.ModManifestIgnore is the same
+// file); elsewhere byte for byte. Every place that tells the ignore file by
+// its name asks this, so that the walk, a run on a sub-folder and the watch
+// agree.
+bool IsIgnoreFileName(std::string_view name);
 // The largest ignore file taken. A longer one is a mistake (a log or a
 // binary under that name) and fails its folder; read at most one byte more
 // to tell.

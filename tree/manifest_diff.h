@@ -12,6 +12,9 @@ struct IncludeChanges {
   std::vector<std::string> added;    // in the new manifest's order
   std::vector<std::string> removed;  // in the old manifest's order
   bool reordered = false;            // none added or removed, but in another order
+  // Why the lines were not compared (the old manifest is too large to read
+  // whole); null when they were.
+  const char* notCompared = nullptr;
 };
 
 // Compares the include lines (Include elements, not the Includes that holds

@@ -4,6 +4,46 @@
 #include "tree/options.h"
 
 namespace tree {
+namespace {
+
+// Whether the full path names a file system's root, where no mod is kept:
+// a run there would write a manifest into every folder of the system.
+bool IsFileSystemRoot(std::string_view fullPath) {
+  while (fullPath.size() > 1 && fullPath.back() == '\\') fullPath.remove_suffix(1);
+  return FileSystemRootLength(fullPath) >= fullPath.size();
+}
+
+#ifdef _WIN32
+constexpr char kNoModAtRoot[] = ": the root of a drive or share is no mod folder";
+#else
+constexpr char kNoModAtRoot[] = ": the file system's root is no mod folder";
+#endif
+
+}  // namespace
+
+size_t FileSystemRootLength(std::string_view path) {
+  auto afterComponents = [&path](size_t from, int count) {
+    size_t at = from;
+    for (int i = 0; i < count; ++i) {
+      const size_t next = path.find('\\', at);
+      if (next == std::string_view::npos) return path.size();
+      at = i + 1 < count ? next + 1 : next;
+    }
+    return at;
+  };
+  auto isDrive = [&path](size_t at) {
+    return path.size() >= at + 2 && path[at + 1] == ':' &&
+           ((path[at] >= 'A' && path[at] <= 'Z') || (path[at] >= 'a' && path[at] <= 'z'));
+  };
+  if (path.starts_with("\\\\?\\UNC\\")) return afterComponents(8, 2);
+  if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
+    // A drive, else a volume or device by its name.
+    return isDrive(4) ? 6 + (path.size() > 6 && path[6] == '\\') : afterComponents(4, 1);
+  }
+  if (path.starts_with("\\\\")) return afterComponents(2, 2);
+  if (isDrive(0)) return 2 + (path.size() > 2 && path[2] == '\\');
+  return path.starts_with("\\") ? 1 : 0;
+}
 
 int ResolveRoot(const std::string& typed, os::FolderAccess& access, Reporter& reporter,
                 Root* root) {
@@ -26,14 +66,17 @@ int ResolveRoot(const std::string& typed, os::FolderAccess& access, Reporter& re
     }
     return kExitUsage;
   }
-#ifndef _WIN32
-  if (root->fullPath == "\\") {
-    reporter.Problem(root->given + ": the file system's root is no mod folder");
+  if (IsFileSystemRoot(root->fullPath)) {
+    reporter.Problem(root->given + kNoModAtRoot);
     return kExitUsage;
   }
-#endif
   std::shared_ptr<os::FolderHandle> handle;
   error = OpenRoot(access, root, &handle);
+  // A link to a drive's root: the folder opened has no name of its own.
+  if (error == 0 && root->name.empty()) {
+    reporter.Problem(root->given + kNoModAtRoot);
+    return kExitUsage;
+  }
   if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
     reporter.Problem(root->given + ": no such folder");
     return kExitUsage;

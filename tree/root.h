@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/folder_access.h"
 #include "tree/reporter.h"
@@ -17,9 +18,15 @@ struct Root {
   std::string shown;     // as the user sees it ('\' on Windows); "" when none was typed
 };
 
+// The length of the part of a full path that names the file system's root
+// ("\", "X:\", "\\server\share", their \\?\ forms, a volume's \\?\Volume{...}); 0
+// when there is none.
+size_t FileSystemRootLength(std::string_view fullPath);
+
 // Resolves ROOT as typed (empty: the current folder): kExitDone, or
 // kExitUsage after saying why (no such folder, not a folder, the file
-// system's root, a real path a manifest cannot carry). A ROOT that is there
+// system's root or on Windows a drive's or share's root, a real path a
+// manifest cannot carry). A ROOT that is there
 // but cannot be opened (no permission, say) is no usage error: the run
 // reports it as a folder that cannot be listed.
 int ResolveRoot(const std::string& typed, os::FolderAccess& access, Reporter& reporter, Root* root);

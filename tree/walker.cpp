@@ -1,5 +1,7 @@
 #include "tree/walker.h"
 
+#include <algorithm>
+
 #include "generator/manifest_rule.h"
 #include "tree/error_text.h"
 #include "tree/ignore_file.h"
@@ -22,11 +24,17 @@ std::vector<std::string> NamesOf(const std::string& folder) {
 }  // namespace
 
 Walker::Walker(RunState& run, Root& root, const Visited& visited)
-    : run_(run), root_(root), visited_(visited), update_(run), budget_(run.access.Budget().walk) {}
+    : run_(run),
+      root_(root),
+      visited_(visited),
+      update_(run),
+      budget_(std::max<size_t>(run.access.Budget().walk, 1)) {}
 
 void Walker::WalkAll(Handle root, const SkipRules::Shared& top) {
   top_ = top;
   full_ = true;
+  lowest_ = 0;
+  carried_.reset();
   Visit(std::move(root), root_.name);
   Descend(0);
   full_ = false;
@@ -35,13 +43,15 @@ void Walker::WalkAll(Handle root, const SkipRules::Shared& top) {
 void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string& folder,
                     bool subTree) {
   top_ = top;
+  lowest_ = 0;
+  carried_.reset();
   const std::vector<std::string> names = NamesOf(folder);
   const size_t depth = names.size();
   if (depth == 0) {
     Visit(std::move(root), root_.name);
   } else if (EnterAbove(std::move(root), root_.name)) {
     for (size_t i = 0; i < depth; ++i) {
-      const Frame& parent = stack_.back();
+      const Frame& parent = stack_.back();  // on top: held
       const std::string& name = names[i];
       auto child = std::make_shared<os::FolderHandle>();
       if (name.empty() || gen::IsDotEntry(name) ||
@@ -62,24 +72,44 @@ void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string
   Descend(0);
 }
 
-// Reads the folder's ignore file (when the listing says it holds one, or
-// when there is no listing to tell) and makes its skip rules. False, after
-// reporting the failure (its message ending in suffix when the file cannot
-// be read), when nothing beneath the folder is to be visited.
-bool Walker::Enter(const os::FolderHandle& handle, Frame* frame, bool lookForIgnoreFile,
-                   const std::string& suffix) {
+WalkFolder Walker::FolderAt(size_t index) const {
+  const Frame& frame = stack_[index];
+  WalkFolder folder;
+  folder.name = frame.name;
+  folder.relative = relative_.substr(0, frame.relativeEnd);
+  folder.shown = shown_.substr(0, frame.shownEnd);
+  folder.manifestName = gen::ManifestNameFor(frame.name);
+  folder.shownManifest = Shown(folder.shown, folder.manifestName);
+  return folder;
+}
+
+WalkFolder Walker::Below(const std::string& name) const {
+  if (stack_.empty()) return MakeWalkFolder(nullptr, name, root_.shown);
+  const WalkFolder parent = FolderAt(stack_.size() - 1);
+  return MakeWalkFolder(&parent, name);
+}
+
+// Reads the folder's ignore file ignoreFile (the name its listing gave, or
+// the usual name where there is no listing to tell; "": none) and makes its
+// skip rules. False, after reporting the failure (its message ending in
+// suffix when the file cannot be read), when nothing beneath the folder is
+// to be visited.
+bool Walker::Enter(const os::FolderHandle& handle, const WalkFolder& folder, Frame* frame,
+                   std::string_view ignoreFile, const std::string& suffix) {
   std::vector<NamePattern> own;
-  if (lookForIgnoreFile) {
-    const std::string shown = Shown(frame->folder.shown, kIgnoreFileName);
+  if (!ignoreFile.empty()) {
+    const std::string shown = Shown(folder.shown, ignoreFile);
     std::string bytes, problem;
-    const os::Dword error =
-        run_.access.ReadFile(handle, kIgnoreFileName, kIgnoreFileLimit + 1, &bytes);
-    if (error != 0 && error != os::kErrorFileNotFound) {
-      run_.Fail(frame->folder.relative, "cannot read " + shown + ": " + ErrorText(error) + suffix);
+    const os::Dword error = run_.access.ReadFile(handle, ignoreFile, kIgnoreFileLimit + 1, &bytes);
+    // A folder of that name is no ignore file, as in a listing.
+    if (error == os::kErrorFileNotFound || error == os::kErrorIsFolder) {
+      bytes.clear();
+    } else if (error != 0) {
+      run_.Fail(folder.relative, "cannot read " + shown + ": " + ErrorText(error) + suffix);
       return false;
     }
-    if (error == 0 && !ParseIgnoreFile(bytes, shown, &own, &problem)) {
-      run_.Fail(frame->folder.relative, problem);
+    if (!bytes.empty() && !ParseIgnoreFile(bytes, shown, &own, &problem)) {
+      run_.Fail(folder.relative, problem);
       return false;
     }
   }
@@ -87,12 +117,57 @@ bool Walker::Enter(const os::FolderHandle& handle, Frame* frame, bool lookForIgn
   return true;
 }
 
+// Puts the folder on top of the walk's path, holding it open.
+void Walker::Push(Frame frame, const WalkFolder& folder, Handle handle) {
+  relative_.assign(folder.relative);
+  shown_.assign(folder.shown);
+  frame.name = folder.name;
+  frame.relativeEnd = relative_.size();
+  frame.shownEnd = shown_.size();
+  stack_.push_back(std::move(frame));
+  Hold(stack_.size() - 1, std::move(handle));
+}
+
+// Holds the folder of stack_[index] open; beyond the budget the shallowest
+// one held is let go (its identity kept, to check it when reopened), so
+// that the folders held are the deepest on the path.
+void Walker::Hold(size_t index, Handle handle) {
+  stack_[index].handle = std::move(handle);
+  ++held_;
+  lowest_ = std::min(lowest_, index);
+  while (held_ > budget_) {
+    while (!stack_[lowest_].handle) ++lowest_;
+    Frame& shallowest = stack_[lowest_];
+    shallowest.identity = run_.access.Identity(*shallowest.handle);
+    shallowest.handle.reset();
+    --held_;
+  }
+}
+
+// Takes the folder on top off the walk's path. When the folder below it was
+// let go on the way down, the one left stays open (carried_) for the way
+// up: a folder let go is reopened from it only if the walk has more to do
+// there, so that going back up costs nothing for levels with nothing left.
+void Walker::Pop() {
+  Handle child = std::move(stack_.back().handle);
+  if (child) --held_;
+  const size_t level = stack_.size() - 1;
+  stack_.pop_back();
+  if (stack_.empty() || stack_.back().handle) {
+    carried_.reset();
+  } else if (child) {
+    carried_ = std::move(child);
+    carriedLevel_ = level;
+  }
+}
+
 // Lists the folder, brings its manifest up to date and pushes it, with the
 // sub-folders to visit. Its parent is the frame on top, if any.
 void Walker::Visit(Handle handle, const std::string& name) {
   ++run_.tally.folders;
-  Frame frame{MakeWalkFolder(Parent(), name, root_.shown)};
-  const WalkFolder& folder = frame.folder;
+  std::unique_ptr<WalkFolder> parent;
+  if (!stack_.empty()) parent = std::make_unique<WalkFolder>(FolderAt(stack_.size() - 1));
+  const WalkFolder folder = MakeWalkFolder(parent.get(), name, root_.shown);
   if (visited_) visited_(folder.relative);
   const os::Dword error = update_.List(*handle);
   if (error == os::kErrorPathNotFound) {
@@ -105,29 +180,24 @@ void Walker::Visit(Handle handle, const std::string& name) {
     return;
   }
   if (!run_.options.check) update_.RemoveLeftovers(*handle, folder.shown);
-  if (!Enter(*handle, &frame, update_.HoldsIgnoreFile(), "; " + Dotted(folder.shown) + " skipped")) {
+  Frame frame;
+  if (!Enter(*handle, folder, &frame, update_.IgnoreFile(),
+             "; " + Dotted(folder.shown) + " skipped")) {
     return;
   }
-  frame.subFolders = update_.Update(folder, handle, *frame.rules, Parent());
+  frame.subFolders = update_.Update(folder, handle, *frame.rules, parent.get());
   if (full_) run_.reporter.Progress(run_.tally, run_.options.check);
-  // Beyond the walk's budget a folder is not held while its sub-folders
-  // are visited: it is reopened from the deepest one held.
-  if (stack_.size() < budget_) {
-    frame.handle = std::move(handle);
-  } else {
-    frame.identity = run_.access.Identity(*handle);
-  }
-  stack_.push_back(std::move(frame));
+  Push(std::move(frame), folder, std::move(handle));
 }
 
 // Pushes a folder above the one an update visits: its ignore file entered,
 // nothing listed. False (reported as a failure when its ignore file is bad)
 // when nothing beneath it is to be visited.
 bool Walker::EnterAbove(Handle handle, const std::string& name) {
-  Frame frame{MakeWalkFolder(Parent(), name, root_.shown)};
-  if (!Enter(*handle, &frame, true, "")) return false;
-  frame.handle = std::move(handle);
-  stack_.push_back(std::move(frame));
+  const WalkFolder folder = Below(name);
+  Frame frame;
+  if (!Enter(*handle, folder, &frame, kIgnoreFileName, "")) return false;
+  Push(std::move(frame), folder, std::move(handle));
   return true;
 }
 
@@ -137,7 +207,7 @@ void Walker::Descend(size_t base) {
     run_.CheckEnd();
     Frame& top = stack_.back();
     if (top.next == top.subFolders.size()) {
-      stack_.pop_back();
+      Pop();
       continue;
     }
     const SubFolder sub = top.subFolders[top.next++];
@@ -146,20 +216,21 @@ void Walker::Descend(size_t base) {
     if (!parent) {
       // The folder itself went away (or moved out of reach) since it was
       // listed: the rest of it is skipped.
-      if (!Gone(Dotted(top.folder.shown), error)) {
-        run_.Fail(top.folder.relative, CannotList(top.folder.shown, error));
+      const WalkFolder folder = FolderAt(stack_.size() - 1);
+      if (!Gone(Dotted(folder.shown), error)) {
+        run_.Fail(folder.relative, CannotList(folder.shown, error));
       }
       top.next = top.subFolders.size();
       continue;
     }
     auto child = std::make_shared<os::FolderHandle>();
     error = run_.access.OpenSub(*parent, sub.name, child.get());
-    parent.reset();  // a reopened parent is not kept while its child is visited
+    parent.reset();
     if (error == 0) {
       Visit(std::move(child), sub.name);
-    } else if (const std::string shown = Shown(top.folder.shown, sub.name); !Gone(shown, error)) {
+    } else if (const WalkFolder folder = Below(sub.name); !Gone(folder.shown, error)) {
       ++run_.tally.folders;
-      run_.Fail(MakeWalkFolder(&top.folder, sub.name).relative, CannotList(shown, error));
+      run_.Fail(folder.relative, CannotList(folder.shown, error));
     }
   }
 }
@@ -179,28 +250,46 @@ bool Walker::Gone(const std::string& shown, os::Dword error) {
   return true;
 }
 
-// The handle of stack_[index]: its own while held, else reopened from the
-// deepest held folder above it, one name at a time, never through a link.
+// The folder of stack_[index]: its own while held, else reopened (and
+// held) from the folder the walk came up from, or from the deepest folder
+// held above it, one name at a time, never through a link; either way
+// checked to be the folder listed.
 Walker::Handle Walker::HandleAt(size_t index, os::Dword* error) {
   if (stack_[index].handle) return stack_[index].handle;
+  // From the folder the walk came up from, one ".." a level, when that
+  // leads to the folder listed (a folder moved elsewhere meanwhile does
+  // not).
+  if (Handle current = std::move(carried_); current && carriedLevel_ > index) {
+    for (size_t level = carriedLevel_; current && level > index; --level) {
+      auto up = std::make_shared<os::FolderHandle>();
+      current = run_.access.OpenParent(*current, up.get()) == 0 ? std::move(up) : nullptr;
+    }
+    if (current && stack_[index].identity != 0 &&
+        run_.access.Identity(*current) == stack_[index].identity) {
+      Hold(index, current);
+      return current;
+    }
+  }
+  // Another folder put in a listed one's place since: the one listed is gone.
+  auto listed = [this](const os::FolderHandle& folder, const Frame& frame) {
+    return frame.identity == 0 || run_.access.Identity(folder) == frame.identity;
+  };
   size_t held = index;
   while (held > 0 && !stack_[held].handle) --held;
   Handle current = stack_[held].handle;
-  if (!current) {  // ROOT let go: a reopened ROOT
+  if (!current) {  // none held above: ROOT reopened by its path
     *error = OpenRoot(run_.access, &root_, &current);
+    if (*error == 0 && !listed(*current, stack_[0])) *error = os::kErrorPathNotFound;
     if (*error != 0) return nullptr;
   }
   for (size_t i = held + 1; i <= index; ++i) {
     auto next = std::make_shared<os::FolderHandle>();
-    *error = run_.access.OpenSub(*current, stack_[i].folder.name, next.get());
+    *error = run_.access.OpenSub(*current, stack_[i].name, next.get());
+    if (*error == 0 && !listed(*next, stack_[i])) *error = os::kErrorPathNotFound;
     if (*error != 0) return nullptr;
-    // Another folder put in its place since: the one listed is gone.
-    if (stack_[i].identity != 0 && run_.access.Identity(*next) != stack_[i].identity) {
-      *error = os::kErrorPathNotFound;
-      return nullptr;
-    }
     current = std::move(next);
   }
+  Hold(index, current);
   return current;
 }
 

@@ -1,14 +1,18 @@
 // The command line, the standard streams and the console on POSIX systems.
 // A POSIX terminal is never a console of the program's own: the tree tool
 // never prompts or waits there. Reading a line serves tests and is plain.
+#include <limits.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
 #include "platform/console.h"
 #include "platform/folder_access.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/process_control.h"
 
 namespace os {
 namespace {
@@ -23,6 +27,12 @@ Dword OutputErrorOf(int error) {
     case EFBIG: return kErrorFileTooLarge;
     default: return posix::ErrorFromErrno(error, std::string_view());
   }
+}
+
+// Whether fd takes a write now, without waiting.
+bool WritableNow(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
 }
 
 bool NeverOwn() { return false; }
@@ -63,7 +73,15 @@ void Write(Stream stream, std::string_view text) {
   const int fd = Descriptor(stream);
   if (stream == Stream::Out && g_outputError != 0) return;
   while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
+    // Once interrupted, the run ends as soon as it can: what the output does
+    // not take at once (a reader that has stopped) is dropped, never waited
+    // for. Up to PIPE_BUF bytes go into a pipe that polls writable.
+    size_t chunk = text.size();
+    if (Interrupted()) {
+      if (!WritableNow(fd)) return;
+      chunk = std::min<size_t>(chunk, PIPE_BUF);
+    }
+    const ssize_t n = write(fd, text.data(), chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       // A closed pipe or a full disk. Standard error has nothing left to

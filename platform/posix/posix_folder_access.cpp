@@ -111,6 +111,24 @@ Dword ReadAll(int fd, size_t limit, off_t size, std::string* bytes) {
   return 0;
 }
 
+// Reads the file open as fd, as ReadAll does, when it is a regular file
+// (kErrorIsFolder, kErrorNotRegularFile when not), and closes it.
+Dword ReadRegularFile(int fd, size_t limit, std::string* bytes) {
+  struct stat st;
+  Dword error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = ErrorOf(errno, false);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = kErrorIsFolder;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = kErrorNotRegularFile;
+  } else {
+    error = ReadAll(fd, limit, st.st_size, bytes);
+  }
+  close(fd);
+  return error;
+}
+
 class PosixFolders final : public FolderAccess {
  public:
   HandleBudget Budget() const override {
@@ -155,6 +173,13 @@ class PosixFolders final : public FolderAccess {
     return ErrorOf(error, true);
   }
 
+  Dword OpenParent(const FolderHandle& folder, FolderHandle* parent) override {
+    const int fd = openat(Fd(folder), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return ErrorOf(errno, true);
+    *parent = FolderHandle(fd, std::string(PathParent(folder.path())));
+    return 0;
+  }
+
   uint64_t Identity(const FolderHandle& folder) override {
     struct stat st;
     if (fstat(Fd(folder), &st) != 0) return 0;
@@ -182,19 +207,7 @@ class PosixFolders final : public FolderAccess {
     const int fd = openat(Fd(folder), CName(name).get(),
                           O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return ErrorOf(errno, false);
-    struct stat st;
-    Dword error = 0;
-    if (fstat(fd, &st) != 0) {
-      error = ErrorOf(errno, false);
-    } else if (S_ISDIR(st.st_mode)) {
-      error = kErrorIsFolder;
-    } else if (!S_ISREG(st.st_mode)) {
-      error = kErrorAccessDenied;
-    } else {
-      error = ReadAll(fd, limit, st.st_size, bytes);
-    }
-    close(fd);
-    return error;
+    return ReadRegularFile(fd, limit, bytes);
   }
 
   Dword FileAttributes(const FolderHandle& folder, std::string_view name) override {
@@ -316,13 +329,7 @@ Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   // Non-blocking, so that a named pipe under the file's name never waits.
   const int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return posix::ErrorFromErrno(errno, p);
-  struct stat st;
-  Dword error = kErrorAccessDenied;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    error = ReadAll(fd, limit, st.st_size, bytes);
-  }
-  close(fd);
-  return error;
+  return ReadRegularFile(fd, limit, bytes);
 }
 
 }  // namespace os

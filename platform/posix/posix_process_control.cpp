@@ -27,7 +27,10 @@ bool ProcessRuns(unsigned long pid) {
 void WatchInterrupts() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
-  action.sa_flags = SA_RESTART;
+  // No SA_RESTART: a call that waits (a write to a pipe whose reader has
+  // stopped) returns at the signal instead of waiting on, so that the run
+  // ends promptly whatever its output is doing.
+  action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   // A closed pipe (SIGPIPE: `modmanifest-tree -v | head`) and SIGQUIT end
   // the run as Ctrl-C does, once its temporary files are gone.

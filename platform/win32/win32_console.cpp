@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/process_control.h"
 #include "platform/win32/win32_text.h"
 
 namespace os {
@@ -91,6 +92,9 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
 void Write(Stream stream, std::string_view text) {
   HANDLE handle = StreamHandle(stream);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  // Once interrupted, the run ends as soon as it can: nothing more is
+  // written, so that no write waits on an output that takes nothing.
+  if (Interrupted()) return;
   if (stream == Stream::Out && g_outputError != 0) return;
   // A closed pipe or a full disk: standard error has nothing left to say it
   // with; a failed standard output ends the run.

@@ -93,6 +93,18 @@ Dword ReadAll(HANDLE file, size_t limit, std::string* bytes) {
   return 0;
 }
 
+// Reads an open file whose attributes are these as ReadAll does, when it is
+// a file on disk: 0 or the error (kErrorIsFolder, kErrorNotRegularFile for
+// a pipe or a device).
+Dword ReadRegularFile(HANDLE file, DWORD attributes, size_t limit, std::string* bytes) {
+  const Dword error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0;
+  // Asked first: Wine has no attributes for a named pipe of Linux's.
+  if (::GetFileType(file) != FILE_TYPE_DISK) return kErrorNotRegularFile;
+  if (error != 0) return error;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kErrorIsFolder;
+  return ReadAll(file, limit, bytes);
+}
+
 // Renames an open file over target (a full path) by its handle, flushed and
 // unmarked first; marked again when the rename fails.
 Dword RenameByHandle(HANDLE file, const std::string& target) {
@@ -181,6 +193,16 @@ class Win32Folders final : public FolderAccess {
     return 0;
   }
 
+  Dword OpenParent(const FolderHandle& folder, FolderHandle* parent) override {
+    std::string path(PathParent(folder.path()));
+    if (path.ends_with(':')) path.push_back('\\');  // a drive's root, not its current folder
+    Dword error = 0;
+    HANDLE h = OpenFolder(path, FILE_FLAG_OPEN_REPARSE_POINT, &error);
+    if (h == INVALID_HANDLE_VALUE) return error;
+    *parent = FolderHandle(reinterpret_cast<intptr_t>(h), std::move(path));
+    return 0;
+  }
+
   uint64_t Identity(const FolderHandle& folder) override {
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(Native(folder), &info)) return 0;
@@ -222,17 +244,11 @@ class Win32Folders final : public FolderAccess {
     HANDLE file = OpenPath(JoinPath(folder.path(), name), GENERIC_READ, kShareAll, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
-    Dword error = 0;
     const DWORD attributes = AttributesOf(file);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      error = ::GetLastError();
-    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      error = kErrorIsLink;
-    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      error = kErrorIsFolder;
-    } else {
-      error = ReadAll(file, limit, bytes);
-    }
+    const Dword error = attributes != INVALID_FILE_ATTRIBUTES &&
+                                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                            ? kErrorIsLink
+                            : ReadRegularFile(file, attributes, limit, bytes);
     ::CloseHandle(file);
     return error;
   }
@@ -324,23 +340,22 @@ FolderAccess& SystemFolders() {
 }
 
 bool FullPath(const std::string& path, std::string* full, Dword* error) {
-  const std::wstring wide = win32::Wide(path);
-  if (wide.empty()) {
-    *error = ERROR_PATH_NOT_FOUND;
+  // Resolved as every other path is on its way to Windows, never by
+  // GetFullPathNameW, which takes a trailing dot or space off the last name
+  // (ROOT "A." would name the folder A) and does not take every \\?\ form.
+  win32::WideBuffer system;
+  if (path.empty() || !win32::SystemPath(path.c_str(), &system)) {
+    *error = path.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError();
     return false;
   }
-  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) {
-    *error = ::GetLastError();
-    return false;
+  std::wstring result(system.data());
+  // The usual form of a drive's or a share's path: the seam's conversion
+  // puts the prefix back, and names stay exact.
+  if (result.starts_with(L"\\\\?\\UNC\\")) {
+    result.replace(0, 8, L"\\\\");
+  } else if (result.size() >= 6 && result.starts_with(L"\\\\?\\") && result[5] == L':') {
+    result.erase(0, 4);
   }
-  std::wstring result(needed, L'\0');
-  const DWORD length = ::GetFullPathNameW(wide.c_str(), needed, result.data(), nullptr);
-  if (length == 0 || length >= needed) {
-    *error = length == 0 ? ::GetLastError() : ERROR_INSUFFICIENT_BUFFER;
-    return false;
-  }
-  result.resize(length);
   // A trailing separator (other than a drive root's) is not part of the
   // folder's name.
   while (result.size() > 3 && (result.back() == L'\\' || result.back() == L'/')) result.pop_back();
@@ -350,9 +365,11 @@ bool FullPath(const std::string& path, std::string* full, Dword* error) {
 
 Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   bytes->clear();
-  HANDLE file = OpenPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  // Backup semantics open a folder too, so that it is told from a file
+  // that may not be read.
+  HANDLE file = OpenPath(path, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
-  const Dword error = ReadAll(file, limit, bytes);
+  const Dword error = ReadRegularFile(file, AttributesOf(file), limit, bytes);
   ::CloseHandle(file);
   return error;
 }

@@ -12,10 +12,14 @@ volatile LONG g_interrupted = 0;
 HANDLE g_cleanedUp = nullptr;  // set once the temporary files are gone
 bool g_interruptIsNormalEnd = false;
 void (*volatile g_waker)() = nullptr;
+// The thread that runs the walk: a write of its that waits (a pipe whose
+// reader has stopped) is cancelled at an interrupt, so that the run ends.
+HANDLE g_mainThread = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   ::InterlockedExchange(&g_interrupted, 1);
   if (void (*wake)() = g_waker) wake();
+  if (g_mainThread != nullptr) ::CancelSynchronousIo(g_mainThread);
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
   // Closing the console, logging off or shutting down ends the process once
   // this returns: give the main thread time to remove its temporary files.
@@ -36,6 +40,8 @@ bool ProcessRuns(unsigned long pid) {
 
 void WatchInterrupts() {
   g_cleanedUp = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                    &g_mainThread, 0, FALSE, DUPLICATE_SAME_ACCESS);
   ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

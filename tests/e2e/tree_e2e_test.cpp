@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -231,7 +232,12 @@ TEST_P(TreeTool, OptionsAndUsageErrors) {
       {{"--version"}, 0, "1.0.0\n", ""},
       {{"--help"}, 0, "Usage: modmanifest-tree [OPTIONS] [ROOT]", ""},
   };
-  if (!Wine()) {
+  if (Wine()) {
+    // A drive's root, however it is spelled.
+    for (const char* drive : {"Z:\\", "z:", "\\\\?\\Z:\\", "Z:\\tmp\\.."}) {
+      cases.push_back({{drive}, 2, "", "the root of a drive or share is no mod folder"});
+    }
+  } else {
     // The file system's root, and folders a '\\'-separated path cannot name.
     cases.push_back({{"/"}, 2, "", "the file system's root"});
     cases.push_back({{(t.root() / "bs" / "a\\b").string()}, 2, "", "no such folder"});
@@ -267,6 +273,21 @@ TEST_P(TreeTool, OptionsAndUsageErrors) {
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     Output check = Run({"--check", slashed});
     EXPECT_EQ(check.out.find(Arg(root) + "\\zenter.xml (stale)\n"), 0u) << check.out;
+  }
+
+  // ROOT is the folder named, in every spelling: "A." beside "A" (which
+  // Windows' own resolution would take it for), and the \\?\ forms.
+  WriteFile(t.root() / "A" / "a.xml", "<a/>");
+  WriteFile(t.root() / "A." / "dot.xml", "<dot/>");
+  const std::string prefix = Wine() ? "\\\\?\\" : "";
+  for (const std::string& dotted : {std::string("A."), Arg(t.root() / "A."), prefix + Arg(t.root() / "A.")}) {
+    SCOPED_TRACE(dotted);
+    Output o = Run({"-v", dotted}, t.root());
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.find("wrote " + dotted + Separator() + "zenter.xml\n"), 0u) << o.out;
+    EXPECT_EQ(ReadFile(t.root() / "A." / "zenter.xml"), Document({"dot.xml"}));
+    EXPECT_FALSE(fs::exists(t.root() / "A" / "zenter.xml"));
+    fs::remove(t.root() / "A." / "zenter.xml");
   }
 }
 
@@ -375,7 +396,8 @@ TEST_P(TreeTool, DeepLongAndOddTreesWithinTheProcessLimits) {
                        Shown(root, "Art/AnimData") + " gets (its name ends in \"Data\"), but " +
                        Shown(root, "Art/zenter.xml") + " includes AnimData\\zenter.xml"),
             std::string::npos) << o.err;
-  EXPECT_NE(o.err.find("warning: " + Shown(root, "bad\x01.xml") + " is left out of " +
+  // (The control character shown escaped.)
+  EXPECT_NE(o.err.find("warning: " + Shown(root, "bad\\x01.xml") + " is left out of " +
                        Shown(root, "zenter.xml") + ": its name holds control characters"),
             std::string::npos) << o.err;
   EXPECT_EQ(ReadFile(t.root() / "outside" / "precious.xml"), "PRECIOUS");
@@ -491,6 +513,44 @@ TEST_P(TreeTool, AnInterruptedRunLeavesNoTemporaryFileAndOnlyCompleteManifests) 
   EXPECT_EQ(TemporaryFiles(wide), std::vector<fs::path>{});
   EXPECT_EQ(ranOut, 1);
 #endif
+}
+
+// Linux: a signal ends a run whose standard output is blocked (a reader
+// that has stopped reading), promptly and with the same clean-up, whether
+// the run checks or writes.
+TEST_P(TreeTool, ASignalEndsARunWhoseOutputIsBlocked) {
+  if (Wine()) GTEST_SKIP() << "POSIX signals";
+  TempTree t;
+  const fs::path root = BigTree(t.root() / "Big", 2500), fifo = t.root() / "out";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct { int signal; const char* option; } cases[] = {
+      {SIGINT, "--check"}, {SIGQUIT, "--check"}, {SIGTERM, "-v"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signal);
+    // The reader opens the pipe and never reads.
+    Child reader = Start({"/bin/sh", "-c", "exec 3<\"$0\"; exec sleep 120", fifo.string()}, "/",
+                         t.root());
+    std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$@\" >\"$0\"", fifo.string()};
+    for (const std::string& a : Argv({c.option, Arg(root)})) argv.push_back(a);
+    Child run = Start(argv, "/", t.root());
+    // Far more than the pipe holds is printed by then (a slower machine
+    // only interrupts it earlier).
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    kill(run.pid, c.signal);
+    int status = 0;
+    pid_t ended = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((ended = waitpid(run.pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(reader.pid, SIGKILL);  // the run, if it still waits, then ends
+    EXPECT_EQ(ended, run.pid) << "still running 10 s after the signal";
+    if (ended != run.pid) Wait(run);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "status " << status;
+    Wait(reader);
+    EXPECT_EQ(TemporaryFiles(root), std::vector<fs::path>{});
+  }
 }
 
 TEST_P(TreeTool, TwoRunsAtOnceBothSucceed) {

@@ -1,6 +1,7 @@
 // End-to-end: what the whole-tree tool skips, in a git repository run at its
 // root; each program MODMANIFEST_WINDOWS_EXES names runs too, under Wine.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <map>
@@ -127,6 +128,39 @@ TEST_P(TreeSkip, ARepositoryRunAtItsRootKeepsItsOwnFoldersAndEveryNameExact) {
                          ", line 2: a pattern names a folder, not a path: \"Art/Old\""),
             std::string::npos) << bad.err;
   EXPECT_FALSE(fs::exists(hidden / "Data/Units/zenter.xml"));
+}
+
+// The ignore file by its name as each system opens a file (Windows: in any
+// case), alike in the tree and above ROOT, so that a run on a sub-folder
+// writes what a full run writes; a folder of that name is none; line ends
+// of CR alone; a named pipe where a manifest or an ignore file is read.
+TEST_P(TreeSkip, IgnoreFilesByTheirNameWhereverTheyLie) {
+  TempTree t;
+  const fs::path mod = t.root() / "Mod", sub = mod / "Sub";
+  Build(mod, {"Sub/Skip/s.xml", "Sub/Keep/k.xml", "Sub/Old/o.xml", "Sub/Temp/t.xml"});
+  WriteFile(mod / ".ModManifestIgnore", "skip\n");
+  WriteFile(sub / ".modmanifestignore", "# saved with CR alone\rold\r\r  TEMP\r");
+  fs::create_directories(t.root() / ".modmanifestignore");
+  Output full = Run({Arg(mod)});
+  ASSERT_EQ(full.status, 0) << full.err;
+  const std::string written = ReadFile(sub / "zenter.xml");
+  EXPECT_EQ(written, Wine() ? Document({"Keep\\zenter.xml"})
+                            : Document({"Keep\\zenter.xml", "Skip\\zenter.xml"}));
+  fs::remove(sub / "zenter.xml");
+  Output part = Run({Arg(sub)});
+  ASSERT_EQ(part.status, 0) << part.err;
+  EXPECT_EQ(ReadFile(sub / "zenter.xml"), written);
+
+  fs::remove(sub / "Keep" / "zenter.xml");
+  fs::create_directories(sub / "Pipe");
+  ASSERT_EQ(mkfifo((sub / "Keep" / "zenter.xml").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo((sub / "Pipe" / ".modmanifestignore").c_str(), 0644), 0);
+  Output pipes = Run({Arg(mod)});
+  EXPECT_EQ(pipes.status, 1);
+  for (const char* file : {"Keep/zenter.xml", "Pipe/.modmanifestignore"}) {
+    EXPECT_NE(pipes.err.find("cannot read " + Arg(sub / file) + ": is not a regular file"),
+              std::string::npos) << pipes.err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, TreeSkip, ::testing::ValuesIn(Runners()));

@@ -29,6 +29,10 @@ class SeamFolders final : public os::FolderAccess {
     *folder = os::FolderHandle(-1, os::JoinPath(parent.path(), name));
     return 0;
   }
+  os::Dword OpenParent(const os::FolderHandle& folder, os::FolderHandle* parent) override {
+    *parent = os::FolderHandle(-1, std::string(os::PathParent(folder.path())));
+    return 0;
+  }
   uint64_t Identity(const os::FolderHandle&) override { return 0; }
   os::Dword Attributes(const os::FolderHandle& folder, std::string_view) override {
     return os::Os().GetFileAttributesA(folder.path().c_str());

@@ -15,9 +15,12 @@
 #include "generator/manifest_document.h"
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
+#include "tree/console_reporter.h"
+#include "tree/error_text.h"
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
+#include "tree/root.h"
 #include "tree/skip_rules.h"
 #include "tree/session.h"
 #include "tests/tree/seam_folders.h"
@@ -254,6 +257,59 @@ TEST(CompareIncludes, AddedAndRemovedLinesCountingRepeats) {
   EXPECT_FALSE(tree::CompareIncludes("<?xml?>\r\n" + a, "<?xml version?>\r\n" + a).reordered);
 }
 
+// Every error a message names has words: the tool's own, else the system's
+// with the number beside them, never the number alone.
+TEST(ErrorText, EveryErrorHasWords) {
+  const struct { os::Dword error; std::string starts, ends; } cases[] = {
+      {os::kErrorAccessDenied, "access denied", "access denied"},
+      {os::kErrorNotRegularFile, "is not a regular file", "is not a regular file"},
+      // ERROR_GEN_FAILURE, which Windows gives past its path limit.
+      {31, "", " (error 31)"},
+      {0x7FFF0000, "an error the system has no text for", " (error 2147418112)"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = tree::ErrorText(c.error);
+    EXPECT_TRUE(text.starts_with(c.starts) && text.ends_with(c.ends)) << text;
+    EXPECT_FALSE(text.starts_with("error")) << text;
+    EXPECT_TRUE(text[0] < 'A' || text[0] > 'Z') << text;  // it follows a colon
+  }
+}
+
+// The part of a full path that names a file system's root, which is never a
+// ROOT and where the ignore files above ROOT begin.
+TEST(Root, TheFileSystemsRootInEveryForm) {
+  const struct { const char* path; size_t length; } cases[] = {
+      {"\\", 1},
+      {"\\home\\me", 1},
+      {"C:\\", 3},
+      {"C:\\Mods\\MyMod", 3},
+      {"\\\\?\\C:\\", 7},
+      {"\\\\?\\C:\\Mods", 7},
+      {"\\\\server\\share", 14},
+      {"\\\\server\\share\\Mods", 14},
+      {"\\\\?\\UNC\\server\\share", 20},
+      {"\\\\?\\UNC\\server\\share\\Mods", 20},
+      {"\\\\?\\Volume{1234}", 16},
+      {"\\\\?\\Volume{1234}\\Mods", 16},
+      {"Mods", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tree::FileSystemRootLength(c.path), c.length) << c.path;
+}
+
+// What the console shows of a name: control characters and bytes that are
+// not UTF-8 escaped, every other character as it is.
+TEST(ConsoleReporter, ControlCharactersAreShownEscaped) {
+  const struct { std::string line, shown; } cases[] = {
+      {"Mod/\x1b]0;owned\x07/zenter.xml", "Mod/\\x1b]0;owned\\x07/zenter.xml"},
+      {"a\nb\rc\td", "a\\x0ab\\x0dc\\x09d"},
+      {"\xC3\x84rger \xE5\x8D\x95\xF0\x9F\x9A\x80", "\xC3\x84rger \xE5\x8D\x95\xF0\x9F\x9A\x80"},
+      {"csi\xC2\x9B""2J del\x7F", "csi\\u009b2J del\\x7f"},
+      {"raw\x9B\xFF", "raw\\x9b\\xff"},
+      {std::string("nul\0", 4), "nul\\x00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(tree::ConsoleReporter::ForPerson(c.line), c.shown);
+}
+
 // A fresh folder of the real file system for one test, removed after it.
 class TempTree {
  public:
@@ -285,12 +341,15 @@ class TempTree {
 
 // What a run reports, as a presenter other than the console sees it.
 struct Recorder final : tree::Reporter {
-  std::vector<std::string> written, failed;
+  std::vector<std::string> written, failed, noticed;
+  std::vector<tree::IncludeChanges> stale;
   void Current(const std::string&) override {}
   void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
-  void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges&) override {}
+  void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges& c) override {
+    stale.push_back(c);
+  }
   void Failed(const std::string& folder, const std::string&) override { failed.push_back(folder); }
-  void Noticed(const std::string&) override {}
+  void Noticed(const std::string& text) override { noticed.push_back(text); }
   void Warned(const std::string&, const std::string&) override {}
   void LeftoverRemoved(const std::string&) override {}
   void Progress(const tree::Tally&, bool) override {}
@@ -347,6 +406,48 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   EXPECT_TRUE(reporter.written.empty());
 }
 
+// --check lists the include lines that writing would change from the whole
+// old manifest, not from as much of it as could still be equal; one too
+// large to read whole is named stale without lines.
+TEST(TreeSession, CheckComparesTheWholeOldManifest) {
+  auto line = [](const char* name) {
+    return std::string("<Include type=\"all\" source=\"") + name + "\" />";
+  };
+  struct Case {
+    const char* label;
+    std::vector<const char*> removed;
+    size_t appended;  // bytes of blanks after the manifest's end
+    std::vector<std::string> added, gone;
+    bool compared;
+  };
+  const Case cases[] = {
+      {"the first of three deleted", {"a.xml"}, 0, {}, {line("a.xml")}, true},
+      {"two deleted", {"a.xml", "b.xml"}, 0, {}, {line("a.xml"), line("b.xml")}, true},
+      {"a long tail after the end", {}, 1000, {}, {}, true},
+      {"larger than 16 MiB", {"c.xml"}, size_t{16} << 20, {}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempTree t;
+    t.MakeFolder("ck");
+    for (const char* name : {"a.xml", "b.xml", "c.xml"}) t.WriteFile("ck/" + std::string(name), "<x/>");
+    tree::Options options;
+    options.root = t.Native("ck").string();
+    options.quiet = true;
+    Recorder reporter;
+    ASSERT_EQ(tree::TreeSession(options, reporter).Run(), tree::kExitDone);
+    for (const char* name : c.removed) std::filesystem::remove(t.Native("ck/" + std::string(name)));
+    std::ofstream(t.Native("ck/zenter.xml"), std::ios::binary | std::ios::app)
+        << std::string(c.appended, ' ');
+    options.check = true;
+    EXPECT_EQ(tree::TreeSession(options, reporter).Run(), tree::kExitFailed);
+    ASSERT_EQ(reporter.stale.size(), 1u);
+    EXPECT_EQ(reporter.stale[0].added, c.added);
+    EXPECT_EQ(reporter.stale[0].removed, c.gone);
+    EXPECT_EQ(reporter.stale[0].notCompared == nullptr, c.compared);
+  }
+}
+
 // Folders swapped, renamed or removed while the run works in the tree:
 // nothing outside ROOT is ever written, and each change costs only its own
 // folder. The visit of one folder is where the test changes the others, so
@@ -398,29 +499,53 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
     EXPECT_FALSE(e.path().filename().string().starts_with("~mm")) << e.path();
   }
 
-  // Under a low open-file limit the deeper folders are let go and reopened
-  // by name: a folder replaced meanwhile is not taken for the one listed.
-  for (const char* folder : {"Deep", "Deep/a", "Deep/a/b", "Deep/a/b/c", "Deep/a/b/d"}) {
-    t.MakeFolder(folder);
-  }
+  // Under a low open-file limit the walk holds only the deepest folders on
+  // its path; one let go is reopened on the way back from the folder below
+  // it (its "..") while that is still the folder listed, else by name from
+  // above, where a folder put in its place meanwhile is not taken for it.
+  struct Moves {
+    const char* root;
+    std::vector<std::pair<const char*, const char*>> renames;
+    std::vector<const char*> written, untouched;
+    std::vector<std::string> noticed;
+  };
+  const Moves moves[] = {
+      {"Deep1", {{"a/b", "a/b.old"}}, {"a/b.old/d", "a/b.old/c/x/y"}, {"a/b/d"}, {}},
+      {"Deep2", {{"a/b/c", "c.moved"}, {"a/b", "a/b.old"}}, {"a/b.old", "c.moved/x/y"},
+       {"a/b/d", "a/b.old/d"}, {"/Deep2/a/b: folder vanished during the run; skipped"}},
+  };
   rlimit saved{};
   getrlimit(RLIMIT_NOFILE, &saved);
-  rlimit low = saved;
-  low.rlim_cur = 30;  // the walk then holds ROOT and one folder below it
-  setrlimit(RLIMIT_NOFILE, &low);
-  options.root = t.Native("Deep").string();
-  tree::TreeSession deep(options, reporter);
-  deep.OnFolderVisited([&](const std::string& folder) {
-    if (folder != "a\\b\\c") return;
-    fs::rename(t.Native("Deep/a/b"), t.Native("Deep/a/b.old"));
-    fs::create_directories(t.Native("Deep/a/b/d"));
-  });
-  EXPECT_EQ(deep.Run(), tree::kExitDone);
-  setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_TRUE(fs::exists(t.Native("Deep/a/b.old/zenter.xml")));
-  EXPECT_TRUE(fs::exists(t.Native("Deep/a/b.old/c/zenter.xml")));
-  EXPECT_FALSE(fs::exists(t.Native("Deep/a/b/d/zenter.xml")));
-  EXPECT_FALSE(fs::exists(t.Native("Deep/a/b.old/d/zenter.xml")));
+  for (const Moves& m : moves) {
+    SCOPED_TRACE(m.root);
+    const std::string root = m.root;
+    for (const char* folder : {"", "/a", "/a/b", "/a/b/c", "/a/b/c/x", "/a/b/c/x/y", "/a/b/d"}) {
+      t.MakeFolder(root + folder);
+    }
+    rlimit low = saved;
+    low.rlim_cur = 30;  // the walk then holds two folders
+    setrlimit(RLIMIT_NOFILE, &low);
+    options.root = t.Native(root).string();
+    reporter.noticed.clear();
+    tree::TreeSession deep(options, reporter);
+    deep.OnFolderVisited([&](const std::string& folder) {
+      if (folder != "a\\b\\c\\x\\y") return;
+      for (const auto& [from, to] : m.renames) fs::rename(t.Native(root + "/" + from), t.Native(root + "/" + to));
+      fs::create_directories(t.Native(root + "/a/b/d"));
+    });
+    EXPECT_EQ(deep.Run(), tree::kExitDone);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    for (const char* folder : m.written) {
+      EXPECT_TRUE(fs::exists(t.Native(root + "/" + folder + "/zenter.xml"))) << folder;
+    }
+    for (const char* folder : m.untouched) {
+      EXPECT_FALSE(fs::exists(t.Native(root + "/" + folder + "/zenter.xml"))) << folder;
+    }
+    ASSERT_EQ(reporter.noticed.size(), m.noticed.size());
+    for (size_t i = 0; i < m.noticed.size(); ++i) {
+      EXPECT_TRUE(reporter.noticed[i].ends_with(m.noticed[i])) << reporter.noticed[i];
+    }
+  }
 #endif
 }
 
