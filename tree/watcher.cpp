@@ -1,128 +1,147 @@
 #include "tree/watcher.h"
 
-#include <ctime>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "generator/manifest_rule.h"
+#include "platform/change_source.h"
 #include "platform/folder_access.h"
 #include "platform/process_control.h"
-#include "platform/tree_watch.h"
+#include "tree/change_filter.h"
 #include "tree/console_reporter.h"
-#include "tree/ignore_file.h"
+#include "tree/run_state.h"
 #include "tree/session.h"
 
 namespace tree {
 namespace {
 
-// A folder relative to ROOT as the user sees it.
-std::string Shown(const std::string& root, const std::string& folder) {
-  if (folder.empty()) return root;
-  std::string shown = root;
-#ifdef _WIN32
-  const char separator = '\\';
-#else
-  const char separator = '/';
-#endif
-  if (shown.back() != '/' && shown.back() != '\\') shown.push_back(separator);
-  for (char c : folder) shown.push_back(c == '\\' ? separator : c);
-  return shown;
-}
-
 class Watcher {
  public:
   explicit Watcher(const Options& options)
-      : options_(options),
-        shownRoot_(options.root.empty() ? std::string(".") : options.root),
+      : shownRoot_(options.root.empty() ? std::string(".") : options.root),
         reporter_(options),
         session_(options, reporter_) {
     session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
   }
 
   int Run() {
-    const std::string& shownRoot = shownRoot_;
     // Opened before the first run, so that what changes while it runs is
     // seen too.
-    std::string& rootPath = rootPath_;
-    os::Dword error = 0;
-    if (os::FullPath(shownRoot, &rootPath, &error)) {
-      std::string problem;
-      bool limit = false;
-      watch_ = os::tree::OpenTreeWatch(
-          rootPath, &problem, &limit,
-          {std::string(kIgnoreFileName),
-           {std::string(gen::kZenterManifest), std::string(gen::kModManifest)}});
-      if (watch_ == nullptr) {
-        reporter_.Problem("cannot watch " + shownRoot + ": " + problem);
-        return kExitFailed;
-      }
-    }
+    if (!OpenSource()) return kExitFailed;
     const int status = session_.Run();
     // No ROOT to watch: the run has said why.
-    if (status == kExitUsage || watch_ == nullptr) return status == kExitDone ? kExitFailed : status;
+    if (status == kExitUsage || source_ == nullptr) return status == kExitDone ? kExitFailed : status;
     if (CannotGoOn()) return kExitFailed;
-    reporter_.Watching(shownRoot);
+    reporter_.Watching(shownRoot_);
     watching_ = true;
     os::InterruptIsNormalEnd();
+    return Watch();
+  }
+
+ private:
+  // False after saying why when ROOT is there but cannot be watched; with
+  // no ROOT to watch, the first run says why.
+  bool OpenSource() {
+    os::Dword error = 0;
+    if (!os::FullPath(shownRoot_, &rootPath_, &error)) return true;
+    std::string problem;
+    bool limit = false;
+    source_ = os::OpenChangeSource(rootPath_, &problem, &limit);
+    if (source_ == nullptr) {
+      reporter_.Problem("cannot watch " + shownRoot_ + ": " + problem);
+      return false;
+    }
+    filter_ = std::make_unique<ChangeFilter>(
+        source_->Traits(), [this](const std::string& folder) { source_->Unwatch(folder); });
+    return true;
+  }
+
+  // Batch after batch until interrupted or the watch breaks: the exit status.
+  int Watch() {
     for (;;) {
-      os::tree::WatchBatch batch;
+      ChangeBatch batch;
       std::string problem;
-      switch (watch_->Wait(&batch, &problem)) {
-        case os::tree::WatchWait::Interrupted:
+      waited_ = true;
+      switch (filter_->NextBatch(*source_, &batch, &problem)) {
+        case os::ChangeWait::Interrupted:
           return kExitDone;
-        case os::tree::WatchWait::Failed:
-          reporter_.Problem("stopped watching " + shownRoot + ": " + problem);
+        case os::ChangeWait::Failed:
+          reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
           return kExitFailed;
-        case os::tree::WatchWait::Changes:
+        default:
           break;
       }
-      std::vector<TreeSession::Folder> folders;
-      if (batch.rescanAll) {
-        // Events were lost: every folder is looked at again, as a rerun
-        // would.
-        folders.push_back({"", true});
-      } else {
-        for (os::tree::FolderChange& change : batch.changes) {
-          folders.push_back({std::move(change.folder), change.subTree});
-        }
-      }
-      // Failures are reported as a run reports them and never end the watch.
-      visited_.clear();
-      session_.Update(folders);
-      // What a sub-tree's update did not visit is gone, skipped now, or a
-      // link now: no longer watched.
-      for (const TreeSession::Folder& folder : folders) {
-        if (!folder.subTree) continue;
-        for (const std::string& watched : watch_->Watched(folder.path)) {
-          if (visited_.count(watched) == 0) watch_->Forget(watched);
-        }
-      }
+      Apply(batch);
       if (CannotGoOn()) return kExitFailed;
       if (os::Interrupted()) return kExitDone;
       // Not every system tells a watch that its own folder went (Wine does
       // not): the removal of what was in it does.
       if (os::Os().GetFileAttributesA(rootPath_.c_str()) == os::kInvalidFileAttributes) {
-        reporter_.Problem("stopped watching " + shownRoot + ": the folder was removed");
+        reporter_.Problem("stopped watching " + shownRoot_ + ": the folder was removed");
         return kExitFailed;
       }
     }
   }
 
- private:
+  // Brings the folders of a batch up to date; failures are reported as a
+  // run reports them and never end the watch.
+  void Apply(const ChangeBatch& batch) {
+    std::vector<TreeSession::Folder> folders;
+    if (batch.rescanAll) {
+      // Changes were lost: every folder is looked at again, as a rerun
+      // would.
+      folders.push_back({"", true});
+    } else {
+      for (const FolderChange& change : batch.changes) folders.push_back({change.folder, change.subTree});
+    }
+    visited_.clear();
+    session_.Update(folders);
+    // What a sub-tree's update did not visit is gone, skipped now, or a
+    // link now: no longer watched.
+    for (const TreeSession::Folder& folder : folders) {
+      if (!folder.subTree) continue;
+      for (const std::string& watched : filter_->Watched(folder.path)) {
+        if (visited_.count(watched) == 0) filter_->Forget(watched);
+      }
+    }
+  }
+
+  // A folder relative to ROOT as the user sees it.
+  std::string ShownFolder(const std::string& folder) const {
+    if (folder.empty()) return shownRoot_;
+    std::string name = folder;
+#ifndef _WIN32
+    for (char& c : name) {
+      if (c == '\\') c = '/';
+    }
+#endif
+    return Shown(shownRoot_, name);
+  }
+
   void Visited(const std::string& folder) {
     if (watching_) visited_.insert(folder);
-    if (watch_ == nullptr || !watchProblem_.empty()) return;
+    if (source_ == nullptr || !watchProblem_.empty() || filter_->Knows(folder)) return;
     std::string problem;
-    bool limit = false;
-    if (watch_->Add(folder, &problem, &limit)) return;
-    const std::string text = "cannot watch " + Shown(shownRoot_, folder) + ": " + problem;
-    if (limit) {
-      watchProblem_ = text;
-    } else {
-      // One folder the watch cannot see (no permission, say) costs only
-      // that folder, as in a run.
-      reporter_.Problem(text + "; changes there go unseen");
+    switch (source_->Watch(folder, &problem)) {
+      case os::WatchStart::Started:
+      case os::WatchStart::Known:
+        filter_->Watching(folder);
+        // It may have changed before its watch began: a folder moved in
+        // brings many at once, and one walk looks at them all again.
+        if (waited_) filter_->Add({folder, true});
+        return;
+      case os::WatchStart::Gone:
+        return;  // its parent's changes tell
+      case os::WatchStart::Limit:
+        watchProblem_ = "cannot watch " + ShownFolder(folder) + ": " + problem;
+        return;
+      case os::WatchStart::Failed:
+        // One folder the watch cannot see (no permission, say) costs only
+        // that folder, as in a run.
+        reporter_.WatchNote("cannot watch " + ShownFolder(folder) + ": " + problem +
+                            "; changes there go unseen");
+        return;
     }
   }
 
@@ -135,14 +154,15 @@ class Watcher {
     return true;
   }
 
-  const Options& options_;
   const std::string shownRoot_;
   std::string rootPath_;  // full path, '\' separators
   ConsoleReporter reporter_;
   TreeSession session_;
-  std::unique_ptr<os::tree::TreeWatch> watch_;
+  std::unique_ptr<os::ChangeSource> source_;
+  std::unique_ptr<ChangeFilter> filter_;
   std::string watchProblem_;
   bool watching_ = false;
+  bool waited_ = false;  // a batch has been waited for: new folders are checked again
   std::set<std::string> visited_;  // by the update in hand
 };
 
