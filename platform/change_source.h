@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/folder_access.h"
+
 namespace os {
 
 enum class ChangeKind : unsigned char {
@@ -22,10 +24,12 @@ enum class ChangeKind : unsigned char {
   Removed,
   RenamedFrom,  // the old name of a rename
   RenamedTo,    // the new name of a rename
-  Modified,     // a file's bytes (see ChangeTraits::writeReport), or on Windows a
-                // folder's own time or attributes
-  AttributesChanged,
-  Lost,         // the system dropped changes (its queue overflowed): anything may have changed
+  Modified,     // a file's bytes (at each write, or when its writer closes it),
+                // or on Windows a folder's own time
+  AttributesChanged,  // Linux: permissions or times; Windows: a folder made hidden or
+                      // system, or no longer
+  Lost,         // the system dropped changes (its queue overflowed), or a file
+                // system was mounted or unmounted: anything may have changed
   FolderGone,   // the watched folder itself was removed (name is empty)
   FolderMoved,  // the watched folder itself was renamed or moved (name is empty)
 };
@@ -46,17 +50,9 @@ struct RawChange {
 struct ChangeTraits {
   // Names are one name in any case (Windows); else exactly as written.
   bool namesAnyCase = false;
-  // When a file's bytes are reported: once, when a writer closes it
-  // (inotify's IN_CLOSE_WRITE); or at each write, among changes of a
-  // folder's own time (FILE_ACTION_MODIFIED).
-  enum class WriteReport : unsigned char { OnClose, EachWrite } writeReport = WriteReport::OnClose;
-  // A file renamed into place is reported as modified afterwards too.
-  bool renameReportsModified = false;
   // After a folder is renamed, the source goes on naming what lies beneath
   // it by the old names until it starts over (Wine).
   bool staleAfterFolderRename = false;
-  // Whether the source tells when its top folder goes (Wine does not).
-  bool tellsTopFolderGone = true;
 };
 
 enum class WatchStart {
@@ -80,9 +76,12 @@ class ChangeSource {
 
   virtual const ChangeTraits& Traits() const = 0;
 
-  // Starts watching a folder beneath the top one (where one watch covers
-  // the whole tree, only takes note of it).
-  virtual WatchStart Watch(const std::string& folder, std::string* problem) = 0;
+  // Starts watching a folder beneath the top one, open as handle (opened
+  // without following a link), however long its path. A folder reached by
+  // several paths (a bind mount) is watched once: Known for the second.
+  // Where one watch covers the whole tree, only takes note of it.
+  virtual WatchStart Watch(const std::string& folder, const FolderHandle& handle,
+                           std::string* problem) = 0;
 
   // Stops watching the folder and everything beneath it.
   virtual void Unwatch(const std::string& folder) = 0;
@@ -92,9 +91,9 @@ class ChangeSource {
   virtual ChangeWait Wait(int timeoutMilliseconds, std::vector<RawChange>* changes,
                           std::string* problem) = 0;
 
-  // Drops what the source knows of the tree and watches it anew (for
-  // staleAfterFolderRename); the folders are then watched again by Watch.
-  // False, with *problem set, when it cannot.
+  // Drops what the source knows of the tree and watches it anew, every
+  // folder it was told of included (for staleAfterFolderRename). False,
+  // with *problem set, when it cannot.
   virtual bool StartOver(std::string* problem) = 0;
 };
 
@@ -103,6 +102,13 @@ class ChangeSource {
 // the system's limit of watching programs was reached).
 std::unique_ptr<ChangeSource> OpenChangeSource(const std::string& topFullPath,
                                                std::string* problem, bool* limit);
+
+// Why changes to the open folder made elsewhere may never be reported here,
+// as the subject of "... does not report changes made elsewhere": a file
+// system that only polling can follow (Linux: its type in
+// /proc/self/mountinfo, "the file system (9p)"; Windows: "a network
+// drive"). "" where notifications can be trusted.
+std::string UnreportedChangesReason(const FolderHandle& folder);
 
 // Wakes a Wait in progress as the interrupt does (Windows: called by the
 // console's control handler; POSIX: the signal itself interrupts the wait).

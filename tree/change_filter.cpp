@@ -144,9 +144,11 @@ ChangeFilter::Outcome ChangeFilter::Take(const os::RawChange& change) {
   const bool folder = change.entry == os::EntryKind::Folder ||
                       (change.entry == os::EntryKind::Unknown && Knows(path));
   if (IsOwnTemporary(change, folder)) return Outcome::Nothing;
+  // A rename into place is the tools' own write. Anything done to a
+  // manifest after it is looked at again: its update compares the bytes,
+  // so the tools' own writes cost a comparison and a hand edit is undone.
   if (change.kind == Kind::RenamedTo && change.renameCookie != 0 &&
       ownRenames_.erase(change.renameCookie) != 0) {
-    if (traits_.renameReportsModified) ownWrites_.insert(path);
     return Outcome::Nothing;
   }
   const bool ignoreFile = !folder && SameName(change.name, kIgnoreFileName);
@@ -169,12 +171,16 @@ ChangeFilter::Outcome ChangeFilter::Take(const os::RawChange& change) {
       return Outcome::Relevant;
     case Kind::Modified:
       // A folder's own time changes with its contents, and a file's bytes
-      // are no name: only an edited manifest or ignore file counts, and
-      // not the tool's own write.
-      if (folder || !(ignoreFile || (IsManifestName(change.name) && ownWrites_.count(path) == 0))) {
-        return Outcome::Nothing;
-      }
+      // are no name: only an edited manifest or ignore file counts.
+      if (folder || !(ignoreFile || IsManifestName(change.name))) return Outcome::Nothing;
       AddChange(&pending_, {change.folder, ignoreFile});
+      return Outcome::Relevant;
+    case Kind::AttributesChanged:
+      // A folder made hidden (or no longer) leaves its parent's manifest
+      // (or joins it); one made readable again can be walked now.
+      if (!folder || !nameable) return Outcome::Nothing;
+      AddChange(&pending_, {change.folder, false});
+      AddChange(&pending_, {path, true});
       return Outcome::Relevant;
     default:
       return Outcome::Nothing;
@@ -182,20 +188,30 @@ ChangeFilter::Outcome ChangeFilter::Take(const os::RawChange& change) {
 }
 
 os::ChangeWait ChangeFilter::NextBatch(os::ChangeSource& source, ChangeBatch* batch,
-                                       std::string* problem) {
+                                       std::string* problem, const Tick* tick) {
   Gathering gathering;
+  double nextTick = tick != nullptr ? os::Seconds() + tick->seconds : 0;
   for (;;) {
     int timeout = -1;
     if (Pending()) {
       timeout = static_cast<int>(gathering.MillisecondsLeft());
       if (timeout == 0) break;
     }
+    if (tick != nullptr) {
+      const int untilTick = static_cast<int>(std::max(0.0, nextTick - os::Seconds()) * 1000) + 1;
+      timeout = timeout < 0 ? untilTick : std::min(timeout, untilTick);
+    }
     std::vector<os::RawChange> changes;
     const os::ChangeWait waited = source.Wait(timeout, &changes, problem);
     if (waited == os::ChangeWait::Interrupted || waited == os::ChangeWait::Failed) return waited;
-    if (waited == os::ChangeWait::TimedOut) continue;
     bool relevant = false;
     if (!TakeAll(source, changes, &relevant, problem)) return os::ChangeWait::Failed;
+    if (tick != nullptr && os::Seconds() >= nextTick) {
+      const bool pending = Pending();
+      if (!tick->run(problem)) return os::ChangeWait::Failed;
+      relevant = relevant || (!pending && Pending());
+      nextTick = os::Seconds() + tick->seconds;
+    }
     if (relevant) gathering.Noted();
   }
   HandOut(batch);
@@ -215,15 +231,12 @@ bool ChangeFilter::TakeAll(os::ChangeSource& source, const std::vector<os::RawCh
     }
   }
   if (!startOver_) return true;
-  // The source starts over, every folder watched again; what changed while
-  // it was blind is found by looking at the whole tree again.
+  // The source starts over; what changed while it was blind is found by
+  // looking at the whole tree again.
   startOver_ = false;
   rescan_ = true;
   *relevant = true;
-  if (!source.StartOver(problem)) return false;
-  std::string ignored;
-  for (const std::string& folder : watched_) source.Watch(folder, &ignored);
-  return true;
+  return source.StartOver(problem);
 }
 
 void ChangeFilter::HandOut(ChangeBatch* batch) {
@@ -235,7 +248,6 @@ void ChangeFilter::HandOut(ChangeBatch* batch) {
   // A rename's two halves are queued together: a cookie left over belongs
   // to a temporary file moved out of the tree.
   ownRenames_.clear();
-  ownWrites_.clear();
 }
 
 }  // namespace tree

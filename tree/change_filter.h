@@ -89,11 +89,21 @@ class ChangeFilter {
   // last batch, which may have changed before its watch began).
   void Add(FolderChange change) { AddChange(&pending_, std::move(change)); }
 
-  // Waits, using no CPU, until changes arrive from source and have been
-  // quiet for the quiet period, then hands them out as one batch (all of
-  // the tree instead when changes were lost). Interrupted, or Failed with
-  // *problem set when the watch cannot go on (the source broke, ROOT went).
-  os::ChangeWait NextBatch(os::ChangeSource& source, ChangeBatch* batch, std::string* problem);
+  // What the watch does every so often besides waiting: look at ROOT, and
+  // poll what notifications cannot follow. It adds what it finds by Add;
+  // false, with *problem set, when the watch cannot go on.
+  struct Tick {
+    double seconds;
+    std::function<bool(std::string* problem)> run;
+  };
+
+  // Waits, using no CPU but for the ticks, until changes arrive from source
+  // (or a tick finds some) and have been quiet for the quiet period, then
+  // hands them out as one batch (all of the tree instead when changes were
+  // lost). Interrupted, or Failed with *problem set when the watch cannot go
+  // on (the source broke, ROOT went).
+  os::ChangeWait NextBatch(os::ChangeSource& source, ChangeBatch* batch, std::string* problem,
+                           const Tick* tick = nullptr);
 
  private:
   struct NameLess {
@@ -116,8 +126,7 @@ class ChangeFilter {
   std::vector<FolderChange> pending_;
   bool rescan_ = false;
   bool startOver_ = false;
-  std::set<uint32_t> ownRenames_;   // renames away from a temporary name, this batch
-  std::set<std::string> ownWrites_;  // manifests a tool put in place, this batch
+  std::set<uint32_t> ownRenames_;  // renames away from a temporary name, this batch
 };
 
 }  // namespace tree

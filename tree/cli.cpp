@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/console.h"
@@ -81,18 +82,32 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   app.add_flag("--hidden", options.hidden,
                "Visit and include hidden folders too (a name starting with a dot, or the "
                "hidden or system attribute), as modmanifest does");
-  app.add_flag("--watch", parsed.watch,
-               "After the run, keep every manifest of the tree current as files and folders "
-               "change, until Ctrl-C")
-      ->excludes(check);
+  auto* watch = app.add_flag("--watch", parsed.watch,
+                             "After the run, keep every manifest of the tree current as files "
+                             "and folders change, until Ctrl-C")
+                    ->excludes(check);
+  std::string pollText;
+  auto* poll = app.add_option("--poll", pollText,
+                            "With --watch: look at every folder every SECONDS (0.2 to 60, "
+                            "default 1) rather than trust the system to report changes; "
+                            "automatic on shares, WSL's Windows drives and FUSE")
+                   ->needs(watch);
+  poll->option_text("[=SECONDS]");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
   auto* verbose =
       app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
   quiet->excludes(verbose);
 
   // CLI11 takes the arguments last first, without the program's name.
+  // --poll alone is --poll=1: its seconds come only after '=', so that ROOT
+  // after it stays ROOT.
   std::vector<std::string> reversed;
+  bool optionsEnded = false;
   for (size_t i = args.size(); i > 1; --i) reversed.push_back(args[i - 1]);
+  for (size_t i = reversed.size(); i > 0; --i) {
+    optionsEnded = optionsEnded || reversed[i - 1] == "--";
+    if (!optionsEnded && reversed[i - 1] == "--poll") reversed[i - 1] = "--poll=1";
+  }
   try {
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
@@ -115,6 +130,14 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (pattern.empty()) return UsageError("--exclude needs a pattern; it was empty");
     if (!IsNamePattern(pattern)) {
       return UsageError("--exclude takes a folder-name pattern, not a path: \"" + pattern + "\"");
+    }
+  }
+  if (poll->count() > 0) {
+    char* end = nullptr;
+    parsed.poll = std::strtod(pollText.c_str(), &end);
+    if (pollText.empty() || *end != '\0' || !(parsed.poll >= kShortestPollSeconds) ||
+        !(parsed.poll <= kLongestPollSeconds)) {
+      return UsageError("--poll takes seconds from 0.2 to 60: \"" + pollText + "\"");
     }
   }
   parsed.run = true;
@@ -142,7 +165,9 @@ int TreeMain(const std::vector<std::string>& args) {
     }
   }
   const int status =
-      !parsed.run ? parsed.status : parsed.watch ? RunWatch(parsed.options) : RunTree(parsed.options);
+      !parsed.run    ? parsed.status
+      : parsed.watch ? RunWatch(parsed.options, parsed.poll)
+                     : RunTree(parsed.options);
   if (ownConsole && !parsed.options.quiet) console.waitForEnter();
   return status;
 }

@@ -1,27 +1,39 @@
 #include "tree/watcher.h"
 
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "generator/manifest_rule.h"
 #include "platform/change_source.h"
+#include "platform/console.h"
 #include "platform/folder_access.h"
+#include "platform/path_parts.h"
 #include "platform/process_control.h"
 #include "tree/change_filter.h"
 #include "tree/console_reporter.h"
+#include "tree/ignore_file.h"
+#include "tree/poller.h"
 #include "tree/run_state.h"
 #include "tree/session.h"
 
 namespace tree {
 namespace {
 
+// How often the watch looks at ROOT and at the ignore files above it when
+// it polls nothing: no system tells a watch of those.
+constexpr double kTickSeconds = 2;
+
 class Watcher {
  public:
-  explicit Watcher(const Options& options)
+  Watcher(const Options& options, double pollSeconds)
       : shownRoot_(options.root.empty() ? std::string(".") : options.root),
+        pollSeconds_(pollSeconds),
         reporter_(options),
-        session_(options, reporter_) {
+        session_(options, reporter_, access_),
+        poller_(access_) {
     session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
   }
 
@@ -30,9 +42,16 @@ class Watcher {
     // seen too.
     if (!OpenSource()) return kExitFailed;
     const int status = session_.Run();
-    // No ROOT to watch: the run has said why.
-    if (status == kExitUsage || source_ == nullptr) return status == kExitDone ? kExitFailed : status;
+    heldRoot_.reset();
+    if (status == kExitUsage) return status;  // no ROOT to watch: the run has said why
+    // Standard output failed: the run has said so.
+    if (os::OutputError() != 0) return kExitFailed;
+    if (!session_.Reached() || source_ == nullptr) {
+      reporter_.Problem("cannot watch " + shownRoot_ + ": the run could not work in it");
+      return kExitFailed;
+    }
     if (CannotGoOn()) return kExitFailed;
+    StampIgnoreFilesAbove();
     reporter_.Watching(shownRoot_);
     watching_ = true;
     os::InterruptIsNormalEnd();
@@ -41,10 +60,14 @@ class Watcher {
 
  private:
   // False after saying why when ROOT is there but cannot be watched; with
-  // no ROOT to watch, the first run says why.
+  // no ROOT to watch (none, or no folder), the first run says why.
   bool OpenSource() {
     os::Dword error = 0;
     if (!os::FullPath(shownRoot_, &rootPath_, &error)) return true;
+    auto root = std::make_shared<os::FolderHandle>();
+    if (access_.OpenToKeep(rootPath_, root.get()) != 0) return true;
+    root_ = root;
+    rootIdentity_ = access_.Identity(*root_);
     std::string problem;
     bool limit = false;
     source_ = os::OpenChangeSource(rootPath_, &problem, &limit);
@@ -52,18 +75,23 @@ class Watcher {
       reporter_.Problem("cannot watch " + shownRoot_ + ": " + problem);
       return false;
     }
-    filter_ = std::make_unique<ChangeFilter>(
-        source_->Traits(), [this](const std::string& folder) { source_->Unwatch(folder); });
+    filter_ = std::make_unique<ChangeFilter>(source_->Traits(), [this](const std::string& folder) {
+      source_->Unwatch(folder);
+      poller_.Forget(folder);
+    });
+    heldRoot_ = root_;
     return true;
   }
 
   // Batch after batch until interrupted or the watch breaks: the exit status.
   int Watch() {
+    ChangeFilter::Tick tick{pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds,
+                            [this](std::string* problem) { return Tick(problem); }};
     for (;;) {
       ChangeBatch batch;
       std::string problem;
       waited_ = true;
-      switch (filter_->NextBatch(*source_, &batch, &problem)) {
+      switch (filter_->NextBatch(*source_, &batch, &problem, &tick)) {
         case os::ChangeWait::Interrupted:
           return kExitDone;
         case os::ChangeWait::Failed:
@@ -72,21 +100,77 @@ class Watcher {
         default:
           break;
       }
-      Apply(batch);
-      if (CannotGoOn()) return kExitFailed;
-      if (os::Interrupted()) return kExitDone;
-      // Not every system tells a watch that its own folder went (Wine does
-      // not): the removal of what was in it does.
-      if (os::Os().GetFileAttributesA(rootPath_.c_str()) == os::kInvalidFileAttributes) {
-        reporter_.Problem("stopped watching " + shownRoot_ + ": the folder was removed");
+      if (!Apply(batch, &problem)) {
+        reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
         return kExitFailed;
       }
+      if (CannotGoOn()) return kExitFailed;
+      if (os::Interrupted()) return kExitDone;
     }
   }
 
-  // Brings the folders of a batch up to date; failures are reported as a
-  // run reports them and never end the watch.
-  void Apply(const ChangeBatch& batch) {
+  // ROOT as its path opens now, when it is still the folder watched; else
+  // null, with *problem saying what became of it.
+  std::shared_ptr<os::FolderHandle> CheckRoot(std::string* problem) {
+    auto now = std::make_shared<os::FolderHandle>();
+    std::string name;
+    if (access_.OpenRoot(rootPath_, now.get(), &name) == 0 &&
+        access_.Identity(*now) == rootIdentity_) {
+      return now;
+    }
+    *problem = access_.Removed(*root_) ? "the folder was removed" : "the folder was moved or renamed";
+    return nullptr;
+  }
+
+  // Every tick: ROOT still there, the ignore files above it, and a poll of
+  // what notifications cannot follow.
+  bool Tick(std::string* problem) {
+    const std::shared_ptr<os::FolderHandle> root = CheckRoot(problem);
+    if (!root) return false;
+    if (StampIgnoreFilesAbove()) {
+      reloadAbove_ = true;
+      filter_->Add({"", true});
+    }
+    if (!poller_.Empty()) {
+      poller_.Pass(*root, [this](FolderChange change) { filter_->Add(std::move(change)); });
+    }
+    return true;
+  }
+
+  // Takes the stamps of the ignore files above ROOT: whether one changed.
+  bool StampIgnoreFilesAbove() {
+    std::vector<os::FileStamp> stamps;
+    for (std::string_view folder = os::PathParent(rootPath_);;
+         folder = os::PathParent(folder)) {
+      os::FolderHandle handle;
+      os::FileStamp stamp;
+      if (access_.OpenToKeep(folder.empty() ? std::string("\\") : std::string(folder), &handle) ==
+          0) {
+        access_.Stamp(handle, kIgnoreFileName, &stamp);
+      }
+      stamps.push_back(stamp);
+      if (folder.empty()) break;
+    }
+    const bool moved = stamps != aboveStamps_;
+    aboveStamps_ = std::move(stamps);
+    return moved;
+  }
+
+  // Brings the folders of a batch up to date, through ROOT checked to be
+  // the folder watched. Failures are reported as a run reports them and
+  // never end the watch. False, with *problem set, when the watch cannot go
+  // on.
+  bool Apply(const ChangeBatch& batch, std::string* problem) {
+    heldRoot_ = CheckRoot(problem);
+    if (!heldRoot_) return false;
+    if (reloadAbove_) {
+      reloadAbove_ = false;
+      if (!session_.ReloadIgnoreFilesAbove(problem)) {
+        reporter_.Problem(*problem);
+        *problem = "an ignore file above it cannot be used";
+        return false;
+      }
+    }
     std::vector<TreeSession::Folder> folders;
     if (batch.rescanAll) {
       // Changes were lost: every folder is looked at again, as a rerun
@@ -96,7 +180,8 @@ class Watcher {
       for (const FolderChange& change : batch.changes) folders.push_back({change.folder, change.subTree});
     }
     visited_.clear();
-    session_.Update(folders);
+    session_.Update(folders, heldRoot_);
+    heldRoot_.reset();
     // What a sub-tree's update did not visit is gone, skipped now, or a
     // link now: no longer watched.
     for (const TreeSession::Folder& folder : folders) {
@@ -105,6 +190,7 @@ class Watcher {
         if (visited_.count(watched) == 0) filter_->Forget(watched);
       }
     }
+    return true;
   }
 
   // A folder relative to ROOT as the user sees it.
@@ -119,17 +205,31 @@ class Watcher {
     return Shown(shownRoot_, name);
   }
 
+  // A folder the walk visits: watched, and polled where it must be, through
+  // a handle opened beneath ROOT without following a link.
   void Visited(const std::string& folder) {
     if (watching_) visited_.insert(folder);
-    if (source_ == nullptr || !watchProblem_.empty() || filter_->Knows(folder)) return;
+    if (!heldRoot_ || !watchProblem_.empty()) return;
+    const bool known = filter_->Knows(folder);
+    if (known && !poller_.Polls(folder)) return;
+    os::FolderHandle handle;
+    if (access_.OpenBeneath(*heldRoot_, folder, &handle) != 0) return;  // the walk tells why
+    if (!known) StartWatching(folder, handle);
+    Poll(folder, handle);
+  }
+
+  void StartWatching(const std::string& folder, const os::FolderHandle& handle) {
     std::string problem;
-    switch (source_->Watch(folder, &problem)) {
+    switch (source_->Watch(folder, handle, &problem)) {
       case os::WatchStart::Started:
-      case os::WatchStart::Known:
         filter_->Watching(folder);
         // It may have changed before its watch began: a folder moved in
         // brings many at once, and one walk looks at them all again.
         if (waited_) filter_->Add({folder, true});
+        return;
+      case os::WatchStart::Known:
+        // Reached by another path too (a bind mount): watched once.
+        filter_->Watching(folder);
         return;
       case os::WatchStart::Gone:
         return;  // its parent's changes tell
@@ -138,10 +238,33 @@ class Watcher {
         return;
       case os::WatchStart::Failed:
         // One folder the watch cannot see (no permission, say) costs only
-        // that folder, as in a run.
+        // that folder, as in a run; it is tried again when it changes.
         reporter_.WatchNote("cannot watch " + ShownFolder(folder) + ": " + problem +
                             "; changes there go unseen");
         return;
+    }
+  }
+
+  // Polls the folder when --poll asks or its file system does not report
+  // changes made elsewhere, saying so once where polling begins.
+  void Poll(const std::string& folder, const os::FolderHandle& handle) {
+    const bool polled = poller_.Polls(folder);
+    std::string reason;
+    if (!polled && pollSeconds_ == 0) {
+      reason = os::UnreportedChangesReason(handle);
+      if (reason.empty()) return;
+    }
+    const std::string name =
+        folder.empty() ? session_.ResolvedRoot()->name : std::string(os::PathLastName(folder));
+    poller_.Add(folder, handle, gen::ManifestNameFor(name));
+    if (polled || (!folder.empty() && poller_.Polls(std::string(os::PathParent(folder))))) return;
+    if (!reason.empty()) {
+      reporter_.WatchNote("polling " + ShownFolder(folder) + ": " + reason +
+                          " does not report changes made elsewhere");
+    } else if (folder.empty()) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", pollSeconds_);
+      reporter_.WatchNote("polling " + shownRoot_ + " every " + seconds + " s, as --poll asks");
     }
   }
 
@@ -155,11 +278,19 @@ class Watcher {
   }
 
   const std::string shownRoot_;
-  std::string rootPath_;  // full path, '\' separators
+  const double pollSeconds_;
+  os::FolderAccess& access_ = os::SystemFolders();
   ConsoleReporter reporter_;
   TreeSession session_;
+  Poller poller_;
+  std::string rootPath_;                     // full path, '\' separators
+  std::shared_ptr<os::FolderHandle> root_;   // held, never standing in the way
+  uint64_t rootIdentity_ = 0;
+  std::shared_ptr<os::FolderHandle> heldRoot_;  // checked ROOT, while a walk runs
   std::unique_ptr<os::ChangeSource> source_;
   std::unique_ptr<ChangeFilter> filter_;
+  std::vector<os::FileStamp> aboveStamps_;
+  bool reloadAbove_ = false;
   std::string watchProblem_;
   bool watching_ = false;
   bool waited_ = false;  // a batch has been waited for: new folders are checked again
@@ -168,8 +299,8 @@ class Watcher {
 
 }  // namespace
 
-int RunWatch(const Options& options) {
-  Watcher watcher(options);
+int RunWatch(const Options& options, double pollSeconds) {
+  Watcher watcher(options, pollSeconds);
   return watcher.Run();
 }
 

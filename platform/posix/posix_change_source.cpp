@@ -1,10 +1,15 @@
-// Change notifications on Linux: one inotify watch per folder. A wait
-// blocks in ppoll with the interrupt signals let through only there, so
-// that a signal arriving just before the wait still ends it, and nothing
-// runs while nothing changes.
+// Change notifications on Linux: one inotify watch per folder, added
+// through the folder's open descriptor, and the mount table, which tells
+// when a file system is mounted or unmounted. A wait blocks in ppoll with
+// the interrupt signals let through only there, so that a signal arriving
+// just before the wait still ends it, and nothing runs while nothing
+// changes.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,18 +17,24 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/change_source.h"
+#include "platform/mount_table.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/process_control.h"
 
 namespace os {
 namespace {
 
+// A file's bytes are reported at each write as well as when its writer
+// closes it, so that an edit in place by any means is seen; permissions
+// and times, so that a folder made readable again is looked at again.
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
-                                IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+                                IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF |
+                                IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
 
 std::string SettingValue(const char* file) {
   std::ifstream in(file);
@@ -32,10 +43,11 @@ std::string SettingValue(const char* file) {
   return value.empty() ? std::string("?") : value;
 }
 
-std::string LimitProblem(const char* setting, const char* file, const char* what) {
+std::string LimitProblem(const char* setting, const char* file, const char* what,
+                         const char* raised) {
   return std::string("the system's limit of ") + what + " is reached (" + setting + " = " +
-         SettingValue(file) + "); raise it, e.g. sudo sysctl " + setting +
-         "=524288, and start the watch again";
+         SettingValue(file) + "); raise it, e.g. sudo sysctl " + setting + "=" + raised +
+         ", and start the watch again";
 }
 
 // Whether folder is base or lies beneath it.
@@ -47,39 +59,46 @@ bool Beneath(const std::string& folder, const std::string& base) {
 
 class InotifySource final : public ChangeSource {
  public:
-  InotifySource(int fd, std::string top) : fd_(fd), top_(std::move(top)) {}
-  ~InotifySource() override { close(fd_); }
+  InotifySource(int fd, int mounts) : fd_(fd), mounts_(mounts) {}
+  ~InotifySource() override {
+    close(fd_);
+    if (mounts_ >= 0) close(mounts_);
+  }
 
   const ChangeTraits& Traits() const override {
     static const ChangeTraits traits{};
     return traits;
   }
 
-  WatchStart Watch(const std::string& folder, std::string* problem) override {
+  WatchStart Watch(const std::string& folder, const FolderHandle& handle,
+                   std::string* problem) override {
     if (byFolder_.count(folder) != 0) return WatchStart::Known;
-    std::string path = top_;
-    if (!folder.empty()) {
-      path.push_back('/');
-      path.append(posix::ToPosixPath(folder.c_str()));
+    // Through the open descriptor: never through a link, and a path of any
+    // length. Where /proc is missing, by the path, not following a link at
+    // its end.
+    int wd = inotify_add_watch(fd_, ("/proc/self/fd/" + std::to_string(handle.native())).c_str(),
+                               kWatchMask);
+    if (wd < 0 && errno == ENOENT) {
+      wd = inotify_add_watch(fd_, posix::ToPosixPath(handle.path().c_str()).c_str(),
+                             kWatchMask | IN_DONT_FOLLOW);
     }
-    const int wd = inotify_add_watch(fd_, path.c_str(), kWatchMask);
     if (wd < 0) {
       // Gone, or a link or file in its place: its parent's changes tell.
       if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return WatchStart::Gone;
       if (errno == ENOSPC) {
         *problem = LimitProblem("fs.inotify.max_user_watches",
-                                "/proc/sys/fs/inotify/max_user_watches", "inotify watches");
+                                "/proc/sys/fs/inotify/max_user_watches", "inotify watches", "524288");
         return WatchStart::Limit;
       }
       *problem = std::strerror(errno);
       return WatchStart::Failed;
     }
-    // The same folder under an older name (moved while it was watched).
-    const auto known = byWd_.find(wd);
-    if (known != byWd_.end()) byFolder_.erase(known->second);
-    byWd_[wd] = folder;
+    std::vector<std::string>& names = byWd_[wd];
+    names.push_back(folder);
     byFolder_[folder] = wd;
-    return WatchStart::Started;
+    // The same folder by another path (a bind mount), or under an older
+    // name (moved while it was watched): one watch serves them all.
+    return names.size() == 1 ? WatchStart::Started : WatchStart::Known;
   }
 
   void Unwatch(const std::string& folder) override {
@@ -91,8 +110,14 @@ class InotifySource final : public ChangeSource {
         ++it;
         continue;
       }
-      inotify_rm_watch(fd_, it->second);
-      byWd_.erase(it->second);
+      const auto names = byWd_.find(it->second);
+      if (names != byWd_.end()) {
+        std::erase(names->second, it->first);
+        if (names->second.empty()) {
+          inotify_rm_watch(fd_, it->second);
+          byWd_.erase(names);
+        }
+      }
       it = byFolder_.erase(it);
     }
   }
@@ -102,6 +127,9 @@ class InotifySource final : public ChangeSource {
     switch (Block(timeoutMilliseconds)) {
       case Woken::Interrupt: return ChangeWait::Interrupted;
       case Woken::Timeout: return ChangeWait::TimedOut;
+      case Woken::Mounts:
+        changes->push_back({ChangeKind::Lost, "", ""});
+        return ChangeWait::Changes;
       case Woken::Events: break;
     }
     return ReadEvents(changes, problem) ? ChangeWait::Changes : ChangeWait::Failed;
@@ -110,7 +138,7 @@ class InotifySource final : public ChangeSource {
   bool StartOver(std::string*) override { return true; }
 
  private:
-  enum class Woken { Events, Timeout, Interrupt };
+  enum class Woken { Events, Mounts, Timeout, Interrupt };
 
   Woken Block(int timeoutMilliseconds) {
     // The interrupt signals are held back from the test to ppoll, and let
@@ -124,13 +152,22 @@ class InotifySource final : public ChangeSource {
       sigprocmask(SIG_SETMASK, &old, nullptr);
       return Woken::Interrupt;
     }
-    pollfd poll{fd_, POLLIN, 0};
+    // The mount table reports a change as an exceptional condition.
+    pollfd polls[2] = {{fd_, POLLIN, 0}, {mounts_, POLLPRI, 0}};
     timespec timeout{timeoutMilliseconds / 1000, (timeoutMilliseconds % 1000) * 1000000L};
-    const int ready = ppoll(&poll, 1, timeoutMilliseconds < 0 ? nullptr : &timeout, &old);
+    const int ready = ppoll(polls, mounts_ >= 0 ? 2 : 1,
+                            timeoutMilliseconds < 0 ? nullptr : &timeout, &old);
     const int error = errno;
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (ready < 0) return error == EINTR && Interrupted() ? Woken::Interrupt : Woken::Timeout;
-    return ready == 0 ? Woken::Timeout : Woken::Events;
+    if (ready == 0) return Woken::Timeout;
+    if ((polls[0].revents & POLLIN) != 0) return Woken::Events;
+    // Read again from the start, which the next change needs to be told.
+    char buffer[4096];
+    lseek(mounts_, 0, SEEK_SET);
+    while (read(mounts_, buffer, sizeof buffer) > 0) {
+    }
+    return Woken::Mounts;
   }
 
   // Reads what is queued. False, with *problem set, when the source broke.
@@ -152,6 +189,16 @@ class InotifySource final : public ChangeSource {
     }
   }
 
+  static ChangeKind KindOf(uint32_t mask) {
+    if ((mask & IN_CREATE) != 0) return ChangeKind::Created;
+    if ((mask & IN_DELETE) != 0) return ChangeKind::Removed;
+    if ((mask & IN_MOVED_FROM) != 0) return ChangeKind::RenamedFrom;
+    if ((mask & IN_MOVED_TO) != 0) return ChangeKind::RenamedTo;
+    if ((mask & IN_ATTRIB) != 0) return ChangeKind::AttributesChanged;
+    return ChangeKind::Modified;
+  }
+
+  // One event, reported for every path that reaches its folder.
   void Take(const inotify_event& event, std::vector<RawChange>* changes) {
     if ((event.mask & IN_Q_OVERFLOW) != 0) {
       changes->push_back({ChangeKind::Lost, "", ""});
@@ -159,66 +206,83 @@ class InotifySource final : public ChangeSource {
     }
     const auto known = byWd_.find(event.wd);
     if (known == byWd_.end()) return;
-    const std::string folder = known->second;
+    const std::vector<std::string> folders = known->second;
     if ((event.mask & IN_IGNORED) != 0) {
-      byFolder_.erase(folder);
+      for (const std::string& folder : folders) byFolder_.erase(folder);
       byWd_.erase(known);
-      changes->push_back({ChangeKind::FolderGone, folder, ""});
-      return;
     }
-    if ((event.mask & IN_DELETE_SELF) != 0) {
-      changes->push_back({ChangeKind::FolderGone, folder, ""});
-      return;
+    for (const std::string& folder : folders) {
+      if ((event.mask & (IN_IGNORED | IN_DELETE_SELF)) != 0) {
+        changes->push_back({ChangeKind::FolderGone, folder, ""});
+      } else if ((event.mask & IN_MOVE_SELF) != 0) {
+        changes->push_back({ChangeKind::FolderMoved, folder, ""});
+      } else if (event.len != 0) {
+        changes->push_back({KindOf(event.mask), folder, event.name,
+                            (event.mask & IN_ISDIR) != 0 ? EntryKind::Folder : EntryKind::File,
+                            event.cookie});
+      }
     }
-    if ((event.mask & IN_MOVE_SELF) != 0) {
-      changes->push_back({ChangeKind::FolderMoved, folder, ""});
-      return;
-    }
-    if (event.len == 0) return;
-    RawChange change{ChangeKind::Modified, folder, event.name,
-                     (event.mask & IN_ISDIR) != 0 ? EntryKind::Folder : EntryKind::File,
-                     event.cookie};
-    if ((event.mask & IN_CREATE) != 0) {
-      change.kind = ChangeKind::Created;
-    } else if ((event.mask & IN_DELETE) != 0) {
-      change.kind = ChangeKind::Removed;
-    } else if ((event.mask & IN_MOVED_FROM) != 0) {
-      change.kind = ChangeKind::RenamedFrom;
-    } else if ((event.mask & IN_MOVED_TO) != 0) {
-      change.kind = ChangeKind::RenamedTo;
-    } else if ((event.mask & IN_ATTRIB) != 0) {
-      change.kind = ChangeKind::AttributesChanged;
-    }
-    changes->push_back(std::move(change));
   }
 
   int fd_;
-  std::string top_;  // POSIX path
-  std::unordered_map<int, std::string> byWd_;
+  int mounts_;  // /proc/self/mountinfo, or -1
+  std::unordered_map<int, std::vector<std::string>> byWd_;
   std::map<std::string, int> byFolder_;  // ordered: a sub-tree is a range
+};
+
+// The mount table, read again when a device it does not list turns up.
+class MountTable {
+ public:
+  std::string TypeOf(dev_t device) {
+    std::lock_guard lock(mutex_);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      for (const MountEntry& mount : mounts_) {
+        if (mount.major == major(device) && mount.minor == minor(device)) return mount.fileSystem;
+      }
+      if (attempt == 0) Read();
+    }
+    return std::string();
+  }
+
+ private:
+  void Read() {
+    std::ifstream in("/proc/self/mountinfo");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    mounts_ = ParseMountInfo(text);
+  }
+
+  std::mutex mutex_;
+  std::vector<MountEntry> mounts_;
 };
 
 }  // namespace
 
 void WakeChangeWait() {}
 
-std::unique_ptr<ChangeSource> OpenChangeSource(const std::string& topFullPath,
-                                               std::string* problem, bool* limit) {
+std::string UnreportedChangesReason(const FolderHandle& folder) {
+  static MountTable* table = new MountTable;  // never destroyed: used until the end
+  struct stat st;
+  if (fstat(static_cast<int>(folder.native()), &st) != 0) return std::string();
+  const std::string type = table->TypeOf(st.st_dev);
+  return ChangesMayGoUnreported(type) ? "the file system (" + type + ")" : std::string();
+}
+
+std::unique_ptr<ChangeSource> OpenChangeSource(const std::string&, std::string* problem,
+                                               bool* limit) {
   *limit = false;
   const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) {
     if (errno == EMFILE) {
       *limit = true;
       *problem = LimitProblem("fs.inotify.max_user_instances",
-                              "/proc/sys/fs/inotify/max_user_instances", "inotify instances");
+                              "/proc/sys/fs/inotify/max_user_instances", "inotify instances", "1024");
     } else {
       *problem = std::strerror(errno);
     }
     return nullptr;
   }
-  std::string top = posix::ToPosixPath(topFullPath.c_str());
-  while (top.size() > 1 && top.back() == '/') top.pop_back();
-  return std::make_unique<InotifySource>(fd, std::move(top));
+  const int mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  return std::make_unique<InotifySource>(fd, mounts);
 }
 
 }  // namespace os

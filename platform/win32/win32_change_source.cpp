@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,13 @@
 namespace os {
 namespace {
 
-constexpr DWORD kNotifyFilter =
-    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+// Attributes too: a folder made hidden, or no longer hidden, leaves its
+// parent's manifest or joins it.
+constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
+                                FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
+// The attributes whose change a folder's watch reports as such.
+constexpr DWORD kTellingAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
 // Large enough for a burst; 64 KiB is the most a network share passes.
 constexpr DWORD kBufferBytes = 64 * 1024;
 
@@ -68,10 +74,7 @@ class DirectoryChangesSource final : public ChangeSource {
         copy_(buffer_.size()) {
     overlapped_.hEvent = readDone;
     traits_.namesAnyCase = true;
-    traits_.writeReport = ChangeTraits::WriteReport::EachWrite;
-    traits_.renameReportsModified = true;
     traits_.staleAfterFolderRename = UnderWine();
-    traits_.tellsTopFolderGone = !UnderWine();
   }
 
   ~DirectoryChangesSource() override {
@@ -99,13 +102,23 @@ class DirectoryChangesSource final : public ChangeSource {
   // The top folder's watch takes in every folder beneath it. Wine's
   // emulation of it takes in a folder that existed before the watch began
   // only once a handle of it (and of each folder above it) has been opened
-  // since; callers watch parents first.
-  WatchStart Watch(const std::string& folder, std::string*) override {
-    if (UnderWine() && !folder.empty()) Touch(folder);
+  // since, as handle was; callers watch parents first.
+  WatchStart Watch(const std::string& folder, const FolderHandle&, std::string*) override {
+    attributes_[folder] = AttributesOf(folder);
     return WatchStart::Started;
   }
 
-  void Unwatch(const std::string&) override {}
+  void Unwatch(const std::string& folder) override {
+    for (auto it = attributes_.lower_bound(folder); it != attributes_.end();) {
+      const std::string& held = it->first;
+      if (held.size() < folder.size() || !SameText(held.substr(0, folder.size()), folder)) break;
+      if (folder.empty() || held.size() == folder.size() || held[folder.size()] == '\\') {
+        it = attributes_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
 
   ChangeWait Wait(int timeoutMilliseconds, std::vector<RawChange>* changes,
                   std::string* problem) override {
@@ -156,10 +169,33 @@ class DirectoryChangesSource final : public ChangeSource {
       *problem = ErrorProblem(error);
       return false;
     }
+    if (UnderWine()) {
+      for (const auto& [folder, attributes] : attributes_) {
+        if (!folder.empty()) Touch(folder);
+      }
+    }
     return true;
   }
 
  private:
+  // Names of one folder in any case, as Windows holds them.
+  static bool SameText(const std::string& a, const std::string& b) {
+    return ::CompareStringOrdinal(win32::Wide(a).c_str(), -1, win32::Wide(b).c_str(), -1, TRUE) ==
+           CSTR_EQUAL;
+  }
+  struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+      return ::CompareStringOrdinal(win32::Wide(a).c_str(), -1, win32::Wide(b).c_str(), -1, TRUE) ==
+             CSTR_LESS_THAN;
+    }
+  };
+
+  DWORD AttributesOf(const std::string& path) {
+    win32::WideBuffer wide;
+    if (!win32::SystemPath(Full(path).c_str(), &wide)) return INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(wide.data());
+  }
+
   void StopReading() {
     if (!reading_) return;
     ::CancelIoEx(folder_, &overlapped_);
@@ -179,13 +215,18 @@ class DirectoryChangesSource final : public ChangeSource {
     if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
   }
 
-  // What the name is now, as far as the file system still tells.
-  EntryKind EntryOf(const std::string& path) {
-    win32::WideBuffer wide;
-    if (!win32::SystemPath(Full(path).c_str(), &wide)) return EntryKind::Unknown;
-    const DWORD attributes = ::GetFileAttributesW(wide.data());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Unknown;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
+  // What the name is now, as far as the file system still tells. A watched
+  // folder's modification whose attributes changed is told as such.
+  void Classify(const std::string& path, RawChange* change) {
+    const DWORD attributes = AttributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    change->entry =
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
+    if (change->kind != ChangeKind::Modified) return;
+    const auto known = attributes_.find(path);
+    if (known == attributes_.end()) return;
+    if ((known->second ^ attributes) & kTellingAttributes) change->kind = ChangeKind::AttributesChanged;
+    known->second = attributes;
   }
 
   // The records of one buffer. The two halves of a rename come one after
@@ -213,7 +254,7 @@ class DirectoryChangesSource final : public ChangeSource {
       }
       if (change.kind == ChangeKind::Created || change.kind == ChangeKind::RenamedTo ||
           change.kind == ChangeKind::Modified) {
-        change.entry = EntryOf(path);
+        Classify(path, &change);
       }
       changes->push_back(std::move(change));
       if (record->NextEntryOffset == 0) break;
@@ -229,9 +270,19 @@ class DirectoryChangesSource final : public ChangeSource {
   std::vector<DWORD> copy_;
   bool reading_ = false;
   uint32_t renames_ = 0;
+  // The folders told of, with their attributes when last seen.
+  std::map<std::string, DWORD, NoCaseLess> attributes_;
 };
 
 }  // namespace
+
+std::string UnreportedChangesReason(const FolderHandle& folder) {
+  const std::string& path = folder.path();
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return "a network share";
+  if (path.size() < 2 || path[1] != ':') return std::string();
+  const wchar_t drive[] = {static_cast<wchar_t>(path[0]), L':', L'\\', L'\0'};
+  return ::GetDriveTypeW(drive) == DRIVE_REMOTE ? "a network drive" : std::string();
+}
 
 void WakeChangeWait() {
   if (g_wake != nullptr) ::SetEvent(g_wake);

@@ -20,6 +20,14 @@ namespace fs = std::filesystem;
 using os::ChangeKind;
 using platform_test::TempFolder;
 
+// Watches folder (relative to top) through a handle opened beneath it.
+os::WatchStart Watch(os::ChangeSource& source, const os::FolderHandle& top, const std::string& folder) {
+  os::FolderHandle handle;
+  std::string problem;
+  if (os::SystemFolders().OpenBeneath(top, folder, &handle) != 0) return os::WatchStart::Gone;
+  return source.Watch(folder, handle, &problem);
+}
+
 // Collects raw changes until one matching want arrives or 20 s pass.
 bool WaitFor(os::ChangeSource& source, std::vector<os::RawChange>* seen,
              const std::function<bool(const os::RawChange&)>& want) {
@@ -42,9 +50,9 @@ TEST(ChangeSource, ReportsWhatHappenedToWhichNameInWhichFolder) {
   bool limit = false;
   auto source = os::OpenChangeSource(t.Path(), &problem, &limit);
   ASSERT_NE(source, nullptr) << problem;
-  for (const char* folder : {"", "a"}) {
-    ASSERT_EQ(source->Watch(folder, &problem), os::WatchStart::Started) << problem;
-  }
+  os::FolderHandle top;
+  ASSERT_EQ(os::SystemFolders().OpenToKeep(t.Path(), &top), 0u);
+  for (const char* folder : {"", "a"}) ASSERT_EQ(Watch(*source, top, folder), os::WatchStart::Started);
   struct Row {
     const char* what;
     std::function<void()> change;
@@ -102,7 +110,9 @@ TEST(ChangeSource, ReportsLostChanges) {
   auto source = os::OpenChangeSource(t.Path(), &problem, &limit);
   std::ofstream(setting) << saved << "\n";
   ASSERT_NE(source, nullptr) << problem;
-  ASSERT_EQ(source->Watch("", &problem), os::WatchStart::Started);
+  os::FolderHandle top;
+  ASSERT_EQ(os::SystemFolders().OpenToKeep(t.Path(), &top), 0u);
+  ASSERT_EQ(Watch(*source, top, ""), os::WatchStart::Started);
   for (int i = 0; i < 20; ++i) t.WriteFile(std::to_string(i) + ".xml", "");
   std::vector<os::RawChange> seen;
   EXPECT_TRUE(WaitFor(*source, &seen, [](const os::RawChange& c) { return c.kind == ChangeKind::Lost; }));

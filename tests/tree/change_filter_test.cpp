@@ -33,14 +33,11 @@ os::ChangeTraits LinuxTraits() { return {}; }
 os::ChangeTraits WindowsTraits() {
   os::ChangeTraits traits;
   traits.namesAnyCase = true;
-  traits.writeReport = os::ChangeTraits::WriteReport::EachWrite;
-  traits.renameReportsModified = true;
   return traits;
 }
 os::ChangeTraits WineTraits() {
   os::ChangeTraits traits = WindowsTraits();
   traits.staleAfterFolderRename = true;
-  traits.tellsTopFolderGone = false;
   return traits;
 }
 
@@ -51,7 +48,7 @@ class ScriptedSource final : public os::ChangeSource {
   ScriptedSource(os::ChangeTraits traits, std::vector<os::RawChange> changes)
       : traits_(traits), changes_(std::move(changes)) {}
   const os::ChangeTraits& Traits() const override { return traits_; }
-  os::WatchStart Watch(const std::string& folder, std::string*) override {
+  os::WatchStart Watch(const std::string& folder, const os::FolderHandle&, std::string*) override {
     watched.push_back(folder);
     return os::WatchStart::Started;
   }
@@ -100,11 +97,16 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
         {ChangeKind::RenamedFrom, "a", ownTemporary, EntryKind::File, 9},
         {ChangeKind::RenamedTo, "a", "zenter.xml", EntryKind::File, 9}},
        {}},
-      {"the tool's own write, then the rename reported as a modification (Windows)", windows,
+      {"the tool's own write, then the rename reported as a modification: compared again (Windows)",
+       windows,
        {{ChangeKind::RenamedFrom, "a", ownTemporary, EntryKind::Unknown, 4},
         {ChangeKind::RenamedTo, "a", "zenter.xml", EntryKind::File, 4},
         {ChangeKind::Modified, "a", "zenter.xml", EntryKind::File}},
-       {}},
+       {{"a", false}}},
+      {"a folder's attributes: its parent's manifest and its sub-tree", windows,
+       {{ChangeKind::AttributesChanged, "", "a", EntryKind::Folder},
+        {ChangeKind::AttributesChanged, "a", "x.xml", EntryKind::File}},
+       {{"", false}, {"a", true}}},
       {"a manifest edited by hand (Windows, any case)", windows,
        {{ChangeKind::Modified, "a", "ZENTER.XML", EntryKind::File}}, {{"a", false}}},
       {"a manifest edited by hand (Linux)", linux,
@@ -168,10 +170,7 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
     ASSERT_EQ(waited, os::ChangeWait::Changes);
     EXPECT_EQ(batch.rescanAll, row.rescanAll);
     EXPECT_EQ(batch.changes, row.expected);
-    if (row.traits.staleAfterFolderRename) {
-      EXPECT_EQ(source.startedOver, 1);
-      EXPECT_EQ(source.watched.size(), 3u);  // every folder still known, watched again
-    }
+    EXPECT_EQ(source.startedOver, row.traits.staleAfterFolderRename ? 1 : 0);
   }
 }
 
@@ -211,9 +210,14 @@ TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) 
   auto source = os::OpenChangeSource(t.Path(), &problem, &limit);
   ASSERT_NE(source, nullptr) << problem;
   ChangeFilter filter(source->Traits(), [&](const std::string& f) { source->Unwatch(f); });
+  os::FolderAccess& access = os::SystemFolders();
+  os::FolderHandle top;
+  ASSERT_EQ(access.OpenToKeep(t.Path(), &top), 0u);
   bool waited = false;
   auto watch = [&](const std::string& folder) {
-    ASSERT_NE(source->Watch(folder, &problem), os::WatchStart::Failed) << problem;
+    os::FolderHandle handle;
+    ASSERT_EQ(access.OpenBeneath(top, folder, &handle), 0u) << folder;
+    ASSERT_NE(source->Watch(folder, handle, &problem), os::WatchStart::Failed) << problem;
     // As the watch does: a folder first watched after a batch comes back.
     if (filter.Watching(folder) && waited) filter.Add({folder, true});
   };
@@ -225,6 +229,9 @@ TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) 
     std::vector<FolderChange> expected;
     std::vector<std::string> visitAfter;  // folders the walk would watch next
     bool wineStartsOver = false;  // under Wine: the whole tree, as after lost changes
+    // Windows may report the rename into place as a modification too, whose
+    // manifest is then compared again.
+    const char* windowsComparesAgain = nullptr;
   };
   const std::vector<Step> steps = {
       {"an XML file created", [&] { t.WriteFile("a/b/x.xml", "<x/>"); }, {{"a\\b", false}}},
@@ -254,7 +261,10 @@ TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) 
          fs::remove(t.Native("c/~mm7b-2.tmp"));
          t.WriteFile("root.xml", "");
        },
-       {{"", false}}},
+       {{"", false}},
+       {},
+       false,
+       "c"},
       {"a manifest edited by hand, an XML file rewritten under its name",
        [&] {
          t.WriteFile("c/f0.xml", "<new/>");
@@ -278,6 +288,9 @@ TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) 
       EXPECT_TRUE(batch.rescanAll);
     } else {
       EXPECT_FALSE(batch.rescanAll);
+      if (step.windowsComparesAgain != nullptr && source->Traits().namesAnyCase) {
+        std::erase(batch.changes, FolderChange{step.windowsComparesAgain, false});
+      }
       EXPECT_EQ(batch.changes, step.expected);
     }
     for (const std::string& folder : step.visitAfter) watch(folder);
