@@ -34,8 +34,9 @@ enum class ChangeKind : unsigned char {
   FolderMoved,  // the watched folder itself was renamed or moved (name is empty)
 };
 
-// Whether a changed name is a folder, when the system says so.
-enum class EntryKind : unsigned char { Unknown, File, Folder };
+// What a changed name is, when the system says so. A link (on Windows any
+// reparse point) is no folder to enter, whatever it points to.
+enum class EntryKind : unsigned char { Unknown, File, Folder, Link };
 
 struct RawChange {
   ChangeKind kind;

@@ -109,10 +109,12 @@ bool ChangeFilter::IsManifestName(std::string_view name) const {
 }
 
 // A temporary file of the tools' own is no change, nor is its rename into
-// place (a manifest written). Only a file: a user's folder may carry such a
-// name.
+// place (a manifest written). Only a file: a user's folder or link may carry
+// such a name.
 bool ChangeFilter::IsOwnTemporary(const os::RawChange& change, bool folder) {
-  if (folder || !rt::IsTemporaryFileName(change.name)) return false;
+  if (folder || change.entry == os::EntryKind::Link || !rt::IsTemporaryFileName(change.name)) {
+    return false;
+  }
   if (change.kind == os::ChangeKind::RenamedFrom && change.renameCookie != 0) {
     ownRenames_.insert(change.renameCookie);
   }

@@ -220,8 +220,9 @@ class DirectoryChangesSource final : public ChangeSource {
   void Classify(const std::string& path, RawChange* change) {
     const DWORD attributes = AttributesOf(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    change->entry =
-        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? EntryKind::Folder : EntryKind::File;
+    change->entry = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::Link
+                    : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0  ? EntryKind::Folder
+                                                                    : EntryKind::File;
     if (change->kind != ChangeKind::Modified) return;
     const auto known = attributes_.find(path);
     if (known == attributes_.end()) return;
