@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -236,6 +237,22 @@ TEST_P(TreeWatch, NeverTrustsAStaleViewAndEndsWhenItCannotGoOn) {
   for (const auto& [how, edit] : edits) {
     edit();
     settled(how);
+  }
+
+  // An ignore file above ROOT edited: the run's rules follow it.
+  auto rootManifestHolds = [&](const char* text, bool holds) {
+    return WaitUntil([&] { return (ReadFile(root / "Mod.xml").find(text) != std::string::npos) == holds; },
+                     deadline);
+  };
+  WriteFile(t.root() / "Mods" / ".modmanifestignore", "Maps\n");
+  EXPECT_TRUE(rootManifestHolds("Maps", false)) << ReadFile(watch.err);
+  fs::remove(t.root() / "Mods" / ".modmanifestignore");
+  EXPECT_TRUE(rootManifestHolds("Maps", true)) << ReadFile(watch.err);
+  // Under Wine: a folder given the hidden attribute (which Wine keeps in an
+  // extended attribute) leaves its parent's manifest.
+  if (Wine() && setxattr(root.c_str(), "user.DOSATTRIB", "0x0", 3, 0) == 0) {
+    ASSERT_EQ(setxattr((root / "Art").c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0);
+    EXPECT_TRUE(rootManifestHolds("Art", false)) << ReadFile(watch.err);
   }
 
   // ROOT renamed, a new folder of its old name: nothing written there.
