@@ -1,6 +1,7 @@
 #include "tree/watcher.h"
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -25,6 +26,63 @@ namespace {
 // How often the watch looks at ROOT and at the ignore files above it when
 // it polls nothing: no system tells a watch of those.
 constexpr double kTickSeconds = 2;
+
+// The console, with each folder's warnings said once for as long as they
+// hold: a watch updates a folder again and again, and a warning that holds
+// (a "Data" folder's manifest that no run writes, a name left out) is news
+// only the first time, and again once it has changed.
+class WarnOnce final : public Reporter {
+ public:
+  explicit WarnOnce(const Options& options) : console_(options) {}
+
+  void Current(const std::string& folder) override {
+    Settled(folder);
+    console_.Current(folder);
+  }
+  void Written(const std::string& folder, const std::string& shownManifest) override {
+    Settled(folder);
+    console_.Written(folder, shownManifest);
+  }
+  void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
+             const IncludeChanges& changes) override {
+    console_.Stale(folder, shownManifest, missing, changes);
+  }
+  void Failed(const std::string& folder, const std::string& text) override {
+    Settled(folder);
+    console_.Failed(folder, text);
+  }
+  void Noticed(const std::string& text) override { console_.Noticed(text); }
+  void Warned(const std::string& folder, const std::string& text) override {
+    pending_[folder].insert(text);
+    const auto said = said_.find(folder);
+    if (said == said_.end() || said->second.count(text) == 0) console_.Warned(folder, text);
+  }
+  void LeftoverRemoved(const std::string& shownPath) override { console_.LeftoverRemoved(shownPath); }
+  void Progress(const Tally& tally, bool checking) override { console_.Progress(tally, checking); }
+  void Summary(const Tally& tally, bool checking, double seconds) override {
+    console_.Summary(tally, checking, seconds);
+  }
+  void Stopped() override { console_.Stopped(); }
+  void Problem(const std::string& text) override { console_.Problem(text); }
+  void Watching(const std::string& shownRoot) override { console_.Watching(shownRoot); }
+  void WatchNote(const std::string& text) override { console_.WatchNote(text); }
+
+ private:
+  // The folder's update is over: what it warned of is what holds now.
+  void Settled(const std::string& folder) {
+    const auto pending = pending_.find(folder);
+    if (pending == pending_.end()) {
+      said_.erase(folder);
+      return;
+    }
+    said_[folder] = std::move(pending->second);
+    pending_.erase(pending);
+  }
+
+  ConsoleReporter console_;
+  std::map<std::string, std::set<std::string>> pending_;  // by the update in hand
+  std::map<std::string, std::set<std::string>> said_;
+};
 
 class Watcher {
  public:
@@ -280,7 +338,7 @@ class Watcher {
   const std::string shownRoot_;
   const double pollSeconds_;
   os::FolderAccess& access_ = os::SystemFolders();
-  ConsoleReporter reporter_;
+  WarnOnce reporter_;
   TreeSession session_;
   Poller poller_;
   std::string rootPath_;                     // full path, '\' separators

@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -225,6 +226,14 @@ TEST_P(TreeWatch, NeverTrustsAStaleViewAndEndsWhenItCannotGoOn) {
   WriteFile(root / "Maps" / "n.xml", "<n/>");
   settled("a link created");
   EXPECT_FALSE(fs::exists(t.root() / "outside" / "zenter.xml"));
+  // A "Data" folder's warning is said once, however often it is updated.
+  WriteFile(root / "Art" / "PartsData" / "p.xml", "<p/>");
+  settled("a Data folder made");
+  WriteFile(root / "Art" / "PartsData" / "q.xml", "<q/>");
+  settled("a Data folder updated");
+  const std::string err = ReadFile(watch.err);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("PartsData"), std::string::npos) << err;
   // A manifest edited in place, by every means, is restored.
   const fs::path manifest = root / "Art" / "zenter.xml";
   const std::vector<std::pair<const char*, std::function<void()>>> edits = {
