@@ -76,9 +76,18 @@ bool ChangeFilter::NameLess::operator()(const std::string& a, const std::string&
 ChangeFilter::ChangeFilter(const os::ChangeTraits& traits, Unwatch unwatch)
     : traits_(traits), unwatch_(std::move(unwatch)), watched_(NameLess{traits.namesAnyCase}) {}
 
-bool ChangeFilter::Watching(const std::string& folder) { return watched_.insert(folder).second; }
+bool ChangeFilter::Watching(const std::string& folder, uint64_t identity) {
+  const auto [at, added] = watched_.insert({folder, identity});
+  at->second = identity;
+  return added;
+}
 
 bool ChangeFilter::Knows(const std::string& folder) const { return watched_.count(folder) != 0; }
+
+uint64_t ChangeFilter::IdentityOf(const std::string& folder) const {
+  const auto at = watched_.find(folder);
+  return at == watched_.end() ? 0 : at->second;
+}
 
 void ChangeFilter::Forget(const std::string& folder) {
   const std::vector<std::string> gone = Watched(folder);
@@ -93,9 +102,9 @@ std::vector<std::string> ChangeFilter::Watched(const std::string& folder) const 
   std::vector<std::string> watched;
   for (auto it = watched_.lower_bound(folder);
        it != watched_.end() &&
-       SameName(std::string_view(*it).substr(0, folder.size()), folder);
+       SameName(std::string_view(it->first).substr(0, folder.size()), folder);
        ++it) {
-    if (Within(*it, folder, traits_.namesAnyCase)) watched.push_back(*it);
+    if (Within(it->first, folder, traits_.namesAnyCase)) watched.push_back(it->first);
   }
   return watched;
 }

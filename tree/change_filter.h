@@ -8,7 +8,9 @@
 // Folders are named relative to ROOT, names joined by '\' ("" is ROOT).
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -76,9 +78,14 @@ class ChangeFilter {
   // unwatch: called for a folder no longer watched, with its sub-tree.
   ChangeFilter(const os::ChangeTraits& traits, Unwatch unwatch);
 
-  // A folder the walk visits is watched. Whether it is new to the watch.
-  bool Watching(const std::string& folder);
+  // A folder the walk visits is watched; identity: the folder's, as the
+  // folder access tells it. Whether it is new to the watch.
+  bool Watching(const std::string& folder, uint64_t identity = 0);
   bool Knows(const std::string& folder) const;
+  // The identity the folder was watched with (another folder is at its
+  // path now, a file system mounted there, say, when it differs); 0 when
+  // it is not watched.
+  uint64_t IdentityOf(const std::string& folder) const;
   // Forgets the folder and everything beneath it.
   void Forget(const std::string& folder);
   // The folders watched at or beneath folder.
@@ -122,7 +129,7 @@ class ChangeFilter {
 
   os::ChangeTraits traits_;
   Unwatch unwatch_;
-  std::set<std::string, NameLess> watched_;
+  std::map<std::string, uint64_t, NameLess> watched_;  // with its identity
   std::vector<FolderChange> pending_;
   bool rescan_ = false;
   bool startOver_ = false;

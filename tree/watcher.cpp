@@ -268,26 +268,34 @@ class Watcher {
   void Visited(const std::string& folder) {
     if (watching_) visited_.insert(folder);
     if (!heldRoot_ || !watchProblem_.empty()) return;
-    const bool known = filter_->Knows(folder);
-    if (known && !poller_.Polls(folder)) return;
     os::FolderHandle handle;
     if (access_.OpenBeneath(*heldRoot_, folder, &handle) != 0) return;  // the walk tells why
-    if (!known) StartWatching(folder, handle);
+    const uint64_t identity = access_.Identity(handle);
+    const uint64_t known = filter_->IdentityOf(folder);
+    if (known != identity) {
+      // Another folder at a known path (a file system mounted there): what
+      // was known beneath it holds no more.
+      if (known != 0) filter_->Forget(folder);
+      StartWatching(folder, handle, identity);
+    } else if (!poller_.Polls(folder)) {
+      return;
+    }
     Poll(folder, handle);
   }
 
-  void StartWatching(const std::string& folder, const os::FolderHandle& handle) {
+  void StartWatching(const std::string& folder, const os::FolderHandle& handle,
+                     uint64_t identity) {
     std::string problem;
     switch (source_->Watch(folder, handle, &problem)) {
       case os::WatchStart::Started:
-        filter_->Watching(folder);
+        filter_->Watching(folder, identity);
         // It may have changed before its watch began: a folder moved in
         // brings many at once, and one walk looks at them all again.
         if (waited_) filter_->Add({folder, true});
         return;
       case os::WatchStart::Known:
         // Reached by another path too (a bind mount): watched once.
-        filter_->Watching(folder);
+        filter_->Watching(folder, identity);
         return;
       case os::WatchStart::Gone:
         return;  // its parent's changes tell
