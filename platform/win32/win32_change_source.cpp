@@ -18,8 +18,8 @@
 namespace os {
 namespace {
 
-// Attributes too: a folder made hidden, or no longer hidden, leaves its
-// parent's manifest or joins it.
+// Attributes too, so that a folder made hidden or system, or no longer, is
+// reported.
 constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
                                 FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 // The attributes whose change a folder's watch reports as such.
