@@ -239,6 +239,7 @@ class Watcher {
     }
     visited_.clear();
     session_.Update(folders, heldRoot_);
+    ReportUnreached(folders);
     heldRoot_.reset();
     // What a sub-tree's update did not visit is gone, skipped now, or a
     // link now: no longer watched.
@@ -249,6 +250,20 @@ class Watcher {
       }
     }
     return true;
+  }
+
+  // A folder an update was asked for but could not open (made unreadable,
+  // or renamed while it was) is reported as a run reports it; it is tried
+  // again when it changes.
+  void ReportUnreached(const std::vector<TreeSession::Folder>& folders) {
+    for (const TreeSession::Folder& folder : folders) {
+      if (visited_.count(folder.path) != 0) continue;
+      os::FolderHandle handle;
+      const os::Dword error = access_.OpenBeneath(*heldRoot_, folder.path, &handle);
+      if (error == os::kErrorAccessDenied) {
+        reporter_.Failed(folder.path, CannotList(ShownFolder(folder.path), error));
+      }
+    }
   }
 
   // A folder relative to ROOT as the user sees it.
