@@ -92,8 +92,9 @@ class ChangeFilter {
   std::vector<std::string> Watched(const std::string& folder) const;
 
   Outcome Take(const os::RawChange& change);
-  // Adds a change of the watch's own (a folder first watched since the
-  // last batch, which may have changed before its watch began).
+  // Adds a change the watch found itself (a folder first watched since the
+  // last batch, which may have changed before its watch began; what a
+  // tick found).
   void Add(FolderChange change) { AddChange(&pending_, std::move(change)); }
 
   // What the watch does every so often besides waiting: look at ROOT, and

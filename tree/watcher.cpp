@@ -195,19 +195,19 @@ class Watcher {
     return true;
   }
 
-  // Takes the stamps of the ignore files above ROOT: whether one changed.
+  // Takes the stamps of the ignore files above ROOT, up to the file
+  // system's root: whether one changed.
   bool StampIgnoreFilesAbove() {
     std::vector<os::FileStamp> stamps;
-    for (std::string_view folder = os::PathParent(rootPath_);;
-         folder = os::PathParent(folder)) {
+    for (std::string_view at = os::PathParent(rootPath_);; at = os::PathParent(at)) {
+      // "" above "\home" is the root "\"; "C:" is the drive's root "C:\".
+      std::string folder(at);
+      if (folder.empty() || (folder.size() == 2 && folder[1] == ':')) folder.push_back('\\');
       os::FolderHandle handle;
       os::FileStamp stamp;
-      if (access_.OpenToKeep(folder.empty() ? std::string("\\") : std::string(folder), &handle) ==
-          0) {
-        access_.Stamp(handle, kIgnoreFileName, &stamp);
-      }
+      if (access_.OpenToKeep(folder, &handle) == 0) access_.Stamp(handle, kIgnoreFileName, &stamp);
       stamps.push_back(stamp);
-      if (folder.empty()) break;
+      if (folder.back() == '\\') break;
     }
     const bool moved = stamps != aboveStamps_;
     aboveStamps_ = std::move(stamps);
