@@ -188,10 +188,13 @@ ChangeFilter::Outcome ChangeFilter::Take(const os::RawChange& change) {
       return Outcome::Relevant;
     case Kind::AttributesChanged:
       // A folder made hidden (or no longer) leaves its parent's manifest
-      // (or joins it); one made readable again can be walked now.
+      // (or joins it); one made unreadable fails its update, as a run
+      // would; one not watched till now (unreadable, hidden) is walked.
+      // (On Linux a folder's link count, which a new sub-folder changes,
+      // is told so too: its own update is all that costs.)
       if (!folder || !nameable) return Outcome::Nothing;
       AddChange(&pending_, {change.folder, false});
-      AddChange(&pending_, {path, true});
+      AddChange(&pending_, {path, !Knows(path)});
       return Outcome::Relevant;
     default:
       return Outcome::Nothing;
