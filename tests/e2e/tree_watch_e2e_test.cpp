@@ -334,6 +334,36 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
   if (mounted) RunProcess({"umount", mount.string()}, "/");
 }
 
+// A folder made unreadable and renamed during the watch is reported as a
+// run reports it; made readable again, it is looked at again. (Linux: Wine
+// tells no change of a folder's permissions.)
+TEST_P(TreeWatch, AFolderMadeUnreadableIsReportedAndLookedAtOnceReadable) {
+  if (Wine() || (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0)) GTEST_SKIP();
+  TempTree t;
+  const fs::path root = t.root() / "Mod";
+  WriteFile(root / "Open" / "a.xml", "<a/>");
+  for (const fs::path& p : {root, root / "Open"}) fs::permissions(p, fs::perms::all);
+  std::vector<std::string> argv = UnprivilegedUser(false);
+  for (const std::string& a : Argv({"--watch", Arg(root)})) argv.push_back(a);
+  Child watch = Start(argv, "/", t.root());
+  const auto deadline = std::chrono::seconds(10);
+  ASSERT_TRUE(WaitUntil([&] { return ReadFile(watch.out).find("watching ") != std::string::npos; },
+                        deadline))
+      << ReadFile(watch.err);
+  fs::permissions(root / "Open", fs::perms::none);
+  fs::rename(root / "Open", root / "Shut");
+  const std::string failure = "cannot list folder " + (root / "Shut").string() + ": access denied";
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(watch.err).find(failure) != std::string::npos; }, deadline))
+      << ReadFile(watch.err);
+  fs::permissions(root / "Shut", fs::perms::all);
+  WriteFile(root / "Shut" / "n.xml", "<n/>");
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(root / "Shut" / "zenter.xml") == Document({"a.xml", "n.xml"}); },
+                        deadline))
+      << ReadFile(watch.err);
+  kill(watch.pid, SIGINT);
+  EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, TreeWatch, ::testing::ValuesIn(TreeRunners()),
                          [](const auto& info) { return info.index == 0 ? std::string("linux") : "wine" + std::to_string(info.index); });
 
