@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "tests/e2e/e2e_support.h"
@@ -362,6 +363,46 @@ TEST_P(TreeWatch, AFolderMadeUnreadableIsReportedAndLookedAtOnceReadable) {
       << ReadFile(watch.err);
   kill(watch.pid, SIGINT);
   EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
+}
+
+// The CPU time a process has used, in clock ticks.
+long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::stol(field);
+  }
+  return ticks;
+}
+
+// A folder bind-mounted onto another inside ROOT is one folder reached by
+// two paths: watched once, and at rest once both are current.
+TEST_P(TreeWatch, AFolderReachedByTwoPathsIsWatchedOnce) {
+  if (Wine() || geteuid() != 0) GTEST_SKIP() << "needs root to mount, on Linux";
+  TempTree t;
+  const fs::path root = t.root() / "Data";
+  WriteFile(root / "a" / "x" / "f.xml", "<f/>");
+  fs::create_directories(root / "b");
+  if (RunProcess({"mount", "--bind", (root / "a").string(), (root / "b").string()}, "/") != 0) {
+    GTEST_SKIP() << "the bind mount failed";
+  }
+  Child watch = Start(Argv({"--watch", Arg(root)}), "/", t.root());
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(watch.out).find("watching ") != std::string::npos; },
+                        std::chrono::seconds(10)));
+  // An update that covers both paths.
+  WriteFile(root / ".modmanifestignore", "Nothing\n");
+  WriteFile(root / "a" / "x" / "g.xml", "<g/>");
+  EXPECT_TRUE(WaitUntil([&] { return ReadFile(root / "b" / "x" / "zenter.xml").find("g.xml") != std::string::npos; },
+                        std::chrono::seconds(10)));
+  const long before = CpuTicks(watch.pid);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_LE(CpuTicks(watch.pid) - before, 5);  // a busy loop would take most of the second
+  kill(watch.pid, SIGINT);
+  EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
+  RunProcess({"umount", (root / "b").string()}, "/");
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, TreeWatch, ::testing::ValuesIn(TreeRunners()),
