@@ -79,6 +79,18 @@ struct StagedFile {
   intptr_t native = -1;
 };
 
+// What tells whether a file or folder has changed, as a watch that polls
+// compares it.
+struct FileStamp {
+  uint64_t identity = 0;  // as Identity gives it
+  int64_t written = 0;    // its last write, in nanoseconds since 1970 (a folder's: its names)
+  int64_t changed = 0;    // POSIX: its last change of any kind (permissions too); else 0
+  uint64_t size = 0;
+  Dword attributes = 0;
+
+  bool operator==(const FileStamp&) const = default;
+};
+
 // How many folders a walk may hold open (those on its path) and how many
 // staged files a writer may keep, so that a run stays within the process's
 // open-file limit.
@@ -175,6 +187,26 @@ class FolderAccess {
   // Puts the renames made in the folders on disk (POSIX: one syncfs per
   // file system; NTFS logs renames itself).
   virtual void SyncRenames(const std::vector<const FolderHandle*>& folders) = 0;
+
+  // The stamp of name in the folder (name empty: the folder itself), of a
+  // link itself, never of what it points to: one call. 0, or the error
+  // (kErrorFileNotFound when there is none).
+  virtual Dword Stamp(const FolderHandle& folder, std::string_view name, FileStamp* stamp) = 0;
+
+  // Opens the folder at relative (names joined by '\', "" for top itself)
+  // beneath the open folder top, never through a link: kErrorIsLink when a
+  // link is on the way, kErrorPathNotFound when a name is gone,
+  // kErrorDirectory when one is no folder.
+  virtual Dword OpenBeneath(const FolderHandle& top, std::string_view relative,
+                            FolderHandle* folder) = 0;
+
+  // Opens a folder by its full path, following a link there as OpenRoot
+  // does, to be held for long without standing in anyone's way: it can be
+  // renamed or removed while held (Windows: shared for deletion too).
+  virtual Dword OpenToKeep(const std::string& fullPath, FolderHandle* folder) = 0;
+
+  // Whether a folder held open has been removed since (its last name gone).
+  virtual bool Removed(const FolderHandle& folder) = 0;
 };
 
 // The folders of the system the program runs on.

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
 
@@ -57,6 +58,8 @@ std::string TypedFolder(std::string_view line) {
 struct OptionSet {
   CLI::App app{kDescription, "modmanifest-tree"};
   CLI::Option* root = nullptr;
+  CLI::Option* poll = nullptr;
+  std::string pollText;
 };
 
 void DeclareOptions(OptionSet* set, ParsedCommandLine* parsed) {
@@ -80,10 +83,16 @@ void DeclareOptions(OptionSet* set, ParsedCommandLine* parsed) {
   app.add_flag("--hidden", options.hidden,
                "Visit and include hidden folders too (a name starting with a dot, or the "
                "hidden or system attribute), as modmanifest does");
-  app.add_flag("--watch", parsed->watch,
-               "After the run, keep every manifest of the tree current as files and folders "
-               "change, until Ctrl-C")
-      ->excludes(check);
+  auto* watch = app.add_flag("--watch", parsed->watch,
+                             "After the run, keep every manifest of the tree current as files "
+                             "and folders change, until Ctrl-C")
+                    ->excludes(check);
+  set->poll = app.add_option("--poll", set->pollText,
+                             "With --watch: look at every folder every SECONDS (0.2 to 60, "
+                             "default 1) rather than trust the system to report changes; "
+                             "automatic on shares, WSL's Windows drives and FUSE")
+                  ->needs(watch);
+  set->poll->option_text("[=SECONDS]");
   auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
   auto* verbose =
       app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
@@ -91,8 +100,10 @@ void DeclareOptions(OptionSet* set, ParsedCommandLine* parsed) {
 }
 
 // What CLI11 cannot say: an empty ROOT or --exclude value, a pattern that
-// is a path. Null when the values are usable.
-std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, const Options& options) {
+// is a path, --poll's seconds out of bounds. Null when the values are
+// usable.
+std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, ParsedCommandLine* parsed) {
+  const Options& options = parsed->options;
   // An empty ROOT is an unset variable in a script, not the current folder.
   if (set.root->count() > 0 && options.root.empty()) {
     return UsageError("ROOT is empty; name a folder (\".\" for the current one)");
@@ -101,6 +112,14 @@ std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, const Options
     if (pattern.empty()) return UsageError("--exclude needs a pattern; it was empty");
     if (!IsNamePattern(pattern)) {
       return UsageError("--exclude takes a folder-name pattern, not a path: \"" + pattern + "\"");
+    }
+  }
+  if (set.poll->count() > 0) {
+    char* end = nullptr;
+    parsed->poll = std::strtod(set.pollText.c_str(), &end);
+    if (set.pollText.empty() || *end != '\0' || !(parsed->poll >= kShortestPollSeconds) ||
+        !(parsed->poll <= kLongestPollSeconds)) {
+      return UsageError("--poll takes seconds from 0.2 to 60: \"" + set.pollText + "\"");
     }
   }
   return std::nullopt;
@@ -118,8 +137,15 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   OptionSet set;
   DeclareOptions(&set, &parsed);
   // CLI11 takes the arguments last first, without the program's name.
+  // --poll alone is --poll=1: its seconds come only after '=', so that ROOT
+  // after it stays ROOT.
   std::vector<std::string> reversed;
+  bool optionsEnded = false;
   for (size_t i = args.size(); i > 1; --i) reversed.push_back(args[i - 1]);
+  for (size_t i = reversed.size(); i > 0; --i) {
+    optionsEnded = optionsEnded || reversed[i - 1] == "--";
+    if (!optionsEnded && reversed[i - 1] == "--poll") reversed[i - 1] = "--poll=1";
+  }
   try {
     set.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
@@ -134,7 +160,7 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
                      "\nRun with --help for more information.\n";
     return parsed;
   }
-  if (std::optional<ParsedCommandLine> wrong = CheckValues(set, parsed.options)) return *wrong;
+  if (std::optional<ParsedCommandLine> wrong = CheckValues(set, &parsed)) return *wrong;
   parsed.run = true;
   return parsed;
 }
@@ -160,7 +186,9 @@ int TreeMain(const std::vector<std::string>& args) {
     }
   }
   const int status =
-      !parsed.run ? parsed.status : parsed.watch ? RunWatch(parsed.options) : RunTree(parsed.options);
+      !parsed.run    ? parsed.status
+      : parsed.watch ? RunWatch(parsed.options, parsed.poll)
+                     : RunTree(parsed.options);
   if (ownConsole && !parsed.options.quiet) console.waitForEnter();
   return status;
 }

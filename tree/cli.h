@@ -18,6 +18,7 @@ struct ParsedCommandLine {
   bool run = false;
   Options options;
   bool watch = false;  // --watch: keep the tree current until interrupted
+  double poll = 0;     // --poll: seconds between two polls of the whole tree; 0: none asked
   int status = kExitDone;
   std::string message;
 };

@@ -40,6 +40,7 @@ class SessionRun {
         ++state_.tally.folders;
         state_.Fail("", CannotList(root_.shown, error));
       } else {
+        reached_ = true;
         walker_.WalkAll(std::move(root), top_);
       }
     }
@@ -50,14 +51,16 @@ class SessionRun {
     return Outcome(Tally{});
   }
 
-  int Update(const std::vector<TreeSession::Folder>& folders) {
+  // held: ROOT open already, or null to open it by its path for each folder.
+  int Update(const std::vector<TreeSession::Folder>& folders,
+             const std::shared_ptr<os::FolderHandle>& held) {
     if (!resolved_ || !aboveLoaded_) return kExitUsage;
     const Tally before = state_.tally;
     for (const TreeSession::Folder& folder : folders) {
       state_.CheckEnd();
-      std::shared_ptr<os::FolderHandle> root;
+      std::shared_ptr<os::FolderHandle> root = held;
       // ROOT gone: nothing to write.
-      if (OpenRoot(state_.access, &root_, &root) != 0) continue;
+      if (!root && OpenRoot(state_.access, &root_, &root) != 0) continue;
       walker_.WalkTo(std::move(root), top_, folder.path, folder.subTree);
     }
     state_.writer.Commit();
@@ -65,7 +68,19 @@ class SessionRun {
     return Outcome(before);
   }
 
+  bool ReloadAbove(std::string* problem) {
+    if (!resolved_) return false;
+    std::vector<NamePattern> above;
+    aboveLoaded_ = LoadIgnoreFilesAbove(root_.fullPath, &above, problem);
+    if (aboveLoaded_) {
+      top_ = SkipRules::AtTop(state_.options.excludes, std::move(above), state_.options.hidden);
+    }
+    return aboveLoaded_;
+  }
+
   bool Resolved() const { return resolved_; }
+  bool Reached() const { return reached_; }
+  const Root& root() const { return root_; }
 
  private:
   // A folder or manifest failed since before, or (checking) one was stale.
@@ -83,6 +98,7 @@ class SessionRun {
   SkipRules::Shared top_;
   bool resolved_ = false;
   bool aboveLoaded_ = false;
+  bool reached_ = false;
 };
 
 namespace {
@@ -122,13 +138,26 @@ int TreeSession::Run() {
   }
 }
 
-int TreeSession::Update(const std::vector<Folder>& folders) {
+int TreeSession::Update(const std::vector<Folder>& folders) { return Update(folders, nullptr); }
+
+int TreeSession::Update(const std::vector<Folder>& folders,
+                        std::shared_ptr<os::FolderHandle> root) {
   if (!run_ || !run_->Resolved()) return kExitUsage;
   try {
-    return run_->Update(folders);
+    return run_->Update(folders, root);
   } catch (const std::bad_alloc&) {
     EndOutOfMemory(&run_, reporter_);
   }
+}
+
+const Root* TreeSession::ResolvedRoot() const {
+  return run_ && run_->Resolved() ? &run_->root() : nullptr;
+}
+
+bool TreeSession::Reached() const { return run_ && run_->Reached(); }
+
+bool TreeSession::ReloadIgnoreFilesAbove(std::string* problem) {
+  return run_ && run_->ReloadAbove(problem);
 }
 
 int RunTree(const Options& options) {

@@ -12,6 +12,7 @@
 #include "platform/folder_access.h"
 #include "tree/options.h"
 #include "tree/reporter.h"
+#include "tree/root.h"
 
 namespace tree {
 
@@ -50,6 +51,19 @@ class TreeSession {
   // kExitDone, or kExitFailed when a folder or manifest failed (or,
   // checking, one was found stale); kExitUsage when Run never succeeded.
   int Update(const std::vector<Folder>& folders);
+  // The same, worked on through root, an open ROOT the caller has checked
+  // to be the run's, rather than through ROOT opened by its path again.
+  int Update(const std::vector<Folder>& folders, std::shared_ptr<os::FolderHandle> root);
+
+  // ROOT as the run resolved it; null when it could not be resolved.
+  const Root* ResolvedRoot() const;
+  // Whether the run reached ROOT: resolved, the ignore files above it read,
+  // ROOT opened.
+  bool Reached() const;
+  // Reads the ignore files above ROOT again, for the updates that follow.
+  // False, with *problem set, when one cannot be used: updates then write
+  // nothing.
+  bool ReloadIgnoreFilesAbove(std::string* problem);
 
  private:
   Options options_;

@@ -7,10 +7,18 @@
 
 namespace tree {
 
+// --poll: the seconds between two polls of the whole tree (0: poll only
+// where the file system does not report changes made elsewhere).
+constexpr double kDefaultPollSeconds = 1;
+constexpr double kShortestPollSeconds = 0.2;
+constexpr double kLongestPollSeconds = 60;
+
 // Runs the tree as RunTree does, then watches it. Returns the exit status:
-// that of the first run when it could not start (a usage error), 1 when the
-// tree cannot be watched (the system's limit of watches, ROOT removed), 0
-// once interrupted.
-int RunWatch(const Options& options);
+// that of the first run when ROOT is no folder to run on (a usage error), 1
+// when the tree cannot be watched (the first run could not reach ROOT or
+// write its output, the system's limit of watches, ROOT renamed or
+// removed, an ignore file above ROOT that cannot be used), 0 once
+// interrupted.
+int RunWatch(const Options& options, double pollSeconds = 0);
 
 }  // namespace tree

@@ -6,7 +6,9 @@
 // link is never entered and paths of any length work.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -272,6 +274,71 @@ class PosixFolders final : public FolderAccess {
 
   void SyncRenames(const std::vector<const FolderHandle*>& folders) override {
     SyncFileSystems(folders);
+  }
+
+  Dword Stamp(const FolderHandle& folder, std::string_view name, FileStamp* stamp) override {
+    const CName n(name);
+    struct stat st;
+    if (fstatat(Fd(folder), n.get(), &st, AT_SYMLINK_NOFOLLOW | (name.empty() ? AT_EMPTY_PATH : 0)) !=
+        0) {
+      return ErrorOf(errno, false);
+    }
+    stamp->identity = (static_cast<uint64_t>(st.st_dev) << 48) ^ static_cast<uint64_t>(st.st_ino) ^ 1;
+    stamp->written = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    stamp->changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->attributes = posix::AttributesFromMode(st.st_mode, n.get());
+    if (S_ISLNK(st.st_mode)) stamp->attributes |= kAttrLink;
+    return 0;
+  }
+
+  Dword OpenBeneath(const FolderHandle& top, std::string_view relative,
+                    FolderHandle* folder) override {
+    // One lookup that refuses every link and never leaves top; a system
+    // without it, or a path too long for one lookup, goes name by name.
+    const std::string path = relative.empty() ? std::string(".") : posix::ToPosixPath(std::string(relative).c_str());
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = syscall(SYS_openat2, Fd(top), path.c_str(), &how, sizeof how);
+    if (fd >= 0) {
+      *folder = FolderHandle(fd, relative.empty() ? top.path() : JoinPath(top.path(), relative));
+      return 0;
+    }
+    if (errno == ELOOP || errno == EXDEV) return kErrorIsLink;
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return ErrorOf(errno, true);
+    FolderHandle current;
+    const FolderHandle* at = &top;
+    for (std::string_view rest = relative; !rest.empty();) {
+      const size_t cut = std::min(rest.find('\\'), rest.size());
+      FolderHandle next;
+      if (const Dword error = OpenSub(*at, rest.substr(0, cut), &next)) return error;
+      current = std::move(next);
+      at = &current;
+      rest.remove_prefix(std::min(cut + 1, rest.size()));
+    }
+    if (at == &top) return OpenBeneathItself(top, folder);
+    *folder = std::move(current);
+    return 0;
+  }
+
+  Dword OpenToKeep(const std::string& fullPath, FolderHandle* folder) override {
+    std::string ownName;
+    return OpenRoot(fullPath, folder, &ownName);
+  }
+
+  bool Removed(const FolderHandle& folder) override {
+    struct stat st;
+    return fstat(Fd(folder), &st) != 0 || st.st_nlink == 0;
+  }
+
+ private:
+  // top opened once more.
+  Dword OpenBeneathItself(const FolderHandle& top, FolderHandle* folder) {
+    const int fd = openat(Fd(top), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return ErrorOf(errno, true);
+    *folder = FolderHandle(fd, top.path());
+    return 0;
   }
 };
 

@@ -328,6 +328,64 @@ class Win32Folders final : public FolderAccess {
 
   // NTFS writes a rename to its log itself; there is no call to batch.
   void SyncRenames(const std::vector<const FolderHandle*>&) override {}
+
+  Dword Stamp(const FolderHandle& folder, std::string_view name, FileStamp* stamp) override {
+    HANDLE h = Native(folder);
+    if (!name.empty()) {
+      h = OpenPath(JoinPath(folder.path(), name), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
+                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+      if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
+    const Dword error = ok ? 0 : ::GetLastError();
+    if (!name.empty()) ::CloseHandle(h);
+    if (!ok) return error;
+    // FILETIME counts 100 ns from 1601.
+    const int64_t written = (static_cast<int64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                            info.ftLastWriteTime.dwLowDateTime;
+    stamp->identity = ((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) ^
+                      (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40) ^ 1;
+    stamp->written = (written - 116444736000000000LL) * 100;
+    stamp->changed = 0;
+    stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp->attributes = info.dwFileAttributes;
+    return 0;
+  }
+
+  Dword OpenBeneath(const FolderHandle& top, std::string_view relative,
+                    FolderHandle* folder) override {
+    if (relative.empty()) {
+      Dword error = 0;
+      HANDLE h = OpenFolder(top.path(), 0, &error);
+      if (h == INVALID_HANDLE_VALUE) return error;
+      *folder = FolderHandle(reinterpret_cast<intptr_t>(h), top.path());
+      return 0;
+    }
+    // By its full path: the folder itself is checked, as OpenSub checks it.
+    const std::string_view above = PathParent(relative);
+    const FolderHandle parent(-1, above.empty() ? top.path() : JoinPath(top.path(), above));
+    return OpenSub(parent, PathLastName(relative), folder);
+  }
+
+  Dword OpenToKeep(const std::string& fullPath, FolderHandle* folder) override {
+    HANDLE h = OpenPath(fullPath, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                        kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (h == INVALID_HANDLE_VALUE) {
+      const Dword error = ::GetLastError();
+      return error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
+    }
+    *folder = FolderHandle(reinterpret_cast<intptr_t>(h), fullPath);
+    return 0;
+  }
+
+  bool Removed(const FolderHandle& folder) override {
+    FILE_STANDARD_INFO info;
+    if (!::GetFileInformationByHandleEx(Native(folder), FileStandardInfo, &info, sizeof info)) {
+      return true;
+    }
+    return info.DeletePending || info.NumberOfLinks == 0;
+  }
 };
 
 }  // namespace

@@ -94,6 +94,23 @@ class SeamFolders final : public os::FolderAccess {
     return os::Os().DeleteFileA(os::JoinPath(folder.path(), name).c_str()) != 0;
   }
   void SyncRenames(const std::vector<const os::FolderHandle*>&) override {}
+  os::Dword Stamp(const os::FolderHandle& folder, std::string_view name,
+                  os::FileStamp* stamp) override {
+    stamp->attributes = FileAttributes(folder, name);
+    return stamp->attributes == os::kInvalidFileAttributes ? os::kErrorFileNotFound : 0;
+  }
+  os::Dword OpenBeneath(const os::FolderHandle& top, std::string_view relative,
+                        os::FolderHandle* folder) override {
+    *folder = os::FolderHandle(-1, relative.empty() ? top.path() : os::JoinPath(top.path(), relative));
+    return 0;
+  }
+  os::Dword OpenToKeep(const std::string& path, os::FolderHandle* folder) override {
+    *folder = os::FolderHandle(-1, path);
+    return 0;
+  }
+  bool Removed(const os::FolderHandle& folder) override {
+    return os::Os().GetFileAttributesA(folder.path().c_str()) == os::kInvalidFileAttributes;
+  }
 };
 
 }  // namespace treetest
