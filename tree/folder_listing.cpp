@@ -38,6 +38,7 @@ void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view ma
   listing->entries.clear();
   listing->subFolders.clear();
   listing->leftOut.clear();
+  listing->listed.clear();
   // Both passes from the one listing, in its order: the XML files first.
   for (const os::ListedEntry& e : listed) {
     if (IsDirectory(e.attributes) || !gen::EndsInXml(e.name)) continue;
@@ -48,12 +49,14 @@ void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view ma
     }
   }
   for (const os::ListedEntry& e : listed) {
-    if (!IsDirectory(e.attributes) || gen::IsDotEntry(e.name) ||
-        rules.Skips(e.name, e.attributes)) {
+    if (!IsDirectory(e.attributes) || gen::IsDotEntry(e.name)) continue;
+    if (rules.Skips(e.name, e.attributes)) {
+      listing->listed.push_back({e.name, rules.Why(e.name, e.attributes)});
       continue;
     }
     if (!gen::IncludesSubFolder(e.name)) {  // a name holding '\'
       listing->leftOut.push_back({e.name, WhyLeftOut(e.name, e.name)});
+      listing->listed.push_back({e.name, std::string("left out: ") + WhyLeftOut(e.name, e.name)});
       continue;
     }
     std::string entry = gen::SubFolderEntry(e.name);
@@ -66,6 +69,9 @@ void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view ma
     // entered: a loop ends, and nothing outside the tree is written.
     if ((e.attributes & os::kAttrLink) == 0) {
       listing->subFolders.push_back({e.name, e.attributes});
+      listing->listed.push_back({e.name, ""});
+    } else {
+      listing->listed.push_back({e.name, "a link: included, never entered", true});
     }
   }
 }

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/folder_access.h"
+#include "tree/reporter.h"
 
 namespace tree {
 
@@ -34,6 +35,7 @@ struct FolderListing {
   std::vector<std::string> entries;   // the manifest's entries, in order
   std::vector<SubFolder> subFolders;  // to visit: no links, none skipped
   std::vector<LeftOut> leftOut;       // names an entry would have, left out
+  std::vector<ListedFolder> listed;   // every sub-folder, and why one is not visited
 };
 
 // Sorts the listing of a folder whose manifest is manifestName into its

@@ -32,10 +32,11 @@ std::string Shown(const std::string& root, const std::string& folder) {
 
 class Watcher {
  public:
-  explicit Watcher(const Options& options)
+  Watcher(const Options& options, Reporter& reporter, const WatchStop* stop)
       : options_(options),
         shownRoot_(options.root.empty() ? std::string(".") : options.root),
-        reporter_(options),
+        reporter_(reporter),
+        stop_(stop),
         session_(options, reporter_) {
     session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
   }
@@ -66,6 +67,7 @@ class Watcher {
     watching_ = true;
     os::InterruptIsNormalEnd();
     for (;;) {
+      if (Stopped()) return kExitDone;
       os::tree::WatchBatch batch;
       std::string problem;
       switch (watch_->Wait(&batch, &problem)) {
@@ -99,7 +101,7 @@ class Watcher {
         }
       }
       if (CannotGoOn()) return kExitFailed;
-      if (os::Interrupted()) return kExitDone;
+      if (os::Interrupted() || Stopped()) return kExitDone;
       // Not every system tells a watch that its own folder went (Wine does
       // not): the removal of what was in it does.
       if (os::Os().GetFileAttributesA(rootPath_.c_str()) == os::kInvalidFileAttributes) {
@@ -126,6 +128,8 @@ class Watcher {
     }
   }
 
+  bool Stopped() const { return stop_ != nullptr && stop_->Requested(); }
+
   // The system's limit of watches was reached: changes in every folder
   // after it would go unseen, so the watch ends rather than promise what it
   // cannot keep.
@@ -138,7 +142,8 @@ class Watcher {
   const Options& options_;
   const std::string shownRoot_;
   std::string rootPath_;  // full path, '\' separators
-  ConsoleReporter reporter_;
+  Reporter& reporter_;
+  const WatchStop* stop_;  // null: the console's watch, ended by Ctrl-C
   TreeSession session_;
   std::unique_ptr<os::tree::TreeWatch> watch_;
   std::string watchProblem_;
@@ -149,7 +154,18 @@ class Watcher {
 }  // namespace
 
 int RunWatch(const Options& options) {
-  Watcher watcher(options);
+  ConsoleReporter reporter(options);
+  Watcher watcher(options, reporter, nullptr);
+  return watcher.Run();
+}
+
+void WatchStop::Request() {
+  requested_.store(true);
+  os::tree::WakeTreeWatch();
+}
+
+int RunWatch(const Options& options, Reporter& reporter, const WatchStop& stop) {
+  Watcher watcher(options, reporter, &stop);
   return watcher.Run();
 }
 

@@ -329,7 +329,13 @@ void WakeTreeWatch() {
 std::unique_ptr<TreeWatch> OpenTreeWatch(const std::string& rootFullPath, std::string* problem,
                                          bool* limit, const WatchOptions& options) {
   *limit = false;
-  if (g_wake == nullptr) g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // A wake that ended an earlier watch of this process must not end this one
+  // (an interrupt still does: Wait asks for it first).
+  if (g_wake == nullptr) {
+    g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  } else {
+    ::ResetEvent(g_wake);
+  }
   SetInterruptWaker(&WakeTreeWatch);
   const HANDLE folder = g_wake == nullptr ? INVALID_HANDLE_VALUE : OpenFolder(rootFullPath);
   if (folder == INVALID_HANDLE_VALUE) {

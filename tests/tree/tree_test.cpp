@@ -270,6 +270,7 @@ class TempTree {
 // What a run reports, as a presenter other than the console sees it.
 struct Recorder final : tree::Reporter {
   std::vector<std::string> written, failed;
+  void Listed(const std::string&, const std::vector<tree::ListedFolder>&) override {}
   void Current(const std::string&) override {}
   void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
   void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges&) override {}
