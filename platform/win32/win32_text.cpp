@@ -224,4 +224,29 @@ std::u16string SystemPathOf(const char* path) {
   return std::u16string(reinterpret_cast<const char16_t*>(wide.data()));
 }
 
+std::wstring Wide(std::string_view text) {
+  const size_t units = Utf8ToWide(text.data(), text.size(), nullptr, 0);
+  if (units == kNotUtf8) return std::wstring();
+  std::wstring wide(units, L'\0');
+  Utf8ToWide(text.data(), text.size(), wide.data(), units);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide, size_t length) {
+  std::string text(WideToUtf8(wide, length, nullptr, 0), '\0');
+  WideToUtf8(wide, length, text.data(), text.size());
+  return text;
+}
+
+HANDLE FindFirstBasic(const wchar_t* pattern, WIN32_FIND_DATAW* found) {
+  HANDLE find = ::FindFirstFileExW(pattern, FindExInfoBasic, found, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+  // Windows before 7 knows neither the basic level nor the large fetch.
+  if (find == INVALID_HANDLE_VALUE &&
+      (::GetLastError() == ERROR_INVALID_PARAMETER || ::GetLastError() == ERROR_INVALID_LEVEL)) {
+    find = ::FindFirstFileExW(pattern, FindExInfoStandard, found, FindExSearchNameMatch, nullptr, 0);
+  }
+  return find;
+}
+
 }  // namespace os::win32

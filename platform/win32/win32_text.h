@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -32,6 +34,17 @@ size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity
 // never mistaken for another, and the manifest leaves it out.
 size_t WideToUtf8(const wchar_t* wide, size_t length, char* out, size_t capacity,
                   size_t* written = nullptr);
+
+// The same two conversions into strings of their own, for texts that need
+// no fixed buffer (the tree tool's output and arguments, a listing's names).
+// Utf8 keeps an unpaired surrogate in its three-byte form; Wide takes that
+// form back, and is empty for text that is not UTF-8.
+std::string Utf8(const wchar_t* wide, size_t length);
+std::wstring Wide(std::string_view text);
+
+// FindFirstFileExW asking for the basic listing (no short names) with the
+// large fetch, or the standard one on a system that knows neither.
+HANDLE FindFirstBasic(const wchar_t* pattern, WIN32_FIND_DATAW* found);
 
 // Memory for a buffer from the process heap (or what a test installed).
 void* AllocateBuffer(size_t bytes);
