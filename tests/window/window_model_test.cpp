@@ -126,7 +126,8 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
   EXPECT_NE(shown.model.Details("Data\\Units\\Data").find("warning: "), std::string::npos);
   const std::vector<window::Attention> attention = shown.model.AttentionList();
   ASSERT_EQ(attention.size(), 7u);  // five manifests, two warnings, in the walk's order
-  EXPECT_EQ(attention[2].path, "Data\\Art");
+  EXPECT_EQ(attention[2].shown, "Data\\Art\\zenter.xml");
+  EXPECT_EQ(attention[2].why, "none yet: 3 include lines to add");
   EXPECT_EQ(attention[3].what, "stale");
   EXPECT_EQ(attention[3].why, "2 include lines to add, 1 to remove");
   EXPECT_EQ(attention[6].what, "warning");

@@ -29,8 +29,11 @@ std::string Change(const tree::IncludeChanges& changes) {
     return changes.reordered ? "the same include lines in another order"
                              : "the include lines agree; other lines differ";
   }
-  return std::to_string(changes.added.size()) + " include lines to add, " +
-         std::to_string(changes.removed.size()) + " to remove";
+  std::string text;
+  if (!changes.added.empty()) text = std::to_string(changes.added.size()) + " include lines to add";
+  if (!changes.added.empty() && !changes.removed.empty()) text += ", ";
+  if (!changes.removed.empty()) text += std::to_string(changes.removed.size()) + " to remove";
+  return text;
 }
 
 }  // namespace
@@ -360,16 +363,24 @@ std::vector<Attention> ManifestTree::AttentionList() const {
     const Row* row = pending.back();
     pending.pop_back();
     if (row->state == State::Missing || row->state == State::Stale) {
-      list.push_back({row->path, row->shownManifest, StateWord(row->state), Change(row->changes)});
+      // Named below ROOT, which the window's title shows.
+      const std::string& shown = row->shownManifest;
+      const size_t cut = shown.find_last_of("\\/");
+      const std::string manifest = cut == std::string::npos ? shown : shown.substr(cut + 1);
+      list.push_back({row->path, row->path.empty() ? manifest : row->path + '\\' + manifest,
+                      StateWord(row->state),
+                      row->state == State::Missing ? "none yet: " + Change(row->changes)
+                                                   : Change(row->changes)});
     } else if (row->state == State::Failed) {
-      list.push_back({row->path, ShownFolder(row->path), "failed", row->reason});
+      list.push_back({row->path, row->path.empty() ? "." : row->path, "failed", row->reason});
     }
     for (auto it = row->children.rbegin(); it != row->children.rend(); ++it) {
       if (const Row* child = Find(*it)) pending.push_back(child);
     }
   }
   for (const Warning& warning : warnings_) {
-    list.push_back({warning.folder, ShownFolder(warning.folder), "warning", warning.text});
+    list.push_back({warning.folder, warning.folder.empty() ? "." : warning.folder, "warning",
+                    warning.text});
   }
   return list;
 }

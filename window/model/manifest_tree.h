@@ -69,7 +69,7 @@ struct ViewChange {
 // warning. One line of the list beside the tree.
 struct Attention {
   std::string path;   // the folder, relative to ROOT
-  std::string shown;  // the manifest or folder as the user sees it
+  std::string shown;  // the manifest or folder, below ROOT ("." for ROOT)
   std::string what;   // "missing", "stale", "failed", "warning"
   std::string why;
 };
