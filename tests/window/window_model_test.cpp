@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "platform/platform.h"
 #include "tree/console_reporter.h"
 #include "tree/session.h"
 #include "window/model/manifest_tree.h"
@@ -18,7 +19,9 @@ namespace {
 
 class Mod {
  public:
-  Mod() : root_(fs::temp_directory_path() / ("mm-window-" + std::to_string(::getpid()))) {
+  Mod()
+      : root_(fs::temp_directory_path() /
+              ("mm-window-" + std::to_string(os::Os().GetCurrentProcessId()))) {
     fs::remove_all(root_);
     fs::create_directories(root_);
   }

@@ -30,7 +30,10 @@ std::string Change(const tree::IncludeChanges& changes) {
                              : "the include lines agree; other lines differ";
   }
   std::string text;
-  if (!changes.added.empty()) text = std::to_string(changes.added.size()) + " include lines to add";
+  if (!changes.added.empty()) {
+    text = std::to_string(changes.added.size()) +
+           (changes.added.size() == 1 ? " include line to add" : " include lines to add");
+  }
   if (!changes.added.empty() && !changes.removed.empty()) text += ", ";
   if (!changes.removed.empty()) text += std::to_string(changes.removed.size()) + " to remove";
   return text;
@@ -309,7 +312,14 @@ std::string ManifestTree::StatusText() const {
 }
 
 std::string ManifestTree::Label(const Row& row) const {
-  return row.name + " \u2014 " + StateWord(row.state);
+  // ROOT by its own name: the window's title gives its whole path.
+  std::string name = row.name;
+  if (row.path.empty()) {
+    while (name.size() > 1 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+    const size_t cut = name.find_last_of("\\/");
+    if (cut != std::string::npos && cut + 1 < name.size()) name = name.substr(cut + 1);
+  }
+  return name + " \u2014 " + StateWord(row.state);
 }
 
 std::string ManifestTree::ShownFolder(const std::string& path) const {

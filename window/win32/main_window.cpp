@@ -477,6 +477,10 @@ void MainWindow::Ended(RunThread::Job job, int) {
     OpenAll("");
   }
   Refresh();
+  // What a check found first is shown at once, with its include lines.
+  if (job == RunThread::Job::Check && !attention_.empty() && selected_.empty()) {
+    Reveal(attention_.front().path);
+  }
   UpdateCommands();
   if (closing_) {
     ::DestroyWindow(hwnd_);
