@@ -8,6 +8,8 @@
 // window_driver --show WINDOW_EXE FOLDER              the window on FOLDER,
 //     placed at 0,0 and left open once its states show (for a screenshot)
 // window_driver --close                               every such window closed
+// window_driver --time WINDOW_EXE TREE_EXE FOLDER REPS the window to its states
+//     shown against the tree tool's --check, alternately; milliseconds
 #include <windows.h>
 
 #include <commctrl.h>
@@ -30,13 +32,13 @@ namespace {
 
 std::wstring g_windowExe, g_treeExe, g_work;
 
-// Waits for what() to hold, checking every 50 ms, for at most seconds.
-bool Eventually(const std::function<bool()>& what, double seconds = 30) {
+// Waits for what() to hold, checking every pause ms, for at most seconds.
+bool Eventually(const std::function<bool()>& what, double seconds = 30, DWORD pause = 50) {
   const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
   for (;;) {
     if (what()) return true;
     if (::GetTickCount64() > end) return false;
-    ::Sleep(50);
+    ::Sleep(pause);
   }
 }
 
@@ -59,17 +61,17 @@ DWORD WaitForEnd(HANDLE process, DWORD milliseconds = 30000) {
   return status;
 }
 
+BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
+  wchar_t name[64] = L"";
+  ::GetClassNameW(hwnd, name, 64);
+  if (wcscmp(name, ids::kWindowClass) == 0) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
+  return TRUE;
+}
+
 // The windows of the window's class, of any process.
 std::vector<HWND> Windows() {
   std::vector<HWND> found;
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        wchar_t name[64] = L"";
-        ::GetClassNameW(hwnd, name, 64);
-        if (wcscmp(name, ids::kWindowClass) == 0) reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumWindows(&Collect, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -276,6 +278,37 @@ int Show(const std::wstring& program, const std::wstring& folder) {
   return 0;
 }
 
+// Times, alternately, the window from its start to its states shown and
+// the tree tool's --check from its start to its end, on the same folder;
+// prints each pair in milliseconds.
+int Time(const std::wstring& window, const std::wstring& treeTool, const std::wstring& folder,
+         int reps) {
+  for (int rep = 0; rep < reps; ++rep) {
+    LARGE_INTEGER frequency, begin, shown, end;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&begin);
+    const PROCESS_INFORMATION started = Start(window, folder);
+    HWND hwnd = nullptr;
+    const bool ok = Eventually(
+        [&] { return (hwnd = WindowOf(started.dwProcessId)) != nullptr && Shown(hwnd); }, 300, 5);
+    ::QueryPerformanceCounter(&shown);
+    if (hwnd != nullptr) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    WaitForEnd(started.hProcess);
+    ::CloseHandle(started.hProcess);
+    if (!ok) return 1;
+    LARGE_INTEGER checkBegin;
+    ::QueryPerformanceCounter(&checkBegin);
+    const PROCESS_INFORMATION check = Start(treeTool, folder, L"--check -q ");
+    WaitForEnd(check.hProcess, 300000);
+    ::CloseHandle(check.hProcess);
+    ::QueryPerformanceCounter(&end);
+    const auto ms = [&](LONGLONG ticks) { return 1000.0 * static_cast<double>(ticks) / static_cast<double>(frequency.QuadPart); };
+    std::printf("%.1f %.1f\n", ms(shown.QuadPart - begin.QuadPart), ms(end.QuadPart - checkBegin.QuadPart));
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 // Closes every window of the class and waits until they are gone.
 int Close() {
   for (HWND hwnd : Windows()) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
@@ -289,6 +322,7 @@ int main(int argc, char** argv) {
   wchar_t** args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (count == 4 && wcscmp(args[1], L"--show") == 0) return Show(args[2], args[3]);
   if (count == 2 && wcscmp(args[1], L"--close") == 0) return Close();
+  if (count == 6 && wcscmp(args[1], L"--time") == 0) return Time(args[2], args[3], args[4], _wtoi(args[5]));
   if (count < 4) {
     std::fprintf(stderr, "usage: window_driver WINDOW_EXE TREE_EXE WORK_FOLDER\n");
     return 2;

@@ -828,30 +828,33 @@ void MainWindow::ListText(NMLVDISPINFOW* info) {
   wcscpy(info->item.pszText, wide.c_str());
 }
 
+struct Search {
+  const std::wstring* key;
+  HWND found;
+};
+
+// Asks one window whether it is this program's and shows the folder sought.
+BOOL CALLBACK AskWindow(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  wchar_t name[64] = L"";
+  ::GetClassNameW(hwnd, name, 64);
+  if (wcscmp(name, ids::kWindowClass) != 0) return TRUE;
+  COPYDATASTRUCT data{ids::kShowsFolder, static_cast<DWORD>(search->key->size() * sizeof(wchar_t)),
+                      const_cast<wchar_t*>(search->key->c_str())};
+  DWORD_PTR answer = FALSE;
+  if (::SendMessageTimeoutW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG,
+                            2000, &answer) &&
+      answer == TRUE) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A window of this program already showing the folder, if any.
 HWND WindowShowing(const std::wstring& key) {
-  struct Search {
-    const std::wstring* key;
-    HWND found;
-  } search{&key, nullptr};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        wchar_t name[64] = L"";
-        ::GetClassNameW(hwnd, name, 64);
-        if (wcscmp(name, ids::kWindowClass) != 0) return TRUE;
-        COPYDATASTRUCT data{ids::kShowsFolder, static_cast<DWORD>(s->key->size() * sizeof(wchar_t)),
-                            const_cast<wchar_t*>(s->key->c_str())};
-        DWORD_PTR answer = FALSE;
-        if (::SendMessageTimeoutW(hwnd, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                                  SMTO_ABORTIFHUNG, 2000, &answer) &&
-            answer == TRUE) {
-          s->found = hwnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  Search search{&key, nullptr};
+  ::EnumWindows(&AskWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
