@@ -149,9 +149,12 @@ void ManifestTree::Reconcile(Row& row, const std::vector<tree::ListedFolder>& li
   for (size_t i = 0; i < listed.size(); ++i) {
     Row& child = rows_[children[i]];
     if (listed[i].notEntered.empty()) {
-      child.seen = run_;
+      // Entered from now on: its own report tells its state. One that never
+      // comes (the folder vanished) lets a full run take the row away.
       if (child.state == State::Skipped || child.state == State::Link) {
-        SetState(child, State::Pending);
+        child.state = State::Pending;
+        child.reason.clear();
+        Changed(ViewChange::Kind::Updated, child);
       }
       continue;
     }
