@@ -290,7 +290,7 @@ int Time(const std::wstring& window, const std::wstring& treeTool, const std::ws
     const PROCESS_INFORMATION started = Start(window, folder);
     HWND hwnd = nullptr;
     const bool ok = Eventually(
-        [&] { return (hwnd = WindowOf(started.dwProcessId)) != nullptr && Shown(hwnd); }, 300, 5);
+        [&] { return (hwnd = WindowOf(started.dwProcessId)) != nullptr && Shown(hwnd); }, 300, 20);
     ::QueryPerformanceCounter(&shown);
     if (hwnd != nullptr) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
     WaitForEnd(started.hProcess);

@@ -30,7 +30,19 @@ RunEvent EventQueue::Make(RunEvent::Kind kind, const std::string& folder, const 
 }
 
 void EventQueue::Push(RunEvent event) {
-  event.clock = clock_();
+  // Only what the log shows carries its time: asking the clock for every
+  // folder would cost a run of thousands of folders dearly.
+  using Kind = RunEvent::Kind;
+  switch (event.kind) {
+    case Kind::Listed:
+    case Kind::Current:
+    case Kind::Stale:
+    case Kind::Warned:
+    case Kind::Progress:
+      break;
+    default:
+      event.clock = clock_();
+  }
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);

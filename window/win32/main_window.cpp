@@ -25,6 +25,10 @@ constexpr UINT kEventsMessage = WM_APP + 1;  // the run queued events
 constexpr UINT kEndedMessage = WM_APP + 2;   // wParam: the job, lParam: its status
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMilliseconds = 150;
+// Events are taken this long after the run says it has some, so that a busy
+// run hands them over in batches rather than one message each.
+constexpr UINT_PTR kTakeTimer = 2;
+constexpr UINT kTakeMilliseconds = 40;
 // Up to this many folders, the whole tree is shown opened once a check ends.
 constexpr unsigned long kOpenAllFolders = 300;
 constexpr wchar_t kTitle[] = L"Mod manifests";
@@ -205,7 +209,13 @@ bool MainWindow::Create(int show, const std::wstring& folder) {
   }
   ::SetTimer(hwnd_, kRefreshTimer, kRefreshMilliseconds, nullptr);
   UpdateCommands();
-  const std::wstring first = folder.empty() ? settings::LastFolder() : folder;
+  // The last folder is reopened only while it is still there: one since
+  // removed or renamed is no error of this start's.
+  std::wstring first = folder;
+  std::wstring full;
+  std::string problem;
+  const std::wstring last = settings::LastFolder();
+  if (first.empty() && !last.empty() && ResolveFolder(last, &full, &problem)) first = full;
   if (!first.empty()) {
     Open(first);
   } else {
@@ -277,13 +287,19 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     }
     case kEventsMessage:
-      ApplyEvents();
+      // The queue stays unempty, and so quiet, until the timer takes it.
+      ::SetTimer(hwnd_, kTakeTimer, kTakeMilliseconds, nullptr);
       return 0;
     case kEndedMessage:
       Ended(static_cast<RunThread::Job>(wParam), static_cast<int>(lParam));
       return 0;
     case WM_TIMER:
-      if (wParam == kRefreshTimer && dirty_) Refresh();
+      if (wParam == kTakeTimer) {
+        ::KillTimer(hwnd_, kTakeTimer);
+        ApplyEvents();
+      } else if (wParam == kRefreshTimer && dirty_) {
+        Refresh();
+      }
       return 0;
     case WM_CLOSE:
       Close();
@@ -588,6 +604,7 @@ void MainWindow::UpdateCommands() {
 // What the run queued, into the model, and the tree brought in line at once;
 // the list, the details and the counts follow on the timer.
 void MainWindow::ApplyEvents() {
+  ::KillTimer(hwnd_, kTakeTimer);
   for (const RunEvent& event : queue_.Take()) model_.Apply(event);
   SyncTree();
   AppendLog();
