@@ -195,7 +195,11 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
 
   const PROCESS_INFORMATION started = Start(g_windowExe, mod.wstring());
   HWND window = nullptr;
-  ASSERT_TRUE(Eventually([&] { return (window = WindowOf(started.dwProcessId)) != nullptr; }));
+  ASSERT_TRUE(Eventually([&] {
+    return (window = WindowOf(started.dwProcessId)) != nullptr ||
+           ::WaitForSingleObject(started.hProcess, 0) == WAIT_OBJECT_0;
+  }));
+  ASSERT_NE(window, nullptr) << "the window ended at once, status " << WaitForEnd(started.hProcess);
   ASSERT_TRUE(Eventually([&] { return Shown(window); })) << Text(::GetDlgItem(window, ids::kStatusBar)).size();
 
   // Before anything is written: each folder's state, skipped ones with the
