@@ -23,6 +23,10 @@ endif()
 
 install(TARGETS modmanifest RUNTIME DESTINATION ${MM_PROGRAM_DESTINATION})
 install(TARGETS modmanifest-tree RUNTIME DESTINATION ${MM_TREE_DESTINATION})
+if(WIN32)
+  # The window, beside the programs it presents.
+  install(TARGETS modmanifest-window RUNTIME DESTINATION .)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${MM_DOC_DESTINATION})
 

@@ -20,6 +20,7 @@ class ConsoleReporter final : public Reporter {
  public:
   explicit ConsoleReporter(const Options& options);
 
+  void Listed(const std::string&, const std::vector<ListedFolder>&) override {}
   void Current(const std::string&) override {}
   void Written(const std::string& folder, const std::string& shownManifest) override;
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,

@@ -38,9 +38,14 @@ void ReadFile(const os::ListedEntry& e, std::string_view manifestName,
 // carry is still visited.
 void ReadSubFolder(const os::ListedEntry& e, const SkipRules& rules, FolderListing* listing,
                    std::vector<LeftOut>* leftOut) {
-  if (gen::IsDotEntry(e.name) || rules.Skips(e.name, e.attributes)) return;
+  if (gen::IsDotEntry(e.name)) return;
+  if (rules.Skips(e.name, e.attributes)) {
+    listing->listed.push_back({e.name, rules.Why(e.name, e.attributes)});
+    return;
+  }
   if (gen::HoldsBackslash(e.name)) {
     leftOut->push_back({e.name, kHoldsBackslash});
+    listing->listed.push_back({e.name, std::string("left out: ") + kHoldsBackslash});
     return;
   }
   if (!listing->entries.AddSubFolder(e.name)) leftOut->push_back({e.name, WhyNotCarried(e.name)});
@@ -48,6 +53,9 @@ void ReadSubFolder(const os::ListedEntry& e, const SkipRules& rules, FolderListi
   // entered: a loop ends, and nothing outside the tree is written.
   if ((e.attributes & os::kAttrLink) == 0) {
     listing->subFolders.push_back({e.name, e.attributes});
+    listing->listed.push_back({e.name, ""});
+  } else {
+    listing->listed.push_back({e.name, "a link: included, never entered", true});
   }
 }
 
@@ -58,6 +66,7 @@ void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view ma
   listing->entries.Clear();
   listing->subFolders.clear();
   listing->leftOut.clear();
+  listing->listed.clear();
   // One pass in listing order. The sub-folders left out are named after the
   // files, as their entries follow the files' in the manifest.
   std::vector<LeftOut> subFoldersLeftOut;

@@ -11,6 +11,7 @@
 #include "generator/manifest_document.h"
 #include "platform/platform.h"
 #include "platform/folder_access.h"
+#include "tree/reporter.h"
 
 namespace tree {
 
@@ -31,6 +32,7 @@ struct FolderListing {
   gen::PreparedEntries entries;       // the manifest's entries, each rendered once
   std::vector<SubFolder> subFolders;  // to visit: no links, none skipped
   std::vector<LeftOut> leftOut;       // names an entry would have, left out: files first
+  std::vector<ListedFolder> listed;   // every sub-folder, and why one is not visited
 };
 
 // Sorts the listing of a folder whose manifest is manifestName, looking at

@@ -52,6 +52,7 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
                                             const std::shared_ptr<os::FolderHandle>& handle,
                                             const SkipRules& rules, const WalkFolder* parent) {
   ReadListing(listed_, folder.manifestName, rules, &listing_);
+  run_.reporter.Listed(folder.relative, listing_.listed);
   WarnOfListing(folder, parent);
 
   const std::string wanted = RenderManifest(listing_);

@@ -51,7 +51,7 @@ FoldedName FoldName(std::string_view name) {
   return folded;
 }
 
-NamePattern::NamePattern(std::string_view pattern) {
+NamePattern::NamePattern(std::string_view pattern) : text_(pattern) {
   units_.reserve(pattern.size());
   EachFolded(
       pattern,

@@ -27,8 +27,11 @@ class NamePattern {
   // Without recursion or allocation: at most name x pattern steps, so any
   // pattern, however long or starred, ends soon.
   bool Matches(const FoldedName& name) const;
+  // The pattern as written, to tell a person which one matched.
+  const std::string& Text() const { return text_; }
 
  private:
+  std::string text_;
   FoldedName units_;  // folded characters, kAnyRun and kAnyOne
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tree/manifest_diff.h"
 
@@ -19,12 +20,22 @@ struct Tally {
   unsigned long leftovers = 0;  // temporary files of ended runs removed
 };
 
+// A sub-folder as its folder's listing shows it to the walk.
+struct ListedFolder {
+  std::string name;
+  std::string notEntered;  // why the walk does not enter it (skipped, a link); "" when it does
+  bool link = false;       // a link: its parent's manifest includes it all the same
+};
+
 // Folders are named relative to ROOT ('\' between names, "" for ROOT);
 // shown paths are as the user sees them (ROOT as given, then the names).
 class Reporter {
  public:
   virtual ~Reporter() = default;
 
+  // A folder was listed: its sub-folders in the listing's order, those the
+  // walk enters and those it does not, each with why.
+  virtual void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) = 0;
   // A folder's manifest is already what it should be.
   virtual void Current(const std::string& folder) = 0;
   // A manifest took its place.

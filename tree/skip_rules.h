@@ -30,14 +30,25 @@ class SkipRules {
   // Whether a sub-folder of the folder these rules belong to is skipped.
   // attributes: the Win32 attribute bits its listing gave (hidden, system).
   bool Skips(std::string_view name, os::Dword attributes) const;
+  // Why a sub-folder is skipped, as a person reads it ("" when it is not).
+  std::string Why(std::string_view name, os::Dword attributes) const;
 
-  SkipRules(Shared parent, std::vector<NamePattern> patterns, bool hidden)
-      : parent_(std::move(parent)), patterns_(std::move(patterns)), hidden_(hidden) {}
+  // excludes: how many of the patterns, the first ones, came from --exclude.
+  SkipRules(Shared parent, std::vector<NamePattern> patterns, bool hidden, size_t excludes = 0)
+      : parent_(std::move(parent)),
+        patterns_(std::move(patterns)),
+        hidden_(hidden),
+        excludes_(excludes) {}
 
  private:
+  const char* WhyHidden(std::string_view name, os::Dword attributes) const;
+  // The first pattern that matches, and whether it came from --exclude.
+  const NamePattern* Matching(const FoldedName& folded, bool* excluded) const;
+
   Shared parent_;
   std::vector<NamePattern> patterns_;
   bool hidden_;
+  size_t excludes_;
 };
 
 }  // namespace tree

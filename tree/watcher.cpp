@@ -33,8 +33,11 @@ constexpr double kTickSeconds = 2;
 // only the first time, and again once it has changed.
 class WarnOnce final : public Reporter {
  public:
-  explicit WarnOnce(const Options& options) : console_(options) {}
+  explicit WarnOnce(Reporter& presenter) : console_(presenter) {}
 
+  void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) override {
+    console_.Listed(folder, subFolders);
+  }
   void Current(const std::string& folder) override {
     Settled(folder);
     console_.Current(folder);
@@ -79,17 +82,19 @@ class WarnOnce final : public Reporter {
     pending_.erase(pending);
   }
 
-  ConsoleReporter console_;
+  Reporter& console_;  // the presenter: the console, or a window
   std::map<std::string, std::set<std::string>> pending_;  // by the update in hand
   std::map<std::string, std::set<std::string>> said_;
 };
 
 class Watcher {
  public:
-  Watcher(const Options& options, double pollSeconds)
+  Watcher(const Options& options, double pollSeconds, Reporter& presenter,
+          const WatchStop* stop)
       : shownRoot_(options.root.empty() ? std::string(".") : options.root),
         pollSeconds_(pollSeconds),
-        reporter_(options),
+        stop_(stop),
+        reporter_(presenter),
         session_(options, reporter_, access_),
         poller_(access_) {
     session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
@@ -146,6 +151,7 @@ class Watcher {
     ChangeFilter::Tick tick{pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds,
                             [this](std::string* problem) { return Tick(problem); }};
     for (;;) {
+      if (Stopped()) return kExitDone;
       ChangeBatch batch;
       std::string problem;
       waited_ = true;
@@ -163,9 +169,11 @@ class Watcher {
         return kExitFailed;
       }
       if (CannotGoOn()) return kExitFailed;
-      if (os::Interrupted()) return kExitDone;
+      if (os::Interrupted() || Stopped()) return kExitDone;
     }
   }
+
+  bool Stopped() const { return stop_ != nullptr && stop_->Requested(); }
 
   // ROOT as its path opens now, when it is still the folder watched; else
   // null, with *problem saying what became of it.
@@ -360,6 +368,7 @@ class Watcher {
 
   const std::string shownRoot_;
   const double pollSeconds_;
+  const WatchStop* stop_;  // null: the console's watch, ended by Ctrl-C
   os::FolderAccess& access_ = os::SystemFolders();
   WarnOnce reporter_;
   TreeSession session_;
@@ -381,7 +390,18 @@ class Watcher {
 }  // namespace
 
 int RunWatch(const Options& options, double pollSeconds) {
-  Watcher watcher(options, pollSeconds);
+  ConsoleReporter console(options);
+  Watcher watcher(options, pollSeconds, console, nullptr);
+  return watcher.Run();
+}
+
+void WatchStop::Request() {
+  requested_.store(true);
+  os::WakeChangeWait();
+}
+
+int RunWatch(const Options& options, Reporter& reporter, const WatchStop& stop) {
+  Watcher watcher(options, 0, reporter, &stop);
   return watcher.Run();
 }
 

@@ -3,7 +3,10 @@
 // Ctrl-C (or SIGTERM, or the console closing).
 #pragma once
 
+#include <atomic>
+
 #include "tree/options.h"
+#include "tree/reporter.h"
 
 namespace tree {
 
@@ -20,5 +23,23 @@ constexpr double kLongestPollSeconds = 60;
 // removed, an ignore file above ROOT that cannot be used), 0 once
 // interrupted.
 int RunWatch(const Options& options, double pollSeconds = 0);
+
+// Ends a watch that a presenter other than the console runs: a wait in
+// progress ends at once (on Windows; elsewhere once its batch is in); an
+// update in hand is finished first, so every manifest is complete and no
+// temporary file is left.
+class WatchStop {
+ public:
+  void Request();
+  bool Requested() const { return requested_.load(); }
+
+ private:
+  std::atomic<bool> requested_{false};
+};
+
+// The same run and watch, presented through reporter, until stop is
+// requested (from another thread) or the watch cannot go on. Returns the
+// exit status as RunWatch does, 0 once stopped.
+int RunWatch(const Options& options, Reporter& reporter, const WatchStop& stop);
 
 }  // namespace tree

@@ -292,7 +292,13 @@ void WakeChangeWait() {
 std::unique_ptr<ChangeSource> OpenChangeSource(const std::string& topFullPath,
                                                std::string* problem, bool* limit) {
   *limit = false;
-  if (g_wake == nullptr) g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // A wake that ended an earlier watch of this process must not end this one
+  // (an interrupt still does: the wait asks for it first).
+  if (g_wake == nullptr) {
+    g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  } else {
+    ::ResetEvent(g_wake);
+  }
   SetInterruptWaker(&WakeChangeWait);
   const HANDLE folder = g_wake == nullptr ? INVALID_HANDLE_VALUE : OpenTop(topFullPath);
   if (folder == INVALID_HANDLE_VALUE) {

@@ -343,6 +343,7 @@ class TempTree {
 struct Recorder final : tree::Reporter {
   std::vector<std::string> written, failed, noticed;
   std::vector<tree::IncludeChanges> stale;
+  void Listed(const std::string&, const std::vector<tree::ListedFolder>&) override {}
   void Current(const std::string&) override {}
   void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
   void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges& c) override {

@@ -1,0 +1,134 @@
+// What the window shows of a mod's tree: one row a folder, with its
+// manifest's state (current, missing, stale, written, failed with the
+// reason, skipped with why), the include lines writing it would change, the
+// warnings naming it, the counts as a run's summary gives them, and the log
+// of a watch. Built from a run's events, kept live by the updates of a
+// watch, and platform-neutral: the window code only draws it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tree/manifest_diff.h"
+#include "window/model/run_events.h"
+
+namespace window {
+
+enum class State {
+  Pending,  // listed, not yet reported
+  Current,
+  Missing,
+  Stale,
+  Written,
+  Failed,
+  Skipped,  // hidden or ignored: neither visited nor included
+  Link,     // included by its parent's manifest, never entered
+};
+
+// The word a row's label and the details use for a state.
+const char* StateWord(State state);
+
+struct Row {
+  std::string path;  // relative to ROOT, '\' separators; "" for ROOT
+  std::string name;  // ROOT: as the user gave it
+  State state = State::Pending;
+  std::string reason;         // Failed: what failed and why; Skipped, Link: why
+  std::string shownManifest;  // once a run named it
+  tree::IncludeChanges changes;  // Missing, Stale: the include lines writing would change
+  std::vector<std::string> children;  // paths, in the listing's order
+  uint64_t seen = 0;                  // the run that last reported it
+  uintptr_t tag = 0;                  // the view's own handle of the row
+};
+
+struct Warning {
+  std::string folder;
+  std::string text;
+};
+
+// The counts of the rows, as a run's summary line gives them.
+struct Counts {
+  unsigned long folders = 0;  // visited: every row but skipped ones and links
+  unsigned long missingOrStale = 0;
+  unsigned long written = 0;
+  unsigned long current = 0;
+  unsigned long failed = 0;
+  unsigned long warnings = 0;
+  unsigned long skipped = 0;  // skipped folders and links
+};
+
+// A row the view must add, redraw or take away.
+struct ViewChange {
+  enum class Kind { Added, Updated, Removed } kind;
+  std::string path;
+  uintptr_t tag = 0;  // Removed: the tag the row had
+};
+
+// What needs the user's eye: a manifest missing or stale, a failure, a
+// warning. One line of the list beside the tree.
+struct Attention {
+  std::string path;   // the folder, relative to ROOT
+  std::string shown;  // the manifest or folder, below ROOT ("." for ROOT)
+  std::string what;   // "missing", "stale", "failed", "warning"
+  std::string why;
+};
+
+class ManifestTree {
+ public:
+  // A new ROOT: every row goes; the view starts afresh.
+  void Reset(const std::string& shownRoot);
+  // A full run begins: what it does not report again is gone at its end.
+  void BeginRun(bool checking);
+  void Apply(const RunEvent& event);
+  // The run (or the watch) ended, whether or not it gave a summary.
+  void EndRun();
+
+  const Row* Find(const std::string& path) const;
+  uintptr_t* TagOf(const std::string& path);
+  const std::string& ShownRoot() const { return shownRoot_; }
+
+  Counts Count() const;
+  // The status bar: the summary line's counts (and seconds, once a full run
+  // ended), or a running run's progress.
+  std::string StatusText() const;
+  // The label of a row in the tree: its name and its state.
+  std::string Label(const Row& row) const;
+  // What the user reads about a row: its state and why, the include lines
+  // writing it would add (+) and remove (-), its warnings.
+  std::string Details(const std::string& path) const;
+  std::vector<Attention> AttentionList() const;
+  const std::vector<Warning>& Warnings() const { return warnings_; }
+
+  // The log: the time, then what was written, failed or noticed.
+  const std::vector<std::string>& Log() const { return log_; }
+  // The changes since the last call, for the view to draw.
+  std::vector<ViewChange> TakeChanges();
+  bool Running() const { return running_; }
+
+ private:
+  Row& Ensure(const std::string& path);
+  std::string ShownFolder(const std::string& path) const;
+  void SetState(Row& row, State state, std::string reason = "");
+  void Reconcile(Row& row, const std::vector<tree::ListedFolder>& listed);
+  void Remove(const std::string& path);
+  void RemoveUnseen(const std::string& path);
+  void AddLog(const RunEvent& event, const std::string& text);
+  void Changed(ViewChange::Kind kind, const Row& row);
+
+  std::string shownRoot_;
+  std::map<std::string, Row> rows_;
+  std::vector<Warning> warnings_;
+  std::vector<std::string> log_;
+  std::vector<ViewChange> changes_;
+  uint64_t run_ = 1;
+  bool checking_ = true;
+  bool running_ = false;
+  bool watching_ = false;
+  bool summarised_ = false;
+  double seconds_ = 0;
+  unsigned long leftovers_ = 0;
+  tree::Tally progress_;
+};
+
+}  // namespace window

@@ -1,0 +1,88 @@
+#include "window/win32/settings.h"
+
+namespace window::settings {
+namespace {
+
+constexpr wchar_t kLastFolder[] = L"LastFolder";
+constexpr wchar_t kPlacement[] = L"WindowPlacement";
+
+// Sets a value of a key of the user's, made if need be.
+bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+  HKEY handle = nullptr;
+  LONG error = ::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                 &handle, nullptr);
+  if (error == ERROR_SUCCESS) {
+    error = ::RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), bytes);
+    ::RegCloseKey(handle);
+  }
+  ::SetLastError(static_cast<DWORD>(error));
+  return error == ERROR_SUCCESS;
+}
+
+bool SetText(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+  return SetValue(key, name, REG_SZ, text.c_str(),
+                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+}  // namespace
+
+std::wstring LastFolder() {
+  DWORD bytes = 0;
+  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kLastFolder, RRF_RT_REG_SZ, nullptr, nullptr,
+                     &bytes) != ERROR_SUCCESS) {
+    return L"";
+  }
+  std::wstring folder(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kLastFolder, RRF_RT_REG_SZ, nullptr, folder.data(),
+                     &bytes) != ERROR_SUCCESS) {
+    return L"";
+  }
+  folder.resize(wcsnlen(folder.c_str(), folder.size()));
+  return folder;
+}
+
+void SetLastFolder(const std::wstring& folder) { SetText(kKey, kLastFolder, folder); }
+
+bool WindowPlace(WINDOWPLACEMENT* place) {
+  DWORD bytes = sizeof *place;
+  return ::RegGetValueW(HKEY_CURRENT_USER, kKey, kPlacement, RRF_RT_REG_BINARY, nullptr, place,
+                        &bytes) == ERROR_SUCCESS &&
+         bytes == sizeof *place && place->length == sizeof *place;
+}
+
+void SetWindowPlace(const WINDOWPLACEMENT& place) {
+  SetValue(kKey, kPlacement, REG_BINARY, &place, sizeof place);
+}
+
+bool ExplorerEntryPresent() {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerKey, 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  ::RegCloseKey(handle);
+  return true;
+}
+
+bool AddExplorerEntry(const std::wstring& program) {
+  const std::wstring command = L"\"" + program + L"\" \"%1\"";
+  const std::wstring commandKey = std::wstring(kExplorerKey) + L"\\command";
+  if (SetText(kExplorerKey, nullptr, kExplorerText) &&
+      SetText(kExplorerKey, L"Icon", L"\"" + program + L"\",0") &&
+      SetText(commandKey.c_str(), nullptr, command)) {
+    return true;
+  }
+  // Not half an entry: one that cannot start the window goes.
+  const DWORD error = ::GetLastError();
+  RemoveExplorerEntry();
+  ::SetLastError(error);
+  return false;
+}
+
+bool RemoveExplorerEntry() {
+  const LONG error = ::RegDeleteTreeW(HKEY_CURRENT_USER, kExplorerKey);
+  ::SetLastError(static_cast<DWORD>(error));
+  return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace window::settings

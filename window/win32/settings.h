@@ -1,0 +1,32 @@
+// What the window keeps per user, under HKEY_CURRENT_USER: its own settings
+// (the last folder, its size and place) under Software\modmanifest, and the
+// entry of Explorer's folder menu under Software\Classes\Directory\shell,
+// which starts the window on the folder clicked. Nothing is written beside
+// the program, and nothing needs administrator rights.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace window::settings {
+
+inline constexpr wchar_t kKey[] = L"Software\\modmanifest";
+inline constexpr wchar_t kExplorerKey[] = L"Software\\Classes\\Directory\\shell\\modmanifest";
+inline constexpr wchar_t kExplorerText[] = L"Update mod manifests";
+
+std::wstring LastFolder();
+void SetLastFolder(const std::wstring& folder);
+
+// False when none is kept (or what is kept is not a placement).
+bool WindowPlace(WINDOWPLACEMENT* place);
+void SetWindowPlace(const WINDOWPLACEMENT& place);
+
+// The folder-menu entry: whether it is there, adding it (it starts program,
+// a full path, with the folder as its argument) and removing it. False, with
+// the last error set, when the registry refused.
+bool ExplorerEntryPresent();
+bool AddExplorerEntry(const std::wstring& program);
+bool RemoveExplorerEntry();
+
+}  // namespace window::settings

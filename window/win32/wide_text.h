@@ -1,0 +1,15 @@
+// UTF-8 (what the engine and the model speak) to UTF-16 (what Windows
+// speaks) and back, for the window's texts and paths.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace window {
+
+std::wstring Wide(std::string_view text);
+std::string Utf8(std::wstring_view text);
+// Line ends as an edit control shows them: CR LF.
+std::wstring WideLines(std::string_view text);
+
+}  // namespace window
