@@ -187,11 +187,9 @@ ChangeFilter::Outcome ChangeFilter::Take(const os::RawChange& change) {
       AddChange(&pending_, {change.folder, ignoreFile});
       return Outcome::Relevant;
     case Kind::AttributesChanged:
-      // A folder made hidden (or no longer) leaves its parent's manifest
-      // (or joins it); one made unreadable fails its update, as a run
-      // would; one not watched till now (unreadable, hidden) is walked.
-      // (On Linux a folder's link count, which a new sub-folder changes,
-      // is told so too: its own update is all that costs.)
+      // A folder made hidden (or no longer) leaves (or joins) its parent's
+      // manifest; one made unreadable fails its update, as a run would; one
+      // not watched till now is walked. (Linux tells a new sub-folder so.)
       if (!folder || !nameable) return Outcome::Nothing;
       AddChange(&pending_, {change.folder, false});
       AddChange(&pending_, {path, !Knows(path)});
