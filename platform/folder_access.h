@@ -212,8 +212,8 @@ class FolderAccess {
 // The folders of the system the program runs on.
 FolderAccess& SystemFolders();
 
-// The absolute form of path with '\' separators, as the per-folder program
-// started in that folder sees its own folder (POSIX: path is a POSIX path,
+// The absolute form of path with '\' separators, as a program started in
+// that folder sees its own folder (POSIX: path is a POSIX path,
 // links resolved). False with *error set when the path cannot be resolved
 // (POSIX: kErrorInvalidName when its real path holds '\').
 bool FullPath(const std::string& path, std::string* full, Dword* error);

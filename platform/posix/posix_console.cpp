@@ -1,6 +1,6 @@
 // The command line, the standard streams and the console on POSIX systems.
-// A POSIX terminal is never a console of the program's own: the tree tool
-// never prompts or waits there. Reading a line serves tests and is plain.
+// A POSIX terminal is never a console of the program's own: a program never
+// prompts or waits there as on a console Explorer opened. Reading a line serves tests and is plain.
 #include <limits.h>
 #include <poll.h>
 #include <unistd.h>

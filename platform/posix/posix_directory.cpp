@@ -1,5 +1,5 @@
 // Reading a folder on POSIX systems, for the per-folder listing
-// (FindFirstFileA) and the tree tool's walk alike: every name of an open
+// (FindFirstFileA) and the folder access's listing alike: every name of an open
 // folder with getdents64, in the order NTFS keeps, and each entry's Win32
 // attribute word, taken from the entry's type where that tells enough and
 // from fstatat otherwise.

@@ -753,7 +753,7 @@ Bool DeleteFileA(const char* path) {
 }
 
 // A write past the file-size limit must fail with EFBIG, not kill the process
-// (a manifest, or the tree tool's output redirected to a file).
+// (a file written, or standard output redirected to a file).
 void IgnoreFileSizeSignal() {
   static std::once_flag once;
   std::call_once(once, [] {

@@ -32,8 +32,8 @@ void WatchInterrupts() {
   // ends promptly whatever its output is doing.
   action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
-  // A closed pipe (SIGPIPE: `modmanifest-tree -v | head`) and SIGQUIT end
-  // the run as Ctrl-C does, once its temporary files are gone.
+  // A closed pipe (SIGPIPE: a program's output piped into `head`) and
+  // SIGQUIT end the run as Ctrl-C does, once its temporary files are gone.
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaction(signal, &action, nullptr);
   posix::IgnoreFileSizeSignal();
 }

@@ -1,5 +1,5 @@
 // Listing a folder on Windows, for the per-folder listing (FindFirstFileExA)
-// and the tree tool's walk alike.
+// and the folder access's listing alike.
 #pragma once
 
 #include <windows.h>

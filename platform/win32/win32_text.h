@@ -36,7 +36,7 @@ size_t WideToUtf8(const wchar_t* wide, size_t length, char* out, size_t capacity
                   size_t* written = nullptr);
 
 // The same two conversions into strings of their own, for texts that need
-// no fixed buffer (the tree tool's output and arguments, a listing's names).
+// no fixed buffer (console output, the command line, a listing's names).
 // Utf8 keeps an unpaired surrogate in its three-byte form; Wide takes that
 // form back, and is empty for text that is not UTF-8.
 std::string Utf8(const wchar_t* wide, size_t length);
