@@ -198,7 +198,7 @@ void ManifestTree::AddLog(const RunEvent& event, const std::string& text) {
   log_.push_back(event.clock + " " + text);
 }
 
-void ManifestTree::Apply(const RunEvent& event) {
+void ManifestTree::Apply(RunEvent event) {
   using Kind = RunEvent::Kind;
   switch (event.kind) {
     case Kind::Listed: {
@@ -225,7 +225,7 @@ void ManifestTree::Apply(const RunEvent& event) {
     case Kind::Stale: {
       Row& row = Ensure(event.folder);
       row.shownManifest = event.text;
-      row.changes = event.changes;
+      row.changes = std::move(event.changes);
       SetState(row, event.missing ? State::Missing : State::Stale);
       break;
     }

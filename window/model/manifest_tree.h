@@ -80,7 +80,7 @@ class ManifestTree {
   void Reset(const std::string& shownRoot);
   // A full run begins: what it does not report again is gone at its end.
   void BeginRun(bool checking);
-  void Apply(const RunEvent& event);
+  void Apply(RunEvent event);
   // The run (or the watch) ended, whether or not it gave a summary.
   void EndRun();
 

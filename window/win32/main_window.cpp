@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <atomic>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -29,6 +30,7 @@ constexpr UINT kRefreshMilliseconds = 150;
 // run hands them over in batches rather than one message each.
 constexpr UINT_PTR kTakeTimer = 2;
 constexpr UINT kTakeMilliseconds = 40;
+constexpr ULONGLONG kAttentionMilliseconds = 1000;
 // Up to this many folders, the whole tree is shown opened once a check ends.
 constexpr unsigned long kOpenAllFolders = 300;
 constexpr wchar_t kTitle[] = L"Mod manifests";
@@ -81,13 +83,24 @@ class MainWindow {
  public:
   explicit MainWindow(HINSTANCE instance)
       : instance_(instance),
-        queue_([this] { ::PostMessageW(hwnd_, kEventsMessage, 0, 0); }),
+        queue_([this] {
+          if (HWND hwnd = poster_.load()) ::PostMessageW(hwnd, kEventsMessage, 0, 0);
+        }),
         runs_(queue_, [this](RunThread::Job job, int status) {
-          ::PostMessageW(hwnd_, kEndedMessage, static_cast<WPARAM>(job), status);
+          endedStatus_.store(status);
+          ended_.store(true);
+          if (HWND hwnd = poster_.load()) {
+            ::PostMessageW(hwnd, kEndedMessage, static_cast<WPARAM>(job), status);
+          }
         }) {}
 
   static bool Register(HINSTANCE instance);
-  bool Create(int show, const std::wstring& folder);
+  // Starts the check of a folder (a full path): before the window is made,
+  // so that under Wine, where making a window costs as much as walking a
+  // small tree, the two go on at once.
+  void Begin(const std::wstring& full);
+  // problem: why the folder the program was started on cannot be opened.
+  bool Create(int show, const std::string& problem);
   HWND Handle() const { return hwnd_; }
   // After the message loop: whether a check still runs (it writes nothing,
   // so the process need not wait for it).
@@ -126,6 +139,11 @@ class MainWindow {
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  // What the run's thread may post to (null until the window is made), and
+  // the end of a run that it could not yet post; taken once.
+  std::atomic<HWND> poster_{nullptr};
+  std::atomic<bool> ended_{false};
+  std::atomic<int> endedStatus_{0};
   HWND openButton_ = nullptr, updateButton_ = nullptr, keepBox_ = nullptr;
   HWND tree_ = nullptr, list_ = nullptr, details_ = nullptr, log_ = nullptr, status_ = nullptr;
   HFONT font_ = nullptr, fixedFont_ = nullptr;
@@ -144,6 +162,7 @@ class MainWindow {
   std::unordered_map<HTREEITEM, std::string> paths_;
   std::unordered_set<std::string> populated_;  // rows whose sub-folders are in the tree
   std::vector<Attention> attention_;
+  ULONGLONG attentionAt_ = 0;  // when attention_ was made
   std::string selected_;
   size_t logShown_ = 0;
   bool dirty_ = false;
@@ -190,7 +209,7 @@ HMENU MakeMenu() {
   return bar;
 }
 
-bool MainWindow::Create(int show, const std::wstring& folder) {
+bool MainWindow::Create(int show, const std::string& problem) {
   hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, ids::kWindowClass, kTitle,
                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, nullptr, MakeMenu(), instance_, this);
@@ -208,20 +227,18 @@ bool MainWindow::Create(int show, const std::wstring& folder) {
     ::ShowWindow(hwnd_, show);
   }
   ::SetTimer(hwnd_, kRefreshTimer, kRefreshMilliseconds, nullptr);
-  UpdateCommands();
-  // The last folder is reopened only while it is still there: one since
-  // removed or renamed is no error of this start's.
-  std::wstring first = folder;
-  std::wstring full;
-  std::string problem;
-  const std::wstring last = settings::LastFolder();
-  if (first.empty() && !last.empty() && ResolveFolder(last, &full, &problem)) first = full;
-  if (!first.empty()) {
-    Open(first);
+  // From here on the run posts what it has; what it had is taken now.
+  poster_.store(hwnd_);
+  if (!folder_.empty()) {
+    ::SetWindowTextW(hwnd_, (folder_ + L" - " + kTitle).c_str());
+    ApplyEvents();
+    if (ended_.exchange(false)) Ended(job_, endedStatus_.load());
   } else {
     model_.Reset("");
     ::SetWindowTextW(status_, L"Open your mod's folder (Ctrl+O), or drop it onto this window.");
+    if (!problem.empty()) Fail(problem);
   }
+  UpdateCommands();
   return true;
 }
 
@@ -291,7 +308,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       ::SetTimer(hwnd_, kTakeTimer, kTakeMilliseconds, nullptr);
       return 0;
     case kEndedMessage:
-      Ended(static_cast<RunThread::Job>(wParam), static_cast<int>(lParam));
+      if (ended_.exchange(false)) Ended(static_cast<RunThread::Job>(wParam), static_cast<int>(lParam));
       return 0;
     case WM_TIMER:
       if (wParam == kTakeTimer) {
@@ -456,9 +473,6 @@ void MainWindow::Open(const std::wstring& given) {
     runs_.StopWatch();
     return;
   }
-  folder_ = full;
-  folderKey_ = FolderKey(full);
-  settings::SetLastFolder(full);
   ::SetWindowTextW(hwnd_, (full + L" - " + kTitle).c_str());
   TreeView_DeleteAllItems(tree_);
   paths_.clear();
@@ -467,8 +481,15 @@ void MainWindow::Open(const std::wstring& given) {
   ::SetWindowTextW(details_, L"");
   ::SetWindowTextW(log_, L"");
   logShown_ = 0;
-  model_.Reset(Utf8(full));
+  Begin(full);
   SyncTree();
+}
+
+void MainWindow::Begin(const std::wstring& full) {
+  folder_ = full;
+  folderKey_ = FolderKey(full);
+  settings::SetLastFolder(full);
+  model_.Reset(Utf8(full));
   Start(RunThread::Job::Check);
 }
 
@@ -480,6 +501,7 @@ void MainWindow::Start(RunThread::Job job) {
   job_ = job;
   watching_ = job == RunThread::Job::Watch;
   runs_.Start(job, options);
+  if (hwnd_ == nullptr) return;  // the window, once made, shows it
   Refresh();
   UpdateCommands();
 }
@@ -605,7 +627,7 @@ void MainWindow::UpdateCommands() {
 // the list, the details and the counts follow on the timer.
 void MainWindow::ApplyEvents() {
   ::KillTimer(hwnd_, kTakeTimer);
-  for (const RunEvent& event : queue_.Take()) model_.Apply(event);
+  for (RunEvent& event : queue_.Take()) model_.Apply(std::move(event));
   SyncTree();
   AppendLog();
   dirty_ = true;
@@ -714,11 +736,10 @@ void MainWindow::OpenAll(const std::string& path) {
   for (const std::string& child : std::vector<std::string>(row->children)) OpenAll(child);
 }
 
-// Shows a row in the tree, its parents opened, and selects it.
+// Shows a row in the tree, every folder above it opened, and selects it.
 void MainWindow::Reveal(const std::string& path) {
   for (size_t at = 0;;) {
     const size_t cut = path.find('\\', at);
-    const std::string above = cut == std::string::npos ? path : path.substr(0, cut);
     const std::string parent = at == 0 ? std::string() : path.substr(0, at - 1);
     Populate(parent);
     if (const Row* row = model_.Find(parent); row != nullptr && row->tag != 0) {
@@ -735,9 +756,15 @@ void MainWindow::Reveal(const std::string& path) {
 
 void MainWindow::Refresh() {
   dirty_ = false;
-  attention_ = model_.AttentionList();
-  ListView_SetItemCountEx(list_, static_cast<int>(attention_.size()), LVSICF_NOSCROLL);
-  ::InvalidateRect(list_, nullptr, FALSE);
+  // While a run goes on, the list (thousands of lines on a first run) is
+  // made again once a second, not on every tick: the run needs the time.
+  const ULONGLONG now = ::GetTickCount64();
+  if (!model_.Running() || now - attentionAt_ >= kAttentionMilliseconds) {
+    attentionAt_ = now;
+    attention_ = model_.AttentionList();
+    ListView_SetItemCountEx(list_, static_cast<int>(attention_.size()), LVSICF_NOSCROLL);
+    ::InvalidateRect(list_, nullptr, FALSE);
+  }
   if (!folder_.empty()) ::SetWindowTextW(status_, Wide(model_.StatusText()).c_str());
   ShowDetails();
 }
@@ -878,23 +905,27 @@ HWND WindowShowing(const std::wstring& key) {
 }  // namespace
 
 int RunWindow(HINSTANCE instance, const std::wstring& folder, int show) {
-  // One window a folder: a second start on it brings the first to front.
+  // The folder given, else the last one while it is still there (one since
+  // removed or renamed is no error of this start's).
   const std::wstring wanted = folder.empty() ? settings::LastFolder() : folder;
   std::wstring full;
   std::string problem;
-  if (!wanted.empty() && ResolveFolder(wanted, &full, &problem)) {
+  const bool found = !wanted.empty() && ResolveFolder(wanted, &full, &problem);
+  // One window a folder: a second start on it brings the first to front.
+  if (found) {
     if (HWND other = WindowShowing(FolderKey(full))) {
       ::SetForegroundWindow(other);
       return 0;
     }
   }
+  MainWindow window(instance);
+  if (found) window.Begin(full);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES |
                                                      ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   if (!MainWindow::Register(instance)) return 1;
-  MainWindow window(instance);
-  if (!window.Create(show, folder)) return 1;
+  if (!window.Create(show, folder.empty() ? std::string() : problem)) return 1;
 
   ACCEL keys[] = {
       {FCONTROL | FVIRTKEY, 'O', static_cast<WORD>(ids::kOpenFolder)},
