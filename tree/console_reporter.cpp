@@ -20,15 +20,14 @@ std::string Count(unsigned long n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// The local time of day, as the lines of a watch begin.
-std::string Clock() {
+}  // namespace
+
+std::string ConsoleReporter::TimeOfDay() {
   const std::time_t now = std::time(nullptr);
   char text[16] = "--:--:--";
   if (const std::tm* local = std::localtime(&now)) std::strftime(text, sizeof text, "%H:%M:%S", local);
   return text;
 }
-
-}  // namespace
 
 ConsoleReporter::ConsoleReporter(const Options& options)
     : quiet_(options.quiet),
@@ -101,7 +100,7 @@ void ConsoleReporter::Say(Stream stream, std::string_view line) {
 
 void ConsoleReporter::Written(const std::string&, const std::string& shownManifest) {
   if (watching_ && !quiet_) {
-    Say(Stream::Out, Clock() + " wrote " + shownManifest);
+    Say(Stream::Out, TimeOfDay() + " wrote " + shownManifest);
   } else if (verbose_) {
     ClearProgress();
     Say(Stream::Out, "wrote " + shownManifest);

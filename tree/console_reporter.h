@@ -36,6 +36,8 @@ class ConsoleReporter final : public Reporter {
   void Watching(const std::string& shownRoot) override;
   void WatchNote(const std::string& text) override;
 
+  // The local time of day (HH:MM:SS), as the lines of a watch begin.
+  static std::string TimeOfDay();
   // The text of the summary line and the lines of a --check entry, without
   // their line ends.
   static std::string SummaryLine(const Tally& tally, bool checking, double seconds);

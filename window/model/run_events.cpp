@@ -1,15 +1,10 @@
 #include "window/model/run_events.h"
 
-#include <ctime>
+#include "tree/console_reporter.h"
 
 namespace window {
 
-std::string LocalClock() {
-  const std::time_t now = std::time(nullptr);
-  char text[16] = "--:--:--";
-  if (const std::tm* local = std::localtime(&now)) std::strftime(text, sizeof text, "%H:%M:%S", local);
-  return text;
-}
+std::string LocalClock() { return tree::ConsoleReporter::TimeOfDay(); }
 
 EventQueue::EventQueue(std::function<void()> woken, Clock clock)
     : woken_(std::move(woken)), clock_(clock ? std::move(clock) : Clock(&LocalClock)) {}
