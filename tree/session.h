@@ -24,8 +24,11 @@ class TreeSession {
   // ROOT itself.
   using RelativePath = std::string;
   // Called for each folder a run or an update visits (lists), before its
-  // sub-folders.
-  using FolderVisited = std::function<void(const RelativePath& folder)>;
+  // sub-folders, with the handle the walk opened it by (relative to its
+  // held parent, never through a link): a watch starts from it rather than
+  // opening the folder once more.
+  using FolderVisited =
+      std::function<void(const RelativePath& folder, const os::FolderHandle& handle)>;
 
   struct Folder {
     RelativePath path;

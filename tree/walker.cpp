@@ -168,7 +168,7 @@ void Walker::Visit(Handle handle, const std::string& name) {
   std::unique_ptr<WalkFolder> parent;
   if (!stack_.empty()) parent = std::make_unique<WalkFolder>(FolderAt(stack_.size() - 1));
   const WalkFolder folder = MakeWalkFolder(parent.get(), name, root_.shown);
-  if (visited_) visited_(folder.relative);
+  if (visited_) visited_(folder.relative, *handle);
   const os::Dword error = update_.List(*handle);
   if (error == os::kErrorPathNotFound) {
     --run_.tally.folders;

@@ -32,8 +32,8 @@ class Walker {
  public:
   using Handle = std::shared_ptr<os::FolderHandle>;
   // Called for each folder the walk visits (lists), before its sub-folders,
-  // with its path relative to ROOT.
-  using Visited = std::function<void(const std::string& folder)>;
+  // with its path relative to ROOT and the handle the walk holds it by.
+  using Visited = std::function<void(const std::string& folder, const os::FolderHandle& handle)>;
 
   Walker(RunState& run, Root& root, const Visited& visited);
 

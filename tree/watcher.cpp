@@ -97,7 +97,8 @@ class Watcher {
         reporter_(presenter),
         session_(options, reporter_, access_),
         poller_(access_) {
-    session_.OnFolderVisited([this](const std::string& folder) { Visited(folder); });
+    session_.OnFolderVisited(
+        [this](const std::string& folder, const os::FolderHandle& handle) { Visited(folder, handle); });
   }
 
   int Run() {
@@ -287,12 +288,11 @@ class Watcher {
   }
 
   // A folder the walk visits: watched, and polled where it must be, through
-  // a handle opened beneath ROOT without following a link.
-  void Visited(const std::string& folder) {
+  // the walk's own handle (opened beneath ROOT without following a link), so
+  // that the watch needs no descriptor of its own for it.
+  void Visited(const std::string& folder, const os::FolderHandle& handle) {
     if (watching_) visited_.insert(folder);
     if (!heldRoot_ || !watchProblem_.empty()) return;
-    os::FolderHandle handle;
-    if (access_.OpenBeneath(*heldRoot_, folder, &handle) != 0) return;  // the walk tells why
     const uint64_t identity = access_.Identity(handle);
     const uint64_t known = filter_->IdentityOf(folder);
     if (known != identity) {

@@ -375,7 +375,8 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   Recorder reporter;
   tree::TreeSession session(options, reporter);
   std::vector<std::string> visited;
-  session.OnFolderVisited([&](const std::string& folder) { visited.push_back(folder); });
+  session.OnFolderVisited(
+      [&](const std::string& folder, const os::FolderHandle&) { visited.push_back(folder); });
   auto written = [&] {
     std::vector<std::string> relative;
     for (const std::string& shown : reporter.written) {
@@ -470,7 +471,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   // The folders on the current path are held without delete sharing: none
   // of them can be renamed while their manifests are written.
   bool renamed = true;
-  session.OnFolderVisited([&](const std::string& folder) {
+  session.OnFolderVisited([&](const std::string& folder, const os::FolderHandle&) {
     if (folder != "b\\sub") return;
     renamed = ::MoveFileW(t.Native("Mod/b").wstring().c_str(), t.Native("Mod/b2").wstring().c_str()) ||
               ::MoveFileW(t.Native("Mod").wstring().c_str(), t.Native("Mod2").wstring().c_str());
@@ -479,7 +480,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   EXPECT_FALSE(renamed);
   EXPECT_TRUE(fs::exists(t.Native("Mod/b/sub/zenter.xml")));
 #else
-  session.OnFolderVisited([&](const std::string& folder) {
+  session.OnFolderVisited([&](const std::string& folder, const os::FolderHandle&) {
     if (folder == "a") {  // b was listed as a folder; it becomes a link out
       fs::rename(t.Native("Mod/b"), t.Native("Mod/b.real"));
       fs::create_directory_symlink(t.Native("outside"), t.Native("Mod/b"));
@@ -529,7 +530,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
     options.root = t.Native(root).string();
     reporter.noticed.clear();
     tree::TreeSession deep(options, reporter);
-    deep.OnFolderVisited([&](const std::string& folder) {
+    deep.OnFolderVisited([&](const std::string& folder, const os::FolderHandle&) {
       if (folder != "a\\b\\c\\x\\y") return;
       for (const auto& [from, to] : m.renames) fs::rename(t.Native(root + "/" + from), t.Native(root + "/" + to));
       fs::create_directories(t.Native(root + "/a/b/d"));
