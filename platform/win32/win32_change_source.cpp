@@ -13,6 +13,7 @@
 #include "platform/change_source.h"
 #include "platform/path_parts.h"
 #include "platform/process_control.h"
+#include "platform/win32/win32_listing.h"
 #include "platform/win32/win32_text.h"
 
 namespace os {
@@ -58,15 +59,6 @@ HANDLE OpenTop(const std::string& path) {
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-// Wine is told apart by the function its ntdll exports.
-bool UnderWine() {
-  static const bool wine = [] {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }();
-  return wine;
-}
-
 class DirectoryChangesSource final : public ChangeSource {
  public:
   DirectoryChangesSource(HANDLE folder, HANDLE readDone, std::string top)
@@ -74,7 +66,7 @@ class DirectoryChangesSource final : public ChangeSource {
         copy_(buffer_.size()) {
     overlapped_.hEvent = readDone;
     traits_.namesAnyCase = true;
-    traits_.staleAfterFolderRename = UnderWine();
+    traits_.staleAfterFolderRename = win32::UnderWine();
   }
 
   ~DirectoryChangesSource() override {
@@ -169,7 +161,7 @@ class DirectoryChangesSource final : public ChangeSource {
       *problem = ErrorProblem(error);
       return false;
     }
-    if (UnderWine()) {
+    if (win32::UnderWine()) {
       for (const auto& [folder, attributes] : attributes_) {
         if (!folder.empty()) Touch(folder);
       }

@@ -49,6 +49,15 @@ HANDLE OpenFolder(const std::string& path, DWORD flags, Dword* error) {
   return h;
 }
 
+// Whether the name at a seam path is a reparse point (a link, a junction)
+// as the file system tells it by name.
+bool NameIsLink(const std::string& path) {
+  win32::WideBuffer wide;
+  if (!win32::SystemPath(path.c_str(), &wide)) return false;
+  const DWORD attributes = ::GetFileAttributesW(wide.data());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 DWORD AttributesOf(HANDLE h) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(h, &info)) return INVALID_FILE_ATTRIBUTES;
@@ -175,12 +184,18 @@ class Win32Folders final : public FolderAccess {
   Dword OpenSub(const FolderHandle& parent, std::string_view name, FolderHandle* folder) override {
     Dword error = 0;
     std::string path = JoinPath(parent.path(), name);
+    // Wine follows a Unix link despite FILE_FLAG_OPEN_REPARSE_POINT and its
+    // handle shows no reparse point; only the name does. The name is asked
+    // before the open and after it, so that a link put there in between is
+    // refused too.
+    if (win32::UnderWine() && NameIsLink(path)) return kErrorIsLink;
     HANDLE h = OpenFolder(path, FILE_FLAG_OPEN_REPARSE_POINT, &error);
     if (h == INVALID_HANDLE_VALUE) return error;
     const DWORD attributes = AttributesOf(h);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       error = ::GetLastError();
-    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+               (win32::UnderWine() && NameIsLink(path))) {
       error = kErrorIsLink;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       error = ERROR_DIRECTORY;

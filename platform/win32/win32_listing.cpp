@@ -42,4 +42,12 @@ HANDLE FindFirstBasic(const wchar_t* pattern, WIN32_FIND_DATAW* found) {
                      FIND_FIRST_EX_LARGE_FETCH);
 }
 
+bool UnderWine() {
+  static const bool wine = [] {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
 }  // namespace os::win32

@@ -1,5 +1,6 @@
 // Listing a folder on Windows, for the per-folder listing (FindFirstFileExA)
-// and the folder access's listing alike.
+// and the folder access's listing alike; and whether the Windows in hand is
+// Wine, whose listing and handles tell links differently.
 #pragma once
 
 #include <windows.h>
@@ -18,5 +19,11 @@ HANDLE FindFirstEx(const wchar_t* pattern, FINDEX_INFO_LEVELS level, WIN32_FIND_
 // names and attributes needs it: the basic level, fetched in large batches
 // where Windows can.
 HANDLE FindFirstBasic(const wchar_t* pattern, WIN32_FIND_DATAW* found);
+
+// Whether this runs under Wine (its ntdll exports wine_get_version). Wine
+// shows a Unix symbolic link as a reparse point by its name, but follows it
+// when opened with FILE_FLAG_OPEN_REPARSE_POINT, and the handle then shows
+// no reparse point; and it tells a folder's rename differently.
+bool UnderWine();
 
 }  // namespace os::win32

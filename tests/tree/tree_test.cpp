@@ -471,7 +471,22 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   // The folders on the current path are held without delete sharing: none
   // of them can be renamed while their manifests are written.
   bool renamed = true;
+  // Under Wine a Unix link put where c was listed is followed by an open
+  // told not to follow it; ln is started as Wine starts a Unix program.
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  const bool wine = ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
   session.OnFolderVisited([&](const std::string& folder, const os::FolderHandle&) {
+    if (folder == "a" && wine) {
+      ASSERT_TRUE(::MoveFileW(t.Native("Mod/c").wstring().c_str(), t.Native("Mod/c.real").wstring().c_str()));
+      STARTUPINFOW startup{sizeof startup};
+      PROCESS_INFORMATION process;
+      wchar_t command[] = L"ln -s ../outside c";
+      ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", command, nullptr, nullptr, FALSE, 0, nullptr,
+                                   t.Native("Mod").wstring().c_str(), &startup, &process));
+      ::WaitForSingleObject(process.hProcess, INFINITE);
+      ::CloseHandle(process.hProcess);
+      ::CloseHandle(process.hThread);
+    }
     if (folder != "b\\sub") return;
     renamed = ::MoveFileW(t.Native("Mod/b").wstring().c_str(), t.Native("Mod/b2").wstring().c_str()) ||
               ::MoveFileW(t.Native("Mod").wstring().c_str(), t.Native("Mod2").wstring().c_str());
@@ -479,6 +494,8 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   EXPECT_EQ(session.Run(), tree::kExitDone);
   EXPECT_FALSE(renamed);
   EXPECT_TRUE(fs::exists(t.Native("Mod/b/sub/zenter.xml")));
+  EXPECT_EQ(t.ReadFile("outside/zenter.xml"), "PRECIOUS");
+  EXPECT_FALSE(fs::exists(t.Native("outside/sub/zenter.xml")));
 #else
   session.OnFolderVisited([&](const std::string& folder, const os::FolderHandle&) {
     if (folder == "a") {  // b was listed as a folder; it becomes a link out
