@@ -276,7 +276,7 @@ TEST_P(TreeWatch, NeverTrustsAStaleViewAndEndsWhenItCannotGoOn) {
 
 // Where the file system tells nothing of changes made elsewhere, the watch
 // polls: a FUSE mount (bindfs) over a folder, changed beneath it, found by
-// its type; and any folder with --poll.
+// its type; under Wine, a network drive; and any folder with --poll.
 TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
   TempTree t;
   struct Case {
@@ -284,10 +284,33 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
     std::vector<std::string> args;
     fs::path watched, changed;  // ROOT as watched, and the same folder as changed
     const char* said;           // what the watch says of polling
+    std::string root;           // ROOT as typed, when not the watched path
+    std::vector<std::string> prefix;  // words that start the watch before its own
   };
   std::vector<Case> cases;
   const fs::path plain = t.root() / "plain" / "Data";
   cases.push_back({"--poll", {"--poll=0.5"}, plain, plain, "as --poll asks"});
+  // Under Wine: a drive Wine's settings call a network drive, in a prefix of
+  // this case's own (its drive types are read when its server starts).
+  const fs::path share = t.root() / "share";
+  fs::create_directories(share / "Data");
+  std::vector<std::string> networkPrefix;
+  if (Wine()) {
+    const fs::path prefix = GetParam().tree.parent_path().parent_path() / "wineprefix-network";
+    const std::string server = fs::path(MODMANIFEST_WINE_RUN).parent_path() / "wine-server";
+    networkPrefix = {"env", "WINEPREFIX=" + prefix.string()};
+    std::vector<std::string> reg = networkPrefix;
+    reg.insert(reg.end(), {MODMANIFEST_WINE_RUN, (prefix / "drive_c/windows/system32/reg.exe").string(),
+                           "add", "HKLM\\Software\\Wine\\Drives", "/v", "n:", "/d", "network", "/f"});
+    fs::create_directories(prefix);
+    ASSERT_EQ(RunProcess({server, "start"}, "/", networkPrefix), 0);
+    ASSERT_EQ(RunProcess(reg, "/"), 0);
+    ASSERT_EQ(RunProcess({server, "stop"}, "/", networkPrefix), 0);
+    fs::remove(prefix / "dosdevices" / "n:");
+    fs::create_directory_symlink(share, prefix / "dosdevices" / "n:");
+    cases.push_back({"a network drive", {}, share / "Data", share / "Data", "a network drive",
+                     "N:\\Data", networkPrefix});
+  }
   // bindfs's mount is of type fuse, or fuse.bindfs where the subtype is given.
   const fs::path beneath = t.root() / "beneath", mount = t.root() / "mount";
   fs::create_directories(beneath / "Data");
@@ -307,8 +330,10 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
     WriteFile(c.changed / "a.xml", "<a/>");
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), "--watch");
-    args.push_back(Arg(c.watched));
-    Child watch = Start(Argv(args), "/", t.root());
+    args.push_back(c.root.empty() ? Arg(c.watched) : c.root);
+    std::vector<std::string> argv = c.prefix;
+    for (const std::string& a : Argv(args)) argv.push_back(a);
+    Child watch = Start(argv, "/", t.root());
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(watch.out).find("watching ") != std::string::npos; },
                           std::chrono::seconds(20)))
         << ReadFile(watch.err);
@@ -333,6 +358,10 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
     EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
   }
   if (mounted) RunProcess({"umount", mount.string()}, "/");
+  if (!networkPrefix.empty()) {
+    RunProcess({(fs::path(MODMANIFEST_WINE_RUN).parent_path() / "wine-server").string(), "stop"}, "/",
+               networkPrefix);
+  }
 }
 
 // A folder made unreadable and renamed during the watch is reported as a
