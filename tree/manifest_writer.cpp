@@ -31,7 +31,7 @@ bool ManifestWriter::Stage(FolderRef folder, std::string_view targetName,
   const unsigned long pid = os::Os().GetCurrentProcessId();
   // Everything the entry needs is made before its file, and room for it,
   // so that running out of memory never leaves a file nobody knows of.
-  Staged entry{std::move(folder), {}, std::string(targetName), std::move(label)};
+  Staged entry{std::move(folder), os::StagedFile(), std::string(targetName), std::move(label)};
   staged_.reserve(staged_.size() + 1);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     failure->error = access_.Stage(*entry.folder, rt::TemporaryFileName(rt::TemporaryFileWriter::TreeTool, pid, counter_++), bytes, &entry.file);
