@@ -237,8 +237,8 @@ bool ChangeFilter::TakeAll(os::ChangeSource& source, const std::vector<os::RawCh
   for (const os::RawChange& change : changes) {
     switch (Take(change)) {
       case Outcome::Relevant: *relevant = true; break;
-      case Outcome::RootRemoved: *problem = "the folder was removed"; return false;
-      case Outcome::RootMoved: *problem = "the folder was moved or renamed"; return false;
+      case Outcome::RootRemoved: *problem = kRootRemoved; return false;
+      case Outcome::RootMoved: *problem = kRootMoved; return false;
       case Outcome::Nothing: break;
     }
   }

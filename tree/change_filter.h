@@ -25,6 +25,11 @@ namespace tree {
 constexpr unsigned kQuietMilliseconds = 150;
 constexpr unsigned kLongestGatherMilliseconds = 3000;
 
+// Why the watch cannot go on once ROOT itself is gone from its path, as the
+// watch says it.
+constexpr std::string_view kRootRemoved = "the folder was removed";
+constexpr std::string_view kRootMoved = "the folder was moved or renamed";
+
 // Whether folder is base or lies beneath it.
 bool Within(std::string_view folder, std::string_view base, bool anyCase = false);
 // folder\name, or name when folder is ROOT ("").

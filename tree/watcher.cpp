@@ -33,42 +33,42 @@ constexpr double kTickSeconds = 2;
 // only the first time, and again once it has changed.
 class WarnOnce final : public Reporter {
  public:
-  explicit WarnOnce(Reporter& presenter) : console_(presenter) {}
+  explicit WarnOnce(Reporter& presenter) : presenter_(presenter) {}
 
   void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) override {
-    console_.Listed(folder, subFolders);
+    presenter_.Listed(folder, subFolders);
   }
   void Current(const std::string& folder) override {
     Settled(folder);
-    console_.Current(folder);
+    presenter_.Current(folder);
   }
   void Written(const std::string& folder, const std::string& shownManifest) override {
     Settled(folder);
-    console_.Written(folder, shownManifest);
+    presenter_.Written(folder, shownManifest);
   }
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const IncludeChanges& changes) override {
-    console_.Stale(folder, shownManifest, missing, changes);
+    presenter_.Stale(folder, shownManifest, missing, changes);
   }
   void Failed(const std::string& folder, const std::string& text) override {
     Settled(folder);
-    console_.Failed(folder, text);
+    presenter_.Failed(folder, text);
   }
-  void Noticed(const std::string& text) override { console_.Noticed(text); }
+  void Noticed(const std::string& text) override { presenter_.Noticed(text); }
   void Warned(const std::string& folder, const std::string& text) override {
     pending_[folder].insert(text);
     const auto said = said_.find(folder);
-    if (said == said_.end() || said->second.count(text) == 0) console_.Warned(folder, text);
+    if (said == said_.end() || said->second.count(text) == 0) presenter_.Warned(folder, text);
   }
-  void LeftoverRemoved(const std::string& shownPath) override { console_.LeftoverRemoved(shownPath); }
-  void Progress(const Tally& tally, bool checking) override { console_.Progress(tally, checking); }
+  void LeftoverRemoved(const std::string& shownPath) override { presenter_.LeftoverRemoved(shownPath); }
+  void Progress(const Tally& tally, bool checking) override { presenter_.Progress(tally, checking); }
   void Summary(const Tally& tally, bool checking, double seconds) override {
-    console_.Summary(tally, checking, seconds);
+    presenter_.Summary(tally, checking, seconds);
   }
-  void Stopped() override { console_.Stopped(); }
-  void Problem(const std::string& text) override { console_.Problem(text); }
-  void Watching(const std::string& shownRoot) override { console_.Watching(shownRoot); }
-  void WatchNote(const std::string& text) override { console_.WatchNote(text); }
+  void Stopped() override { presenter_.Stopped(); }
+  void Problem(const std::string& text) override { presenter_.Problem(text); }
+  void Watching(const std::string& shownRoot) override { presenter_.Watching(shownRoot); }
+  void WatchNote(const std::string& text) override { presenter_.WatchNote(text); }
 
  private:
   // The folder's update is over: what it warned of is what holds now.
@@ -82,7 +82,7 @@ class WarnOnce final : public Reporter {
     pending_.erase(pending);
   }
 
-  Reporter& console_;  // the presenter: the console, or a window
+  Reporter& presenter_;  // the console, or a window
   std::map<std::string, std::set<std::string>> pending_;  // by the update in hand
   std::map<std::string, std::set<std::string>> said_;
 };
@@ -185,7 +185,7 @@ class Watcher {
         access_.Identity(*now) == rootIdentity_) {
       return now;
     }
-    *problem = access_.Removed(*root_) ? "the folder was removed" : "the folder was moved or renamed";
+    *problem = access_.Removed(*root_) ? kRootRemoved : kRootMoved;
     return nullptr;
   }
 
