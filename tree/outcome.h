@@ -1,0 +1,40 @@
+// How a run ends. The engine never ends the process: a stop (Ctrl-C, a
+// signal, standard output failing, memory running out, or the window asking)
+// abandons the batch in hand, its temporary files removed, and unwinds to
+// the session, which returns an outcome with its reason. Only a front (the
+// console's main, the window) decides what the process does with it.
+#pragma once
+
+#include <atomic>
+
+namespace tree {
+
+enum class StopReason {
+  None,          // the run went to its end
+  Interrupted,   // Ctrl-C, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, the console closing
+  OutputFailed,  // standard output took no more (a full disk, a closed pipe)
+  OutOfMemory,
+  Requested,     // the front asked (the window's Keep current turned off, the window closing)
+};
+
+// What a run, an update or a watch comes to: its exit status (kExitDone,
+// kExitFailed, kExitUsage), and why it stopped early, if it did.
+struct Outcome {
+  int status = 0;
+  StopReason stop = StopReason::None;
+};
+
+// A stop asked from outside the run (another thread, a signal's flag seen by
+// the front): the run checks it between folders and at every wait.
+class StopToken {
+ public:
+  // Also wakes a watch's wait in progress.
+  void Request(StopReason reason = StopReason::Requested);
+  StopReason Reason() const { return reason_.load(); }
+  bool Requested() const { return Reason() != StopReason::None; }
+
+ private:
+  std::atomic<StopReason> reason_{StopReason::None};
+};
+
+}  // namespace tree
