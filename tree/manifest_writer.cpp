@@ -46,37 +46,42 @@ bool ManifestWriter::Stage(FolderRef folder, std::string_view targetName,
 
 void ManifestWriter::Commit() {
   if (staged_.empty()) return;
-  std::vector<Staged> batch;
-  batch.swap(staged_);
+  // The batch stays in staged_ until each file is settled (renamed, or
+  // removed after a failure): should memory run out part way, Abandon still
+  // removes the files not yet settled.
 
   // Every byte on disk before any manifest is replaced, so a crash leaves
   // the old manifest or the new one, never an empty or partial file.
   std::vector<const os::FolderHandle*> folders;
   std::vector<const os::StagedFile*> files;
-  folders.reserve(batch.size());
-  files.reserve(batch.size());
-  for (const Staged& s : batch) {
+  folders.reserve(staged_.size());
+  files.reserve(staged_.size());
+  for (const Staged& s : staged_) {
     folders.push_back(s.folder.get());
     files.push_back(&s.file);
   }
   const os::Dword syncError = access_.Sync(folders, files);
 
   std::vector<const os::FolderHandle*> renamedIn;
-  for (Staged& s : batch) {
+  renamedIn.reserve(staged_.size());
+  while (settled_ < staged_.size()) {
+    Staged& s = staged_[settled_];
     WriteFailure failure;
     if (syncError != 0) {
       failure.error = syncError;
     } else {
       Replace(&s, &failure);
     }
-    if (failure.error == 0 && failure.refused == nullptr) {
-      if (renamedIn.empty() || renamedIn.back() != s.folder.get()) renamedIn.push_back(s.folder.get());
-      done_(s.label, nullptr);
-    } else {
-      access_.Discard(*s.folder, &s.file);
-      done_(s.label, &failure);
+    const bool replaced = failure.error == 0 && failure.refused == nullptr;
+    if (!replaced) access_.Discard(*s.folder, &s.file);
+    ++settled_;
+    if (replaced && (renamedIn.empty() || renamedIn.back() != s.folder.get())) {
+      renamedIn.push_back(s.folder.get());
     }
+    done_(s.label, replaced ? nullptr : &failure);
   }
+  staged_.clear();
+  settled_ = 0;
   access_.SyncRenames(renamedIn);
 }
 
@@ -95,8 +100,11 @@ void ManifestWriter::Replace(Staged* s, WriteFailure* failure) {
 }
 
 void ManifestWriter::Abandon() {
-  for (Staged& s : staged_) access_.Discard(*s.folder, &s.file);
+  for (size_t i = settled_; i < staged_.size(); ++i) {
+    access_.Discard(*staged_[i].folder, &staged_[i].file);
+  }
   staged_.clear();
+  settled_ = 0;
 }
 
 }  // namespace tree

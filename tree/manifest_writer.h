@@ -68,6 +68,7 @@ class ManifestWriter {
   Done done_;
   size_t batchSize_;
   std::vector<Staged> staged_;
+  size_t settled_ = 0;  // of staged_, renamed or removed by the commit in hand
   unsigned long counter_ = 0;
 };
 
