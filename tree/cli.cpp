@@ -8,6 +8,9 @@
 #include <string_view>
 
 #include "platform/console.h"
+#include "platform/platform.h"
+#include "platform/process_control.h"
+#include "tree/report_words.h"
 #include "tree/session.h"
 #include "tree/watcher.h"
 
@@ -93,9 +96,9 @@ void DeclareOptions(OptionSet* set, ParsedCommandLine* parsed) {
                              "automatic on shares, WSL's Windows drives and FUSE")
                   ->needs(watch);
   set->poll->option_text("[=SECONDS]");
-  auto* quiet = app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
-  auto* verbose =
-      app.add_flag("-v,--verbose", options.verbose, "Name each manifest written or found stale");
+  auto* quiet = app.add_flag("-q,--quiet", parsed->console.quiet, "Print nothing but errors");
+  auto* verbose = app.add_flag("-v,--verbose", parsed->console.verbose,
+                               "Name each manifest written or found stale");
   quiet->excludes(verbose);
 }
 
@@ -123,6 +126,40 @@ std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, ParsedCommand
     }
   }
   return std::nullopt;
+}
+
+// What the process does with a run's outcome: it returns the exit status,
+// or ends as an interrupt or memory running out asks.
+int Ended(const Outcome& outcome, ConsoleReporter& console) {
+  if (outcome.stop == StopReason::Interrupted && outcome.status != kExitDone) {
+    // A watch stopped between batches has come to its normal end; a run
+    // cut short ends as the signal would have ended it.
+    os::EndInterrupted();
+  }
+  if (outcome.stop == StopReason::OutOfMemory) {
+    try {
+      console.Problem(StopWords(StopReason::OutOfMemory));
+    } catch (...) {
+      // Not even the message fits: the exit status still tells.
+    }
+    std::_Exit(kExitFailed);
+  }
+  return outcome.status;
+}
+
+// The run (or the watch) the command line asks for, presented on the
+// console; interrupts are caught from here on, so that a stop removes the
+// temporary files in hand before the process ends.
+int RunOnConsole(const ParsedCommandLine& parsed) {
+  os::SetOutOfMemoryHandler(&UnwindOnOutOfMemory);
+  os::WatchInterrupts();
+  ConsoleReporter console(parsed.console);
+  if (parsed.watch) {
+    const StopToken never;  // Ctrl-C ends the console's watch
+    return Ended(RunWatch(parsed.options, console, never, parsed.poll), console);
+  }
+  TreeSession session(parsed.options, console);
+  return Ended(session.Run(), console);
 }
 
 }  // namespace
@@ -185,11 +222,8 @@ int TreeMain(const std::vector<std::string>& args) {
       return kExitDone;
     }
   }
-  const int status =
-      !parsed.run    ? parsed.status
-      : parsed.watch ? RunWatch(parsed.options, parsed.poll)
-                     : RunTree(parsed.options);
-  if (ownConsole && !parsed.options.quiet) console.waitForEnter();
+  const int status = parsed.run ? RunOnConsole(parsed) : parsed.status;
+  if (ownConsole && !parsed.console.quiet) console.waitForEnter();
   return status;
 }
 

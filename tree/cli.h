@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tree/console_reporter.h"
 #include "tree/options.h"
 
 namespace tree {
@@ -17,6 +18,7 @@ inline constexpr char kVersion[] = "1.0.0";
 struct ParsedCommandLine {
   bool run = false;
   Options options;
+  ConsoleOptions console;  // -q, -v
   bool watch = false;  // --watch: keep the tree current until interrupted
   double poll = 0;     // --poll: seconds between two polls of the whole tree; 0: none asked
   int status = kExitDone;
@@ -26,7 +28,10 @@ struct ParsedCommandLine {
 // args: the program's name, then its arguments, as UTF-8.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// Parses, runs and reports; returns the exit status.
+// Parses, runs and reports; returns the exit status. The one place that
+// ends the process otherwise: an interrupt ends it as the signal would
+// (once the batch in hand is gone), memory running out at once with status
+// 1 after saying so.
 int TreeMain(const std::vector<std::string>& args);
 
 }  // namespace tree

@@ -11,17 +11,22 @@
 
 #include "platform/console.h"
 
-#include "tree/options.h"
 #include "tree/reporter.h"
 
 namespace tree {
 
+// How much the console says: -q, --quiet and -v, --verbose.
+struct ConsoleOptions {
+  bool quiet = false;    // nothing but errors and warnings
+  bool verbose = false;  // each manifest written, each leftover removed
+};
+
 class ConsoleReporter final : public Reporter {
  public:
-  explicit ConsoleReporter(const Options& options);
+  explicit ConsoleReporter(const ConsoleOptions& options);
 
   void Listed(const std::string&, const std::vector<ListedFolder>&) override {}
-  void Current(const std::string&) override {}
+  void Current(const std::string&, const std::string&) override {}
   void Written(const std::string& folder, const std::string& shownManifest) override;
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const IncludeChanges& changes) override;
@@ -35,18 +40,6 @@ class ConsoleReporter final : public Reporter {
   void Problem(const std::string& text) override;
   void Watching(const std::string& shownRoot) override;
   void WatchNote(const std::string& text) override;
-
-  // The local time of day (HH:MM:SS), as the lines of a watch begin.
-  static std::string TimeOfDay();
-  // The text of the summary line and the lines of a --check entry, without
-  // their line ends.
-  static std::string SummaryLine(const Tally& tally, bool checking, double seconds);
-  static std::vector<std::string> StaleEntry(const std::string& shownManifest, bool missing,
-                                             const IncludeChanges& changes);
-  // A line as a person is shown it: a control character, and a byte that
-  // is not UTF-8, written as an escape (\x1b, \u009b), so that a name can
-  // neither move the cursor nor retitle or recolour the terminal.
-  static std::string ForPerson(std::string_view line);
 
  private:
   // Writes one line, through ForPerson: every line printed goes this way.

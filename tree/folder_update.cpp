@@ -6,6 +6,7 @@
 #include "generator/manifest_rule.h"
 #include "platform/process_control.h"
 #include "tree/error_text.h"
+#include "tree/report_words.h"
 #include "tree/ignore_file.h"
 #include "tree/leftovers.h"
 #include "tree/manifest_diff.h"
@@ -64,7 +65,7 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
   const bool missing = error == os::kErrorFileNotFound;
   if (error == 0 && onDisk_ == wanted) {
     ++run_.tally.current;
-    run_.reporter.Current(folder.relative);
+    run_.reporter.Current(folder.relative, folder.shownManifest);
   } else if (error != 0 && !missing && error != os::kErrorIsLink) {
     // A link is stale: it is replaced by a regular file, never read.
     run_.Fail(folder.relative, "cannot read " + folder.shownManifest + ": " + ErrorText(error));

@@ -11,7 +11,7 @@
 
 #include "platform/folder_access.h"
 #include "tree/folder_listing.h"
-#include "tree/run_state.h"
+#include "tree/walk_context.h"
 #include "tree/skip_rules.h"
 
 namespace tree {
@@ -31,7 +31,7 @@ WalkFolder MakeWalkFolder(const WalkFolder* parent, std::string name, std::strin
 
 class FolderUpdate {
  public:
-  explicit FolderUpdate(RunState& run) : run_(run) {}
+  explicit FolderUpdate(WalkContext& run) : run_(run) {}
 
   // Lists the folder: 0, or the error.
   os::Dword List(const os::FolderHandle& folder) { return run_.access.List(folder, &listed_); }
@@ -54,7 +54,7 @@ class FolderUpdate {
   os::Dword ReadManifest(const os::FolderHandle& folder, std::string_view name, size_t limit);
   void ReportChanges(const WalkFolder& folder, bool missing, bool read, const std::string& wanted);
 
-  RunState& run_;
+  WalkContext& run_;
   std::vector<os::ListedEntry> listed_;
   FolderListing listing_;
   std::string onDisk_;

@@ -2,11 +2,12 @@
 
 #include "platform/process_control.h"
 #include "runtime/services/temporary_file_name.h"
-#include "tree/run_state.h"
+#include "tree/report_words.h"
+#include "tree/walk_context.h"
 
 namespace tree {
 
-void RemoveLeftoverFiles(RunState& run, const os::FolderHandle& folder,
+void RemoveLeftoverFiles(WalkContext& run, const os::FolderHandle& folder,
                          const std::vector<os::ListedEntry>& listed, const std::string& shown) {
   const unsigned long self = os::Os().GetCurrentProcessId();
   for (const os::ListedEntry& e : listed) {

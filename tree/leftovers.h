@@ -12,11 +12,11 @@
 
 namespace tree {
 
-struct RunState;
+struct WalkContext;
 
 // Removes from the listed folder the programs' temporary files whose process
 // has ended, counting and reporting each.
-void RemoveLeftoverFiles(RunState& run, const os::FolderHandle& folder,
+void RemoveLeftoverFiles(WalkContext& run, const os::FolderHandle& folder,
                          const std::vector<os::ListedEntry>& listed, const std::string& shown);
 
 }  // namespace tree

@@ -10,8 +10,6 @@ struct Options {
   std::string root;                   // as given; empty: the current folder
   std::vector<std::string> excludes;  // folder-name patterns
   bool check = false;
-  bool quiet = false;
-  bool verbose = false;
   bool hidden = false;  // visit and include hidden folders too
 };
 

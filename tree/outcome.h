@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 namespace tree {
 
@@ -18,10 +19,15 @@ enum class StopReason {
 };
 
 // What a run, an update or a watch comes to: its exit status (kExitDone,
-// kExitFailed, kExitUsage), and why it stopped early, if it did.
+// kExitFailed, kExitUsage), and why it stopped early, if it did. A watch,
+// which runs until it is stopped, ends with kExitDone and the reason when
+// the stop finds it between batches; a stop that cuts a batch short comes
+// with kExitFailed.
 struct Outcome {
   int status = 0;
   StopReason stop = StopReason::None;
+
+  bool operator==(const Outcome&) const = default;
 };
 
 // A stop asked from outside the run (another thread, a signal's flag seen by
@@ -36,5 +42,10 @@ class StopToken {
  private:
   std::atomic<StopReason> reason_{StopReason::None};
 };
+
+// What a front installs with os::SetOutOfMemoryHandler: memory the
+// platform's back-end or the heap refuses raises std::bad_alloc, which the
+// session turns into an outcome once the batch in hand is gone.
+void UnwindOnOutOfMemory(size_t bytes);
 
 }  // namespace tree

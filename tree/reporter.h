@@ -28,7 +28,9 @@ struct ListedFolder {
 };
 
 // Folders are named relative to ROOT ('\' between names, "" for ROOT);
-// shown paths are as the user sees them (ROOT as given, then the names).
+// shown paths are as the user sees them (ROOT as given, then the names). A
+// shown manifest is named as the run decided it (Mod.xml or zenter.xml, by
+// the folder's name as the file system holds it).
 class Reporter {
  public:
   virtual ~Reporter() = default;
@@ -37,7 +39,7 @@ class Reporter {
   // walk enters and those it does not, each with why.
   virtual void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) = 0;
   // A folder's manifest is already what it should be.
-  virtual void Current(const std::string& folder) = 0;
+  virtual void Current(const std::string& folder, const std::string& shownManifest) = 0;
   // A manifest took its place.
   virtual void Written(const std::string& folder, const std::string& shownManifest) = 0;
   // Checking: a manifest is missing or stale, and how its include lines
@@ -56,7 +58,8 @@ class Reporter {
   virtual void Progress(const Tally& tally, bool checking) = 0;
   // The full run is over.
   virtual void Summary(const Tally& tally, bool checking, double seconds) = 0;
-  // The run stops before its end (an interrupt).
+  // A stop cuts the run short (an interrupt, the front asking): the batch
+  // in hand is abandoned. Why is the outcome the session returns.
   virtual void Stopped() = 0;
   // The run cannot begin or go on (a usage error, standard output failed,
   // the watch broke): text says why.

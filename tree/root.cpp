@@ -70,22 +70,20 @@ int ResolveRoot(const std::string& typed, os::FolderAccess& access, Reporter& re
     reporter.Problem(root->given + kNoModAtRoot);
     return kExitUsage;
   }
-  std::shared_ptr<os::FolderHandle> handle;
-  error = OpenRoot(access, root, &handle);
-  // A link to a drive's root: the folder opened has no name of its own.
+  error = OpenRoot(access, root, &root->handle);
+  root->openError = error;
+  const char* problem = nullptr;
   if (error == 0 && root->name.empty()) {
-    reporter.Problem(root->given + kNoModAtRoot);
-    return kExitUsage;
+    problem = kNoModAtRoot;  // a link to a drive's root: the folder opened has no name of its own
+  } else if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
+    problem = ": no such folder";
+  } else if (error == os::kErrorDirectory) {
+    problem = ": not a folder";
   }
-  if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
-    reporter.Problem(root->given + ": no such folder");
-    return kExitUsage;
-  }
-  if (error == os::kErrorDirectory) {
-    reporter.Problem(root->given + ": not a folder");
-    return kExitUsage;
-  }
-  return kExitDone;
+  if (problem == nullptr) return kExitDone;
+  root->handle.reset();
+  reporter.Problem(root->given + problem);
+  return kExitUsage;
 }
 
 os::Dword OpenRoot(os::FolderAccess& access, Root* root,

@@ -1,71 +1,76 @@
 #include "tree/session.h"
 
-#include <cstdlib>
 #include <new>
 
 #include "platform/process_control.h"
-#include "tree/console_reporter.h"
 #include "tree/ignore_file.h"
+#include "tree/report_words.h"
 #include "tree/root.h"
-#include "tree/run_state.h"
 #include "tree/skip_rules.h"
+#include "tree/walk_context.h"
 #include "tree/walker.h"
 
 namespace tree {
 
-// What a session holds once its run has begun.
-class SessionRun {
+// What a session holds once ROOT is to be opened: the run's shared context,
+// ROOT, the walker and the skip rules at ROOT.
+class SessionWalk {
  public:
-  SessionRun(const Options& options, Reporter& reporter, os::FolderAccess& access,
-             const TreeSession::FolderVisited& visited)
-      : state_(options, reporter, access), walker_(state_, root_, visited) {}
+  SessionWalk(const Options& options, Reporter& reporter, os::FolderAccess& access,
+              const StopToken* stop, const TreeSession::FolderVisited& visited)
+      : context_(options, reporter, access, stop), walker_(context_, root_, visited) {}
 
-  int Run() {
-    const double start = os::Seconds();
-    if (ResolveRoot(state_.options.root, state_.access, state_.reporter, &root_) != kExitDone) {
-      return kExitUsage;
+  Outcome Open() {
+    start_ = os::Seconds();
+    if (ResolveRoot(context_.options.root, context_.access, context_.reporter, &root_) !=
+        kExitDone) {
+      return {kExitUsage};
     }
     resolved_ = true;
-    os::WatchInterrupts();
+    return {kExitDone};
+  }
+
+  Outcome Run() {
+    if (!resolved_) return {kExitUsage};
     std::vector<NamePattern> above;
     std::string problem;
     aboveLoaded_ = LoadIgnoreFilesAbove(root_.fullPath, &above, &problem);
     if (!aboveLoaded_) {
-      ++state_.tally.folders;
-      state_.Fail("", problem);
+      ++context_.tally.folders;
+      context_.Fail("", problem);
     } else {
-      top_ = SkipRules::AtTop(state_.options.excludes, std::move(above), state_.options.hidden);
-      std::shared_ptr<os::FolderHandle> root;
-      if (const os::Dword error = OpenRoot(state_.access, &root_, &root)) {
-        ++state_.tally.folders;
-        state_.Fail("", CannotList(root_.shown, error));
+      top_ = SkipRules::AtTop(context_.options.excludes, std::move(above), context_.options.hidden);
+      if (!root_.handle) {
+        ++context_.tally.folders;
+        context_.Fail("", CannotList(root_.shown, root_.openError));
       } else {
         reached_ = true;
-        walker_.WalkAll(std::move(root), top_);
+        walker_.WalkAll(std::move(root_.handle), top_);
       }
     }
-    state_.writer.Commit();
-    state_.CheckEnd();
-    state_.reporter.Summary(state_.tally, state_.options.check, os::Seconds() - start);
-    if (state_.OutputFailed()) return kExitFailed;
-    return Outcome(Tally{});
+    root_.handle.reset();  // not held beyond the run: a folder held cannot be renamed on Windows
+    context_.writer.Commit();
+    context_.CheckStop();
+    context_.reporter.Summary(context_.tally, context_.options.check, os::Seconds() - start_);
+    if (context_.OutputFailed()) return {kExitFailed, StopReason::OutputFailed};
+    return Finished(Tally{});
   }
 
   // held: ROOT open already, or null to open it by its path for each folder.
-  int Update(const std::vector<TreeSession::Folder>& folders,
-             const std::shared_ptr<os::FolderHandle>& held) {
-    if (!resolved_ || !aboveLoaded_) return kExitUsage;
-    const Tally before = state_.tally;
+  Outcome Update(const std::vector<TreeSession::Folder>& folders,
+                 const std::shared_ptr<os::FolderHandle>& held) {
+    if (!resolved_ || !aboveLoaded_) return {kExitUsage};
+    const Tally before = context_.tally;
     for (const TreeSession::Folder& folder : folders) {
-      state_.CheckEnd();
+      context_.CheckStop();
       std::shared_ptr<os::FolderHandle> root = held;
       // ROOT gone: nothing to write.
-      if (!root && OpenRoot(state_.access, &root_, &root) != 0) continue;
+      if (!root && OpenRoot(context_.access, &root_, &root) != 0) continue;
       walker_.WalkTo(std::move(root), top_, folder.path, folder.subTree);
     }
-    state_.writer.Commit();
-    state_.CheckEnd();
-    return Outcome(before);
+    context_.writer.Commit();
+    context_.CheckStop();
+    return Finished(before);
   }
 
   bool ReloadAbove(std::string* problem) {
@@ -73,7 +78,7 @@ class SessionRun {
     std::vector<NamePattern> above;
     aboveLoaded_ = LoadIgnoreFilesAbove(root_.fullPath, &above, problem);
     if (aboveLoaded_) {
-      top_ = SkipRules::AtTop(state_.options.excludes, std::move(above), state_.options.hidden);
+      top_ = SkipRules::AtTop(context_.options.excludes, std::move(above), context_.options.hidden);
     }
     return aboveLoaded_;
   }
@@ -83,19 +88,21 @@ class SessionRun {
   const Root& root() const { return root_; }
 
  private:
-  // A folder or manifest failed since before, or (checking) one was stale.
-  int Outcome(const Tally& before) const {
-    const Tally& now = state_.tally;
-    if (now.failed > before.failed || (state_.options.check && now.changed > before.changed)) {
-      return kExitFailed;
+  // Done; failed when a folder or manifest failed since before, or
+  // (checking) one was stale.
+  Outcome Finished(const Tally& before) const {
+    const Tally& now = context_.tally;
+    if (now.failed > before.failed || (context_.options.check && now.changed > before.changed)) {
+      return {kExitFailed};
     }
-    return kExitDone;
+    return {kExitDone};
   }
 
-  RunState state_;
+  WalkContext context_;
   Root root_;
   Walker walker_;
   SkipRules::Shared top_;
+  double start_ = 0;
   bool resolved_ = false;
   bool aboveLoaded_ = false;
   bool reached_ = false;
@@ -103,67 +110,66 @@ class SessionRun {
 
 namespace {
 
-// Memory the seam's back-end or the heap refused: unwound, so that the
-// writer removes the temporary files of the batch in hand.
-void ThrowOutOfMemory(size_t) { throw std::bad_alloc(); }
-
-// Ends the run after memory ran out, once the run (and with it the batch in
-// hand) is gone: every manifest is the old one or the complete new one.
-[[noreturn]] void EndOutOfMemory(std::unique_ptr<SessionRun>* run, Reporter& reporter) {
+// A step of the session, with its stops turned into the outcome. A stop ends
+// the session: the walk (and with it the batch in hand, whose temporary
+// files go) is gone before the outcome is returned, so every manifest is
+// the old one or the complete new one.
+template <typename Step>
+Outcome Guarded(std::unique_ptr<SessionWalk>* walk, Step step) {
   try {
-    run->reset();
-    reporter.Problem("out of memory; the manifests not yet written are as they were");
-  } catch (...) {
-    // Not even the message fits: the exit status still tells.
+    return step(**walk);
+  } catch (const WalkStopped& stopped) {
+    walk->reset();
+    return {kExitFailed, stopped.reason};
+  } catch (const std::bad_alloc&) {
+    walk->reset();
+    return {kExitFailed, StopReason::OutOfMemory};
   }
-  std::_Exit(kExitFailed);
 }
 
 }  // namespace
 
-TreeSession::TreeSession(const Options& options, Reporter& reporter, os::FolderAccess& access)
-    : options_(options), reporter_(reporter), access_(access) {}
+TreeSession::TreeSession(const Options& options, Reporter& reporter, os::FolderAccess& access,
+                         const StopToken* stop)
+    : options_(options), reporter_(reporter), access_(access), stop_(stop) {}
 
 TreeSession::~TreeSession() = default;
 
 void TreeSession::OnFolderVisited(FolderVisited visited) { visited_ = std::move(visited); }
 
-int TreeSession::Run() {
-  os::SetOutOfMemoryHandler(&ThrowOutOfMemory);
+Outcome TreeSession::Open() {
   try {
-    run_ = std::make_unique<SessionRun>(options_, reporter_, access_, visited_);
-    return run_->Run();
+    walk_ = std::make_unique<SessionWalk>(options_, reporter_, access_, stop_, visited_);
   } catch (const std::bad_alloc&) {
-    EndOutOfMemory(&run_, reporter_);
+    return {kExitFailed, StopReason::OutOfMemory};
   }
+  return Guarded(&walk_, [](SessionWalk& walk) { return walk.Open(); });
 }
 
-int TreeSession::Update(const std::vector<Folder>& folders) { return Update(folders, nullptr); }
-
-int TreeSession::Update(const std::vector<Folder>& folders,
-                        std::shared_ptr<os::FolderHandle> root) {
-  if (!run_ || !run_->Resolved()) return kExitUsage;
-  try {
-    return run_->Update(folders, root);
-  } catch (const std::bad_alloc&) {
-    EndOutOfMemory(&run_, reporter_);
+Outcome TreeSession::Run() {
+  if (!walk_) {
+    const Outcome opened = Open();
+    if (opened.status != kExitDone || opened.stop != StopReason::None) return opened;
   }
+  return Guarded(&walk_, [](SessionWalk& walk) { return walk.Run(); });
+}
+
+Outcome TreeSession::Update(const std::vector<Folder>& folders) { return Update(folders, nullptr); }
+
+Outcome TreeSession::Update(const std::vector<Folder>& folders,
+                            std::shared_ptr<os::FolderHandle> root) {
+  if (!walk_ || !walk_->Resolved()) return {kExitUsage};
+  return Guarded(&walk_, [&](SessionWalk& walk) { return walk.Update(folders, root); });
 }
 
 const Root* TreeSession::ResolvedRoot() const {
-  return run_ && run_->Resolved() ? &run_->root() : nullptr;
+  return walk_ && walk_->Resolved() ? &walk_->root() : nullptr;
 }
 
-bool TreeSession::Reached() const { return run_ && run_->Reached(); }
+bool TreeSession::Reached() const { return walk_ && walk_->Reached(); }
 
 bool TreeSession::ReloadIgnoreFilesAbove(std::string* problem) {
-  return run_ && run_->ReloadAbove(problem);
-}
-
-int RunTree(const Options& options) {
-  ConsoleReporter reporter(options);
-  TreeSession session(options, reporter);
-  return session.Run();
+  return walk_ && walk_->ReloadAbove(problem);
 }
 
 }  // namespace tree

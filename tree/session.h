@@ -1,7 +1,9 @@
-// A run of the whole-tree tool, which can be taken up again: the full run
-// first, then, as often as wanted, updates of chosen folders by the same
-// rules (skip rules, the writer, warnings, failure reports) without walking
-// the whole tree again. Running out of memory ends it cleanly.
+// A run of the whole-tree tool, which can be taken up again: ROOT resolved
+// and opened, the full run, then, as often as wanted, updates of chosen
+// folders by the same rules (skip rules, the writer, warnings, failure
+// reports) without walking the whole tree again. A stop (an interrupt, a
+// stop the front asks for, standard output failing, memory running out)
+// abandons the batch in hand and ends the session; the outcome says why.
 #pragma once
 
 #include <functional>
@@ -11,12 +13,13 @@
 
 #include "platform/folder_access.h"
 #include "tree/options.h"
+#include "tree/outcome.h"
 #include "tree/reporter.h"
 #include "tree/root.h"
 
 namespace tree {
 
-class SessionRun;
+class SessionWalk;
 
 class TreeSession {
  public:
@@ -35,17 +38,22 @@ class TreeSession {
     bool subTree = false;  // the folder and every folder beneath it; else its own manifest only
   };
 
+  // stop: a stop the front may ask for from another thread (null: none).
   TreeSession(const Options& options, Reporter& reporter,
-              os::FolderAccess& access = os::SystemFolders());
+              os::FolderAccess& access = os::SystemFolders(), const StopToken* stop = nullptr);
   ~TreeSession();
   TreeSession(const TreeSession&) = delete;
   TreeSession& operator=(const TreeSession&) = delete;
 
   void OnFolderVisited(FolderVisited visited);
 
-  // The full run: reports its findings and the summary; returns the exit
-  // status. Call once, before any Update.
-  int Run();
+  // Resolves ROOT and opens it: kExitDone, or kExitUsage after saying why.
+  // Run calls it when it has not been called; a watch calls it first, to
+  // watch ROOT as the run will see it.
+  Outcome Open();
+  // The full run: reports its findings and the summary. Call once, before
+  // any Update.
+  Outcome Run();
 
   // Brings the given folders up to date, each through the ignore files of
   // every folder above it as a full run would. A folder that no longer
@@ -53,10 +61,10 @@ class TreeSession {
   // failure. Reports failures and warnings as a run does, but no summary.
   // kExitDone, or kExitFailed when a folder or manifest failed (or,
   // checking, one was found stale); kExitUsage when Run never succeeded.
-  int Update(const std::vector<Folder>& folders);
+  Outcome Update(const std::vector<Folder>& folders);
   // The same, worked on through root, an open ROOT the caller has checked
   // to be the run's, rather than through ROOT opened by its path again.
-  int Update(const std::vector<Folder>& folders, std::shared_ptr<os::FolderHandle> root);
+  Outcome Update(const std::vector<Folder>& folders, std::shared_ptr<os::FolderHandle> root);
 
   // ROOT as the run resolved it; null when it could not be resolved.
   const Root* ResolvedRoot() const;
@@ -72,11 +80,9 @@ class TreeSession {
   Options options_;
   Reporter& reporter_;
   os::FolderAccess& access_;
+  const StopToken* stop_;
   FolderVisited visited_;
-  std::unique_ptr<SessionRun> run_;
+  std::unique_ptr<SessionWalk> walk_;  // once opened; gone once stopped
 };
-
-// Runs the walk and presents it on the console. Returns the exit status.
-int RunTree(const Options& options);
 
 }  // namespace tree

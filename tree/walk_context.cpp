@@ -1,7 +1,6 @@
-#include "tree/run_state.h"
+#include "tree/walk_context.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "platform/console.h"
 #include "platform/process_control.h"
@@ -9,49 +8,29 @@
 
 namespace tree {
 
-#ifdef _WIN32
-constexpr char kShownSeparator = '\\';
-#else
-constexpr char kShownSeparator = '/';
-#endif
-
-std::string Shown(const std::string& base, std::string_view name) {
-  if (base.empty()) return std::string(name);
-  std::string shown = base;
-  if (shown.back() != kShownSeparator && shown.back() != '/' && shown.back() != '\\') {
-    shown.push_back(kShownSeparator);
-  }
-  shown.append(name);
-  return shown;
-}
-
-std::string Dotted(const std::string& shown) { return shown.empty() ? std::string(".") : shown; }
-
-std::string CannotList(const std::string& shown, os::Dword error) {
-  return "cannot list folder " + Dotted(shown) + ": " + ErrorText(error);
-}
-
-RunState::RunState(const Options& options, Reporter& reporter, os::FolderAccess& access)
+WalkContext::WalkContext(const Options& options, Reporter& reporter, os::FolderAccess& access,
+                         const StopToken* stop)
     : options(options),
       reporter(reporter),
       access(access),
+      stop(stop),
       writer(access,
              [this](const ManifestLabel& label, const WriteFailure* failure) {
                ManifestDone(label, failure);
              },
              std::min(access.SyncBatchSize(), access.Budget().writer)) {}
 
-void RunState::Fail(const std::string& folder, const std::string& text) {
+void WalkContext::Fail(const std::string& folder, const std::string& text) {
   ++tally.failed;
   reporter.Failed(folder, text);
 }
 
-void RunState::Warn(const std::string& folder, const std::string& text) {
+void WalkContext::Warn(const std::string& folder, const std::string& text) {
   ++tally.warnings;
   reporter.Warned(folder, text);
 }
 
-void RunState::ManifestDone(const ManifestLabel& label, const WriteFailure* failure) {
+void WalkContext::ManifestDone(const ManifestLabel& label, const WriteFailure* failure) {
   if (failure == nullptr) {
     ++tally.changed;
     reporter.Written(label.folder, label.shown);
@@ -65,24 +44,31 @@ void RunState::ManifestDone(const ManifestLabel& label, const WriteFailure* fail
   }
 }
 
-bool RunState::OutputFailed() {
+bool WalkContext::OutputFailed() {
   const os::Dword error = os::OutputError();
   if (error == 0) return false;
   reporter.Problem("cannot write to standard output: " + ErrorText(error));
   return true;
 }
 
-void RunState::CheckEnd() {
+void WalkContext::CheckStop() {
+  StopReason reason = StopReason::None;
   if (os::Interrupted()) {
-    writer.Abandon();
-    reporter.Stopped();
-    os::EndInterrupted();
+    reason = StopReason::Interrupted;
+  } else if (stop != nullptr && stop->Requested()) {
+    reason = stop->Reason();
+  } else if (os::OutputError() != 0) {
+    reason = StopReason::OutputFailed;
+  } else {
+    return;
   }
-  if (os::OutputError() != 0) {
-    writer.Abandon();
+  writer.Abandon();
+  if (reason == StopReason::OutputFailed) {
     OutputFailed();
-    std::_Exit(kExitFailed);
+  } else {
+    reporter.Stopped();
   }
+  throw WalkStopped{reason};
 }
 
 }  // namespace tree

@@ -1,6 +1,6 @@
-// What the parts of one run share: its options, its presenter, the folders
-// it works through, its tally and its writer; and the one way a run fails a
-// folder, warns, and ends early.
+// What the walk and its folder updates share in one run: its options, its
+// presenter, the folders it works through, its tally and its writer; and
+// the one way a run fails a folder, warns, and stops early.
 #pragma once
 
 #include <string>
@@ -8,26 +8,30 @@
 #include "platform/folder_access.h"
 #include "tree/manifest_writer.h"
 #include "tree/options.h"
+#include "tree/outcome.h"
 #include "tree/reporter.h"
 
 namespace tree {
 
-// A path as the user sees it: base, then name below it.
-std::string Shown(const std::string& base, std::string_view name);
-// A shown path, "." for ROOT given as nothing.
-std::string Dotted(const std::string& shown);
-// The message of a folder that cannot be listed.
-std::string CannotList(const std::string& shown, os::Dword error);
+// Thrown by CheckStop once the batch in hand is abandoned; the session
+// catches it and returns the outcome.
+struct WalkStopped {
+  StopReason reason;
+};
 
-struct RunState {
-  RunState(const Options& options, Reporter& reporter, os::FolderAccess& access);
+struct WalkContext {
+  // stop: a stop the front may ask for; null when only the platform's
+  // interrupt can stop the run.
+  WalkContext(const Options& options, Reporter& reporter, os::FolderAccess& access,
+              const StopToken* stop);
 
   // A folder or one of its files failed: counted and reported.
   void Fail(const std::string& folder, const std::string& text);
   void Warn(const std::string& folder, const std::string& text);
-  // Ends the run at once after an interrupt (Ctrl-C, a closed pipe) or a
-  // failed write to standard output, with the batch in hand abandoned.
-  void CheckEnd();
+  // Stops the run when it must (an interrupt, a stop the front asked for,
+  // standard output failed): the batch in hand is abandoned, the stop said,
+  // and WalkStopped thrown.
+  void CheckStop();
   // Whether standard output failed, after saying so.
   bool OutputFailed();
   // A staged manifest took its place (failure null) or failed.
@@ -36,9 +40,9 @@ struct RunState {
   const Options& options;
   Reporter& reporter;
   os::FolderAccess& access;
+  const StopToken* stop;
   Tally tally;
   ManifestWriter writer;
-
 };
 
 }  // namespace tree

@@ -4,6 +4,7 @@
 
 #include "generator/manifest_rule.h"
 #include "tree/error_text.h"
+#include "tree/report_words.h"
 #include "tree/ignore_file.h"
 
 namespace tree {
@@ -23,7 +24,7 @@ std::vector<std::string> NamesOf(const std::string& folder) {
 
 }  // namespace
 
-Walker::Walker(RunState& run, Root& root, const Visited& visited)
+Walker::Walker(WalkContext& run, Root& root, const Visited& visited)
     : run_(run),
       root_(root),
       visited_(visited),
@@ -204,7 +205,7 @@ bool Walker::EnterAbove(Handle handle, const std::string& name) {
 // The walk below the frames the stack holds, down to depth base.
 void Walker::Descend(size_t base) {
   while (stack_.size() > base) {
-    run_.CheckEnd();
+    run_.CheckStop();
     Frame& top = stack_.back();
     if (top.next == top.subFolders.size()) {
       Pop();

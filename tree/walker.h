@@ -23,7 +23,7 @@
 
 #include "tree/folder_update.h"
 #include "tree/root.h"
-#include "tree/run_state.h"
+#include "tree/walk_context.h"
 #include "tree/skip_rules.h"
 
 namespace tree {
@@ -35,7 +35,7 @@ class Walker {
   // with its path relative to ROOT and the handle the walk holds it by.
   using Visited = std::function<void(const std::string& folder, const os::FolderHandle& handle)>;
 
-  Walker(RunState& run, Root& root, const Visited& visited);
+  Walker(WalkContext& run, Root& root, const Visited& visited);
 
   // ROOT (open as root) and every folder beneath it; top: the rules at ROOT.
   void WalkAll(Handle root, const SkipRules::Shared& top);
@@ -73,7 +73,7 @@ class Walker {
   Handle HandleAt(size_t index, os::Dword* error);
   bool Gone(const std::string& shown, os::Dword error);
 
-  RunState& run_;
+  WalkContext& run_;
   Root& root_;
   const Visited& visited_;
   FolderUpdate update_;

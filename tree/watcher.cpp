@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,10 +15,9 @@
 #include "platform/path_parts.h"
 #include "platform/process_control.h"
 #include "tree/change_filter.h"
-#include "tree/console_reporter.h"
 #include "tree/ignore_file.h"
 #include "tree/poller.h"
-#include "tree/run_state.h"
+#include "tree/report_words.h"
 #include "tree/session.h"
 
 namespace tree {
@@ -38,9 +38,9 @@ class WarnOnce final : public Reporter {
   void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) override {
     presenter_.Listed(folder, subFolders);
   }
-  void Current(const std::string& folder) override {
+  void Current(const std::string& folder, const std::string& shownManifest) override {
     Settled(folder);
-    presenter_.Current(folder);
+    presenter_.Current(folder, shownManifest);
   }
   void Written(const std::string& folder, const std::string& shownManifest) override {
     Settled(folder);
@@ -90,7 +90,7 @@ class WarnOnce final : public Reporter {
 class Watcher {
  public:
   Watcher(const Options& options, double pollSeconds, Reporter& presenter,
-          const WatchStop* stop)
+          const StopToken& stop)
       : shownRoot_(options.root.empty() ? std::string(".") : options.root),
         pollSeconds_(pollSeconds),
         stop_(stop),
@@ -101,20 +101,20 @@ class Watcher {
         [this](const std::string& folder, const os::FolderHandle& handle) { Visited(folder, handle); });
   }
 
-  int Run() {
+  Outcome Run() {
     // Opened before the first run, so that what changes while it runs is
     // seen too.
-    if (!OpenSource()) return kExitFailed;
-    const int status = session_.Run();
+    if (!OpenSource()) return {kExitFailed};
+    const Outcome first = session_.Run();
     heldRoot_.reset();
-    if (status == kExitUsage) return status;  // no ROOT to watch: the run has said why
-    // Standard output failed: the run has said so.
-    if (os::OutputError() != 0) return kExitFailed;
+    // No ROOT to watch, or the run stopped (standard output failed, say):
+    // the run has said why.
+    if (first.status == kExitUsage || first.stop != StopReason::None) return first;
     if (!session_.Reached() || source_ == nullptr) {
       reporter_.Problem("cannot watch " + shownRoot_ + ": the run could not work in it");
-      return kExitFailed;
+      return {kExitFailed};
     }
-    if (CannotGoOn()) return kExitFailed;
+    if (CannotGoOn()) return {kExitFailed};
     StampIgnoreFilesAbove();
     reporter_.Watching(shownRoot_);
     watching_ = true;
@@ -147,34 +147,36 @@ class Watcher {
     return true;
   }
 
-  // Batch after batch until interrupted or the watch breaks: the exit status.
-  int Watch() {
+  // Batch after batch until stopped or the watch breaks.
+  Outcome Watch() {
     ChangeFilter::Tick tick{pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds,
                             [this](std::string* problem) { return Tick(problem); }};
     for (;;) {
-      if (Stopped()) return kExitDone;
+      if (Stopped()) return {kExitDone, stop_.Reason()};
       ChangeBatch batch;
       std::string problem;
       waited_ = true;
       switch (filter_->NextBatch(*source_, &batch, &problem, &tick)) {
         case os::ChangeWait::Interrupted:
-          return kExitDone;
+          return {kExitDone, Stopped() ? stop_.Reason() : StopReason::Interrupted};
         case os::ChangeWait::Failed:
           reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
-          return kExitFailed;
+          return {kExitFailed};
         default:
           break;
       }
       if (!Apply(batch, &problem)) {
+        if (updated_.stop != StopReason::None) return updated_;
         reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
-        return kExitFailed;
+        return {kExitFailed};
       }
-      if (CannotGoOn()) return kExitFailed;
-      if (os::Interrupted() || Stopped()) return kExitDone;
+      if (CannotGoOn()) return {kExitFailed};
+      if (os::Interrupted()) return {kExitDone, StopReason::Interrupted};
+      if (Stopped()) return {kExitDone, stop_.Reason()};
     }
   }
 
-  bool Stopped() const { return stop_ != nullptr && stop_->Requested(); }
+  bool Stopped() const { return stop_.Requested(); }
 
   // ROOT as its path opens now, when it is still the folder watched; else
   // null, with *problem saying what became of it.
@@ -226,7 +228,7 @@ class Watcher {
   // Brings the folders of a batch up to date, through ROOT checked to be
   // the folder watched. Failures are reported as a run reports them and
   // never end the watch. False, with *problem set, when the watch cannot go
-  // on.
+  // on, or with updated_ saying why when a stop cut the update short.
   bool Apply(const ChangeBatch& batch, std::string* problem) {
     heldRoot_ = CheckRoot(problem);
     if (!heldRoot_) return false;
@@ -247,7 +249,11 @@ class Watcher {
       for (const FolderChange& change : batch.changes) folders.push_back({change.folder, change.subTree});
     }
     visited_.clear();
-    session_.Update(folders, heldRoot_);
+    updated_ = session_.Update(folders, heldRoot_);
+    if (updated_.stop != StopReason::None) {
+      heldRoot_.reset();
+      return false;
+    }
     ReportUnreached(folders);
     heldRoot_.reset();
     // What a sub-tree's update did not visit is gone, skipped now, or a
@@ -368,7 +374,7 @@ class Watcher {
 
   const std::string shownRoot_;
   const double pollSeconds_;
-  const WatchStop* stop_;  // null: the console's watch, ended by Ctrl-C
+  const StopToken& stop_;  // the console's is never requested: Ctrl-C ends its watch
   os::FolderAccess& access_ = os::SystemFolders();
   WarnOnce reporter_;
   TreeSession session_;
@@ -385,24 +391,21 @@ class Watcher {
   bool watching_ = false;
   bool waited_ = false;  // a batch has been waited for: new folders are checked again
   std::set<std::string> visited_;  // by the update in hand
+  Outcome updated_;                // of the update in hand
 };
 
 }  // namespace
 
-int RunWatch(const Options& options, double pollSeconds) {
-  ConsoleReporter console(options);
-  Watcher watcher(options, pollSeconds, console, nullptr);
-  return watcher.Run();
-}
-
-void WatchStop::Request() {
-  requested_.store(true);
-  os::WakeChangeWait();
-}
-
-int RunWatch(const Options& options, Reporter& reporter, const WatchStop& stop) {
-  Watcher watcher(options, 0, reporter, &stop);
-  return watcher.Run();
+Outcome RunWatch(const Options& options, Reporter& reporter, const StopToken& stop,
+                 double pollSeconds) {
+  try {
+    Watcher watcher(options, pollSeconds, reporter, stop);
+    return watcher.Run();
+  } catch (const std::bad_alloc&) {
+    // Out of memory outside an update (which ends the same way): nothing is
+    // staged, the watcher is gone.
+    return {kExitFailed, StopReason::OutOfMemory};
+  }
 }
 
 }  // namespace tree

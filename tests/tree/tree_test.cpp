@@ -15,11 +15,12 @@
 #include "generator/manifest_document.h"
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
-#include "tree/console_reporter.h"
+#include "tree/report_words.h"
 #include "tree/error_text.h"
 #include "tree/folder_listing.h"
 #include "tree/manifest_diff.h"
 #include "tree/manifest_writer.h"
+#include "tree/outcome.h"
 #include "tree/root.h"
 #include "tree/skip_rules.h"
 #include "tree/session.h"
@@ -31,6 +32,8 @@
 #include "platform/win32/win32_listing.h"
 #else
 #include <sys/resource.h>
+
+#include "platform/posix/posix_testing.h"
 #endif
 
 namespace {
@@ -300,7 +303,7 @@ TEST(Root, TheFileSystemsRootInEveryForm) {
 
 // What the console shows of a name: control characters and bytes that are
 // not UTF-8 escaped, every other character as it is.
-TEST(ConsoleReporter, ControlCharactersAreShownEscaped) {
+TEST(ReportWords, ControlCharactersAreShownEscaped) {
   const struct { std::string line, shown; } cases[] = {
       {"Mod/\x1b]0;owned\x07/zenter.xml", "Mod/\\x1b]0;owned\\x07/zenter.xml"},
       {"a\nb\rc\td", "a\\x0ab\\x0dc\\x09d"},
@@ -309,7 +312,7 @@ TEST(ConsoleReporter, ControlCharactersAreShownEscaped) {
       {"raw\x9B\xFF", "raw\\x9b\\xff"},
       {std::string("nul\0", 4), "nul\\x00"},
   };
-  for (const auto& c : cases) EXPECT_EQ(tree::ConsoleReporter::ForPerson(c.line), c.shown);
+  for (const auto& c : cases) EXPECT_EQ(tree::ForPerson(c.line), c.shown);
 }
 
 // A fresh folder of the real file system for one test, removed after it.
@@ -346,7 +349,7 @@ struct Recorder final : tree::Reporter {
   std::vector<std::string> written, failed, noticed;
   std::vector<tree::IncludeChanges> stale;
   void Listed(const std::string&, const std::vector<tree::ListedFolder>&) override {}
-  void Current(const std::string&) override {}
+  void Current(const std::string&, const std::string&) override {}
   void Written(const std::string&, const std::string& shown) override { written.push_back(shown); }
   void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges& c) override {
     stale.push_back(c);
@@ -372,7 +375,6 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   t.WriteFile("Mod/A/x.xml", "<x/>");
   tree::Options options;
   options.root = t.Native("Mod").string();
-  options.quiet = true;
   options.excludes = {"x"};
   Recorder reporter;
   tree::TreeSession session(options, reporter);
@@ -386,8 +388,8 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
     }
     return relative;
   };
-  EXPECT_EQ(session.Update({{"", true}}), tree::kExitUsage);  // no run yet
-  ASSERT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(session.Update({{"", true}}).status, tree::kExitUsage);  // no run yet
+  ASSERT_EQ(session.Run().status, tree::kExitDone);
   EXPECT_EQ(visited, (std::vector<std::string>{"", "A", "B", "B\\C"}));
   EXPECT_EQ(written().size(), 4u);
 
@@ -398,7 +400,7 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   reporter.written.clear();
   // A alone; B with its sub-tree; a folder that is gone and one that is
   // skipped are not written, and are no failure.
-  EXPECT_EQ(session.Update({{"A", false}, {"B", true}, {"Gone", false}, {"X", true}}),
+  EXPECT_EQ(session.Update({{"A", false}, {"B", true}, {"Gone", false}, {"X", true}}).status,
             tree::kExitDone);
   EXPECT_EQ(visited, (std::vector<std::string>{"A", "B", "B\\C"}));
   EXPECT_EQ(written(), (std::vector<std::string>{"A/zenter.xml", "B/zenter.xml", "B/C/zenter.xml"}));
@@ -406,9 +408,68 @@ TEST(TreeSession, AFullRunThenUpdatesOfChosenFolders) {
   EXPECT_FALSE(fs::exists(t.Native("Mod/X/zenter.xml")));
   // Current now: nothing more to write.
   reporter.written.clear();
-  EXPECT_EQ(session.Update({{"", true}}), tree::kExitDone);
+  EXPECT_EQ(session.Update({{"", true}}).status, tree::kExitDone);
   EXPECT_TRUE(reporter.written.empty());
 }
+
+#ifndef _WIN32
+// While armed, counts allocations and refuses the nth, as an exhausted heap
+// would.
+bool g_armed = false;
+long g_refuseAt = 0;
+long g_allocations = 0;
+bool RefuseTheNth(size_t) { return g_armed && ++g_allocations == g_refuseAt; }
+
+// Memory running out anywhere in a run ends the run, not the process: with
+// each allocation of a run refused in turn, the session returns the outcome,
+// every manifest is the old one or the complete new one, and no temporary
+// file is left.
+TEST(TreeSession, MemoryRunningOutEndsTheRunNotTheProcess) {
+  namespace fs = std::filesystem;
+  TempTree t;
+  for (const char* folder : {"Mod", "Mod/A", "Mod/A/B"}) t.MakeFolder(folder);
+  for (const char* file : {"Mod/a.xml", "Mod/A/b.xml", "Mod/A/B/c.xml"}) t.WriteFile(file, "<x/>");
+  tree::Options options;
+  options.root = t.Native("Mod").string();
+  Recorder reporter;
+  ASSERT_EQ(tree::TreeSession(options, reporter).Run().status, tree::kExitDone);
+  const std::vector<std::string> manifests = {"Mod/zenter.xml", "Mod/A/zenter.xml",
+                                              "Mod/A/B/zenter.xml"};
+  std::vector<std::string> complete;
+  for (const std::string& manifest : manifests) complete.push_back(t.ReadFile(manifest));
+
+  const os::OutOfMemoryHandler previous = os::SetOutOfMemoryHandler(&tree::UnwindOnOutOfMemory);
+  const os::posix::AllocationRefusal refusal = os::posix::ReplaceAllocationRefusal(&RefuseTheNth);
+  long runOutOfMemory = 0;
+  // The first pass refuses nothing and counts.
+  for (long n = 0, all = 1; n <= all; ++n) {
+    for (const std::string& manifest : manifests) t.WriteFile(manifest, "old");
+    Recorder quiet;
+    tree::TreeSession session(options, quiet);
+    g_allocations = 0;
+    g_refuseAt = n;
+    g_armed = true;
+    const tree::Outcome outcome = session.Run();
+    g_armed = false;
+    if (n == 0) all = g_allocations;
+    // A refusal the back-end gets round (a smaller buffer) changes nothing.
+    if (outcome != tree::Outcome{tree::kExitDone}) {
+      ASSERT_EQ(outcome, (tree::Outcome{tree::kExitFailed, tree::StopReason::OutOfMemory})) << n;
+      ++runOutOfMemory;
+    }
+    for (size_t i = 0; i < manifests.size(); ++i) {
+      const std::string bytes = t.ReadFile(manifests[i]);
+      EXPECT_TRUE(bytes == "old" || bytes == complete[i]) << manifests[i] << ", allocation " << n;
+    }
+    for (auto& e : fs::recursive_directory_iterator(t.Native("Mod"))) {
+      EXPECT_FALSE(e.path().filename().string().starts_with("~mm")) << e.path() << ", allocation " << n;
+    }
+  }
+  os::posix::ReplaceAllocationRefusal(refusal);
+  os::SetOutOfMemoryHandler(previous);
+  EXPECT_GT(runOutOfMemory, 50) << "hardly an allocation refused";
+}
+#endif
 
 // --check lists the include lines that writing would change from the whole
 // old manifest, not from as much of it as could still be equal; one too
@@ -437,14 +498,13 @@ TEST(TreeSession, CheckComparesTheWholeOldManifest) {
     for (const char* name : {"a.xml", "b.xml", "c.xml"}) t.WriteFile("ck/" + std::string(name), "<x/>");
     tree::Options options;
     options.root = t.Native("ck").string();
-    options.quiet = true;
     Recorder reporter;
-    ASSERT_EQ(tree::TreeSession(options, reporter).Run(), tree::kExitDone);
+    ASSERT_EQ(tree::TreeSession(options, reporter).Run().status, tree::kExitDone);
     for (const char* name : c.removed) std::filesystem::remove(t.Native("ck/" + std::string(name)));
     std::ofstream(t.Native("ck/zenter.xml"), std::ios::binary | std::ios::app)
         << std::string(c.appended, ' ');
     options.check = true;
-    EXPECT_EQ(tree::TreeSession(options, reporter).Run(), tree::kExitFailed);
+    EXPECT_EQ(tree::TreeSession(options, reporter).Run().status, tree::kExitFailed);
     ASSERT_EQ(reporter.stale.size(), 1u);
     EXPECT_EQ(reporter.stale[0].added, c.added);
     EXPECT_EQ(reporter.stale[0].removed, c.gone);
@@ -466,7 +526,6 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
   t.WriteFile("outside/zenter.xml", "PRECIOUS");
   tree::Options options;
   options.root = t.Native("Mod").string();
-  options.quiet = true;
   Recorder reporter;
   tree::TreeSession session(options, reporter);
 #ifdef _WIN32
@@ -499,7 +558,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
     renamed = ::MoveFileW(t.Native("Mod/b").wstring().c_str(), t.Native("Mod/b2").wstring().c_str()) ||
               ::MoveFileW(t.Native("Mod").wstring().c_str(), t.Native("Mod2").wstring().c_str());
   });
-  EXPECT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(session.Run().status, tree::kExitDone);
   EXPECT_FALSE(renamed);
   EXPECT_TRUE(fs::exists(t.Native("Mod/b/sub/zenter.xml")));
   EXPECT_EQ(t.ReadFile("outside/zenter.xml"), "PRECIOUS");
@@ -518,7 +577,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
       fs::remove_all(t.Native("Mod/d"));
     }
   });
-  EXPECT_EQ(session.Run(), tree::kExitDone);
+  EXPECT_EQ(session.Run().status, tree::kExitDone);
   EXPECT_EQ(t.ReadFile("outside/zenter.xml"), "PRECIOUS");
   EXPECT_FALSE(fs::exists(t.Native("outside/sub/zenter.xml")));
   EXPECT_FALSE(fs::exists(t.Native("Mod/b.real/zenter.xml")));
@@ -564,7 +623,7 @@ TEST(TreeSession, WhatChangesDuringARunNeverLeadsOutOfRoot) {
       for (const auto& [from, to] : m.renames) fs::rename(t.Native(root + "/" + from), t.Native(root + "/" + to));
       fs::create_directories(t.Native(root + "/a/b/d"));
     });
-    EXPECT_EQ(deep.Run(), tree::kExitDone);
+    EXPECT_EQ(deep.Run().status, tree::kExitDone);
     setrlimit(RLIMIT_NOFILE, &saved);
     for (const char* folder : m.written) {
       EXPECT_TRUE(fs::exists(t.Native(root + "/" + folder + "/zenter.xml"))) << folder;
@@ -594,9 +653,9 @@ TEST(TreeSession, AHeldManifestAndARootTypedInAnotherCase) {
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   tree::Options options;
   options.root = t.Native("mod").string() + "\\dATA";
-  options.quiet = true;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(tree::RunTree(options), tree::kExitFailed);
+  Recorder reporter;
+  EXPECT_EQ(tree::TreeSession(options, reporter).Run().status, tree::kExitFailed);
   // Far below the 13 s that two nested retry loops took.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   ::CloseHandle(held);

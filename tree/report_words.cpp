@@ -1,0 +1,144 @@
+#include "tree/report_words.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/utf8.h"
+#include "tree/error_text.h"
+
+namespace tree {
+namespace {
+
+#ifdef _WIN32
+constexpr char kShownSeparator = '\\';
+#else
+constexpr char kShownSeparator = '/';
+#endif
+
+// Why a stale entry lists no include line.
+const char* NoLinesBecause(const IncludeChanges& changes) {
+  if (changes.notCompared != nullptr) return changes.notCompared;
+  return changes.reordered ? "the same include lines in another order"
+                           : "the include lines agree; other lines differ";
+}
+
+}  // namespace
+
+std::string Counted(unsigned long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string SummaryCounts(const Tally& tally, bool checking) {
+  std::string extra;
+  if (tally.warnings > 0) extra = ", " + Counted(tally.warnings, "warning", "warnings");
+  if (tally.leftovers > 0) {
+    extra += ", " +
+             Counted(tally.leftovers, "leftover temporary file", "leftover temporary files") +
+             " removed";
+  }
+  return Counted(tally.folders, "folder", "folders") + " visited, " +
+         Counted(tally.changed, "manifest", "manifests") +
+         (checking ? " missing or stale, " : " written, ") + std::to_string(tally.current) +
+         " already current, " + std::to_string(tally.failed) + " failed" + extra;
+}
+
+std::string SummaryLine(const Tally& tally, bool checking, double seconds) {
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, " (%.2f s)", seconds);
+  return SummaryCounts(tally, checking) + elapsed;
+}
+
+std::vector<std::string> StaleEntry(const std::string& shownManifest, bool missing,
+                                    const IncludeChanges& changes) {
+  std::vector<std::string> lines{shownManifest + (missing ? " (missing)" : " (stale)")};
+  for (const std::string& line : changes.added) lines.push_back("+ " + line);
+  for (const std::string& line : changes.removed) lines.push_back("- " + line);
+  if (changes.notCompared != nullptr || (changes.added.empty() && changes.removed.empty())) {
+    lines.push_back(std::string("  (") + NoLinesBecause(changes) + ")");
+  }
+  return lines;
+}
+
+std::string ChangeInBrief(const IncludeChanges& changes) {
+  if (changes.notCompared != nullptr || (changes.added.empty() && changes.removed.empty())) {
+    return NoLinesBecause(changes);
+  }
+  std::string text;
+  if (!changes.added.empty()) {
+    text = Counted(changes.added.size(), "include line to add", "include lines to add");
+  }
+  if (!changes.added.empty() && !changes.removed.empty()) text += ", ";
+  if (!changes.removed.empty()) text += std::to_string(changes.removed.size()) + " to remove";
+  return text;
+}
+
+std::string TimeOfDay() {
+  const std::time_t now = std::time(nullptr);
+  char text[16] = "--:--:--";
+  if (const std::tm* local = std::localtime(&now)) std::strftime(text, sizeof text, "%H:%M:%S", local);
+  return text;
+}
+
+std::string WroteLine(const std::string& shownManifest) { return "wrote " + shownManifest; }
+
+std::string RemovedLine(const std::string& shownPath) { return "removed " + shownPath; }
+
+std::string WatchingLine(const std::string& shownRoot) {
+  return "watching " + shownRoot + " for changes";
+}
+
+std::string Shown(const std::string& base, std::string_view name) {
+  if (base.empty()) return std::string(name);
+  std::string shown = base;
+  if (shown.back() != kShownSeparator && shown.back() != '/' && shown.back() != '\\') {
+    shown.push_back(kShownSeparator);
+  }
+  shown.append(name);
+  return shown;
+}
+
+std::string Dotted(const std::string& shown) { return shown.empty() ? std::string(".") : shown; }
+
+std::string CannotList(const std::string& shown, os::Dword error) {
+  return "cannot list folder " + Dotted(shown) + ": " + ErrorText(error);
+}
+
+std::string StopWords(StopReason reason) {
+  switch (reason) {
+    case StopReason::None: return "";
+    case StopReason::OutOfMemory:
+      return "out of memory; the manifests not yet written are as they were";
+    case StopReason::OutputFailed: return "stopped: standard output failed";
+    case StopReason::Interrupted:
+    case StopReason::Requested: return "stopped";
+  }
+  return "";
+}
+
+std::string ForPerson(std::string_view line) {
+  std::string shown;
+  shown.reserve(line.size());
+  const auto* bytes = reinterpret_cast<const uint8_t*>(line.data());
+  char escape[8];
+  for (size_t i = 0; i < line.size();) {
+    const os::Utf8Sequence seq = os::ReadUtf8(bytes + i, line.size() - i);
+    if (seq.length == 0 || seq.codePoint < 0x20 || seq.codePoint == 0x7F) {
+      // A C0 control or a byte that starts no character: by its value.
+      std::snprintf(escape, sizeof escape, "\\x%02x", bytes[i]);
+      shown += escape;
+      ++i;
+      continue;
+    }
+    if (seq.codePoint >= 0x80 && seq.codePoint <= 0x9F) {  // a C1 control
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(seq.codePoint));
+      shown += escape;
+    } else {
+      shown.append(line.substr(i, seq.length));
+    }
+    i += seq.length;
+  }
+  return shown;
+}
+
+}  // namespace tree
