@@ -6,10 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <new>
 
 #include "platform/platform.h"
-#include "tree/console_reporter.h"
+#include "tree/report_words.h"
 #include "tree/session.h"
+#include "window/engine/run_thread.h"
 #include "window/model/manifest_tree.h"
 
 namespace fs = std::filesystem;
@@ -87,7 +90,7 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
   shown.model.Reset(options.root);
   shown.model.BeginRun(true);
   tree::TreeSession check(options, shown.queue);
-  EXPECT_EQ(check.Run(), tree::kExitFailed);  // stale ones found
+  EXPECT_EQ(check.Run().status, tree::kExitFailed);  // stale ones found
   shown.Drain();
   EXPECT_EQ(shown.wakes, 1);  // one batch, one wake
 
@@ -108,15 +111,15 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
             (std::vector<std::string>{"Data\\.git", "Data\\Art", "Data\\Build", "Data\\Old",
                                       "Data\\Units"}));
 
-  // The counts are the summary's; the stale manifest's lines are --check's.
+  // The status is the run's summary without its seconds; the rows are
+  // counted by state; the stale manifest's lines are --check's.
+  EXPECT_EQ(shown.model.StatusText(),
+            "5 folders visited, 5 manifests missing or stale, 0 already current, 0 failed, "
+            "2 warnings");
   window::Counts counts = shown.model.Count();
-  EXPECT_EQ(counts.folders, shown.summary.folders);
-  EXPECT_EQ(counts.missingOrStale, shown.summary.changed);
-  EXPECT_EQ(counts.current, shown.summary.current);
-  EXPECT_EQ(counts.warnings, shown.summary.warnings);
+  EXPECT_EQ(counts.folders, 5u);
+  EXPECT_EQ(counts.missingOrStale, 5u);
   EXPECT_EQ(counts.skipped, 3u);
-  std::string line = tree::ConsoleReporter::SummaryLine(shown.summary, true, 0);
-  EXPECT_EQ(shown.model.StatusText(), line.substr(0, line.rfind(" (")));
   const std::string units = (fs::path(mod.Root()) / "Data" / "Units" / "zenter.xml").string();
   EXPECT_EQ(shown.model.Details("Data\\Units"),
             units + " (stale)\n+ <Include type=\"all\" source=\"Tank.xml\" />\n"
@@ -142,7 +145,7 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
   options.check = false;
   shown.model.BeginRun(false);
   tree::TreeSession update(options, shown.queue);
-  EXPECT_EQ(update.Run(), tree::kExitDone);
+  EXPECT_EQ(update.Run().status, tree::kExitDone);
   shown.Drain();
   counts = shown.model.Count();
   EXPECT_EQ(counts.written, 5u);
@@ -160,13 +163,13 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
   mod.File("Data/New/Sub/a.xml");
   mod.File("Data/.modmanifestignore", "Bu*\nOld/Deep\n");
   shown.queue.Watching(options.root);
-  EXPECT_EQ(update.Update({{"Data", true}}), tree::kExitFailed);
+  EXPECT_EQ(update.Update({{"Data", true}}).status, tree::kExitFailed);
   shown.Drain();
   EXPECT_EQ(shown.model.Find("Data")->state, State::Failed);
   EXPECT_NE(shown.model.Find("Data")->reason.find("a pattern names a folder, not a path"),
             std::string::npos);
   mod.File("Data/.modmanifestignore", "Bu*\n");
-  EXPECT_EQ(update.Update({{"Data", true}}), tree::kExitDone);
+  EXPECT_EQ(update.Update({{"Data", true}}).status, tree::kExitDone);
   shown.Drain();
   EXPECT_EQ(shown.model.Find("Data\\Art"), nullptr);
   ASSERT_NE(shown.model.Find("Data\\New\\Sub"), nullptr);
@@ -181,6 +184,9 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
     }
   }
   EXPECT_EQ(removed, (std::vector<std::string>{"Data\\Art"}));
+  // The status still gives what the full run counted; the rows have moved on.
+  EXPECT_EQ(shown.model.StatusText(), tree::SummaryCounts(shown.summary, false));
+  EXPECT_NE(shown.model.Count().written, shown.summary.changed);
   const std::vector<std::string>& log = shown.model.Log();
   EXPECT_NE(std::find(log.begin(), log.end(),
                       "12:00:00 wrote " + (fs::path(mod.Root()) / "Data" / "New" / "Sub" / "zenter.xml").string()),
@@ -191,11 +197,66 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
   shown.model.BeginRun(true);
   options.check = true;
   tree::TreeSession recheck(options, shown.queue);
-  EXPECT_EQ(recheck.Run(), tree::kExitFailed);  // Data's manifest is stale now
+  EXPECT_EQ(recheck.Run().status, tree::kExitFailed);  // Data's manifest is stale now
   shown.Drain();
   EXPECT_EQ(shown.model.Find("Data\\New"), nullptr);
   EXPECT_EQ(shown.model.Find("Data")->state, State::Stale);
   EXPECT_EQ(shown.model.Count().folders, shown.summary.folders);
+}
+
+// A watch whose memory runs out (or that is stopped) as the window runs it.
+class EndingWatch final : public window::KeepCurrent {
+ public:
+  explicit EndingWatch(tree::StopReason stop) : stop_(stop) {}
+  tree::Outcome Watch(const tree::Options& options, tree::Reporter& reporter,
+                      const tree::StopToken&) override {
+    reporter.Watching(options.root);
+    if (stop_ == tree::StopReason::OutOfMemory) throw std::bad_alloc();
+    return {tree::kExitDone, stop_};
+  }
+
+ private:
+  tree::StopReason stop_;
+};
+
+// What the model shows is what the engine said: the manifest's name as the
+// run decided it (ROOT typed "data", the folder "Data" on disk: Mod.xml),
+// and how a run ended, which leaves the window going.
+TEST(WindowModel, ShowsWhatTheRunSaid) {
+  Presented shown;
+  shown.model.Reset("C:\\mymod\\data");
+  shown.model.BeginRun(true);
+  shown.queue.Current("", "C:\\mymod\\data\\Mod.xml");
+  shown.Drain();
+  EXPECT_EQ(shown.model.Details(""), "C:\\mymod\\data\\Mod.xml: current\n");
+
+  const struct {
+    tree::StopReason stop;
+    const char* log;     // the log's last line
+    const char* status;  // what the status bar adds to the counts
+  } rows[] = {
+      {tree::StopReason::OutOfMemory,
+       "12:00:00 out of memory; the manifests not yet written are as they were",
+       "; out of memory; the manifests not yet written are as they were"},
+      {tree::StopReason::Requested, "12:00:00 stopped", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.stop));
+    int ended = -1;
+    window::RunThread runs(shown.queue, [&](window::RunThread::Job, int status) { ended = status; },
+                           std::make_unique<EndingWatch>(row.stop));
+    shown.model.BeginRun(false);
+    ASSERT_TRUE(runs.Start(window::RunThread::Job::Watch, tree::Options{"C:\\mymod\\data"}));
+    runs.Join();
+    shown.Drain();
+    shown.model.EndRun();
+    EXPECT_EQ(ended, row.stop == tree::StopReason::OutOfMemory ? tree::kExitFailed : tree::kExitDone);
+    ASSERT_FALSE(shown.model.Log().empty());
+    EXPECT_EQ(shown.model.Log().back(), row.log);
+    EXPECT_EQ(shown.model.StatusText(),
+              "0 folders visited, 0 manifests written, 0 already current, 0 failed" +
+                  std::string(row.status));
+  }
 }
 
 TEST(WindowModel, TheQueueWakesOncePerBatchAndKeepsOneProgress) {
@@ -206,14 +267,14 @@ TEST(WindowModel, TheQueueWakesOncePerBatchAndKeepsOneProgress) {
     tally.folders = n;
     queue.Progress(tally, true);
   }
-  queue.Current("A");
+  queue.Current("A", "");
   tally.folders = 4;
   queue.Progress(tally, true);
   std::vector<window::RunEvent> events = queue.Take();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].tally.folders, 4u);
   EXPECT_EQ(wakes, 1);
-  queue.Current("B");
+  queue.Current("B", "");
   EXPECT_EQ(wakes, 2);
   EXPECT_EQ(queue.Take().size(), 1u);
 }

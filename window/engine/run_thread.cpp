@@ -1,14 +1,18 @@
 #include "window/engine/run_thread.h"
 
+#include <new>
+
+#include "platform/platform.h"
 #include "tree/session.h"
+#include "tree/watcher.h"
 
 namespace window {
 namespace {
 
 class TreeWatcherKeepCurrent final : public KeepCurrent {
  public:
-  int Watch(const tree::Options& options, tree::Reporter& reporter,
-            const tree::WatchStop& stop) override {
+  tree::Outcome Watch(const tree::Options& options, tree::Reporter& reporter,
+                      const tree::StopToken& stop) override {
     return tree::RunWatch(options, reporter, stop);
   }
 };
@@ -19,8 +23,12 @@ std::unique_ptr<KeepCurrent> WatchOverTreeWatcher() {
   return std::make_unique<TreeWatcherKeepCurrent>();
 }
 
-RunThread::RunThread(tree::Reporter& reporter, Ended ended, std::unique_ptr<KeepCurrent> keepCurrent)
-    : reporter_(reporter), ended_(std::move(ended)), keepCurrent_(std::move(keepCurrent)) {}
+RunThread::RunThread(EventQueue& queue, Ended ended, std::unique_ptr<KeepCurrent> keepCurrent)
+    : queue_(queue), ended_(std::move(ended)), keepCurrent_(std::move(keepCurrent)) {
+  // Memory the back-end cannot have unwinds to the run, which says so and
+  // ends; the window stays.
+  os::SetOutOfMemoryHandler(&tree::UnwindOnOutOfMemory);
+}
 
 RunThread::~RunThread() {
   StopWatch();
@@ -32,24 +40,33 @@ bool RunThread::Start(Job job, const tree::Options& given) {
   Join();
   busy_ = true;
   watching_ = job == Job::Watch;
-  // A stop asked of an earlier watch must not end this one.
-  stop_ = std::make_unique<tree::WatchStop>();
+  // A stop asked of an earlier run must not end this one.
+  stop_ = std::make_unique<tree::StopToken>();
   tree::Options options = given;
   options.check = job == Job::Check;
-  options.quiet = true;
   thread_ = std::thread([this, job, options] {
-    int status = tree::kExitFailed;
-    if (job == Job::Watch) {
-      status = keepCurrent_->Watch(options, reporter_, *stop_);
-    } else {
-      tree::TreeSession session(options, reporter_);
-      status = session.Run();
+    const tree::Outcome outcome = Run(job, options);
+    try {
+      queue_.Ended(outcome);
+    } catch (const std::bad_alloc&) {
+      // Not even that fits: the run has ended all the same.
     }
     watching_ = false;
     busy_ = false;
-    if (ended_) ended_(job, status);
+    if (ended_) ended_(job, outcome.status);
   });
   return true;
+}
+
+tree::Outcome RunThread::Run(Job job, const tree::Options& options) {
+  try {
+    if (job == Job::Watch) return keepCurrent_->Watch(options, queue_, *stop_);
+    tree::TreeSession session(options, queue_, os::SystemFolders(), stop_.get());
+    return session.Run();
+  } catch (const std::bad_alloc&) {
+    // Out of memory outside the session's own steps (making it, say).
+    return {tree::kExitFailed, tree::StopReason::OutOfMemory};
+  }
 }
 
 void RunThread::StopWatch() {

@@ -2,29 +2,32 @@
 // of their own, so the window keeps answering while the walk works. A check
 // (nothing written), an update (every missing or stale manifest written),
 // or a watch that keeps the tree current until it is stopped. Each reports
-// to the reporter it is given; when it ends, ended gets its exit status.
+// to the queue it is given, and last how it ended (an outcome event: out of
+// memory, a stop); then ended gets its exit status. Whatever happens to the
+// run, the window's process goes on.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
 
 #include "tree/options.h"
+#include "tree/outcome.h"
 #include "tree/reporter.h"
-#include "tree/watcher.h"
+#include "window/model/run_events.h"
 
 namespace window {
 
 // What keeping a tree current needs: watch ROOT, reporting to a reporter,
 // until stop is requested (from another thread; an update in hand finishes
-// first). Over today's watcher: tree::RunWatch with a stop request.
+// first). The engine's tree::RunWatch, unless a test puts its own here.
 class KeepCurrent {
  public:
   virtual ~KeepCurrent() = default;
-  // Runs the watch (its first run included) until stopped; returns the
-  // exit status.
-  virtual int Watch(const tree::Options& options, tree::Reporter& reporter,
-                    const tree::WatchStop& stop) = 0;
+  // Runs the watch (its first run included) until stopped.
+  virtual tree::Outcome Watch(const tree::Options& options, tree::Reporter& reporter,
+                              const tree::StopToken& stop) = 0;
 };
 
 std::unique_ptr<KeepCurrent> WatchOverTreeWatcher();
@@ -34,7 +37,7 @@ class RunThread {
   enum class Job { Check, Update, Watch };
   using Ended = std::function<void(Job job, int status)>;
 
-  RunThread(tree::Reporter& reporter, Ended ended,
+  RunThread(EventQueue& queue, Ended ended,
             std::unique_ptr<KeepCurrent> keepCurrent = WatchOverTreeWatcher());
   // Stops a watch and waits for the run in hand to end.
   ~RunThread();
@@ -48,10 +51,12 @@ class RunThread {
   bool Busy() const { return busy_; }
 
  private:
-  tree::Reporter& reporter_;
+  tree::Outcome Run(Job job, const tree::Options& options);
+
+  EventQueue& queue_;
   Ended ended_;
   std::unique_ptr<KeepCurrent> keepCurrent_;
-  std::unique_ptr<tree::WatchStop> stop_;  // the watch in hand's, made before it starts
+  std::unique_ptr<tree::StopToken> stop_;  // the run in hand's, made before it starts
   std::thread thread_;
   std::atomic<bool> busy_{false};
   std::atomic<bool> watching_{false};

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-#include "generator/manifest_rule.h"
-#include "tree/console_reporter.h"
-#include "tree/run_state.h"
+#include "tree/report_words.h"
 
 namespace window {
 namespace {
@@ -21,22 +19,6 @@ std::string LastName(const std::string& path) {
 
 std::string ChildOf(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + '\\' + name;
-}
-
-// What writing a manifest would change, in a few words.
-std::string Change(const tree::IncludeChanges& changes) {
-  if (changes.added.empty() && changes.removed.empty()) {
-    return changes.reordered ? "the same include lines in another order"
-                             : "the include lines agree; other lines differ";
-  }
-  std::string text;
-  if (!changes.added.empty()) {
-    text = std::to_string(changes.added.size()) +
-           (changes.added.size() == 1 ? " include line to add" : " include lines to add");
-  }
-  if (!changes.added.empty() && !changes.removed.empty()) text += ", ";
-  if (!changes.removed.empty()) text += std::to_string(changes.removed.size()) + " to remove";
-  return text;
 }
 
 }  // namespace
@@ -61,9 +43,9 @@ void ManifestTree::Reset(const std::string& shownRoot) {
   warnings_.clear();
   log_.clear();
   changes_.clear();
-  running_ = watching_ = summarised_ = false;
-  leftovers_ = 0;
-  progress_ = {};
+  running_ = watching_ = false;
+  tally_ = {};
+  stop_ = tree::StopReason::None;
   Row& root = rows_[""];
   root.name = shownRoot;
   Changed(ViewChange::Kind::Added, root);
@@ -73,9 +55,8 @@ void ManifestTree::BeginRun(bool checking) {
   ++run_;
   checking_ = checking;
   running_ = true;
-  summarised_ = false;
-  leftovers_ = 0;
-  progress_ = {};
+  tally_ = {};
+  stop_ = tree::StopReason::None;
 }
 
 void ManifestTree::EndRun() {
@@ -206,28 +187,23 @@ void ManifestTree::Apply(RunEvent event) {
       row.seen = run_;
       std::erase_if(warnings_, [&](const Warning& w) { return w.folder == event.folder; });
       Reconcile(row, event.listed);
-      break;
+      return;
     }
-    case Kind::Current: {
-      Row& row = Ensure(event.folder);
-      row.changes = {};
-      SetState(row, State::Current);
-      break;
-    }
-    case Kind::Written: {
-      Row& row = Ensure(event.folder);
-      row.shownManifest = event.text;
-      row.changes = {};
-      SetState(row, State::Written);
-      if (watching_) AddLog(event, "wrote " + event.text);
-      break;
-    }
+    case Kind::Current:
+    case Kind::Written:
     case Kind::Stale: {
       Row& row = Ensure(event.folder);
+      // Named as the run named it: the folder's name as the file system
+      // holds it decides between Mod.xml and zenter.xml, not as it was typed.
       row.shownManifest = event.text;
       row.changes = std::move(event.changes);
-      SetState(row, event.missing ? State::Missing : State::Stale);
-      break;
+      const bool written = event.kind == Kind::Written;
+      SetState(row, written                      ? State::Written
+                    : event.kind == Kind::Current ? State::Current
+                    : event.missing               ? State::Missing
+                                                  : State::Stale);
+      if (written && watching_) AddLog(event, tree::WroteLine(event.text));
+      return;
     }
     case Kind::Failed: {
       Row& row = Ensure(event.folder);
@@ -237,41 +213,51 @@ void ManifestTree::Apply(RunEvent event) {
       if (row.state == State::Failed && row.seen == run_) reason = row.reason + "\n" + reason;
       SetState(row, State::Failed, std::move(reason));
       AddLog(event, event.text);
-      break;
+      return;
     }
     case Kind::Warned:
       warnings_.push_back({event.folder, event.text});
-      break;
+      return;
+    default:
+      ApplyToRun(event);
+  }
+}
+
+// An event that tells of the run rather than of a folder.
+void ManifestTree::ApplyToRun(const RunEvent& event) {
+  using Kind = RunEvent::Kind;
+  switch (event.kind) {
     case Kind::Leftover:
-      ++leftovers_;
-      AddLog(event, "removed " + event.text);
+      AddLog(event, tree::RemovedLine(event.text));
       break;
     case Kind::Progress:
-      progress_ = event.tally;
+      tally_ = event.tally;
       break;
     case Kind::Summary:
       running_ = false;
-      summarised_ = true;
+      tally_ = event.tally;
       RemoveUnseen("");
-    {
-      std::string line = tree::ConsoleReporter::SummaryLine(event.tally, event.checking, event.seconds);
-      if (!line.empty() && line.back() == '\n') line.pop_back();
-      AddLog(event, line);
+      AddLog(event, tree::SummaryLine(event.tally, event.checking, event.seconds));
       break;
-    }
     case Kind::Stopped:
+      running_ = false;  // why is said once it has ended
+      break;
+    case Kind::Ended:
       running_ = false;
-      AddLog(event, "stopped");
+      stop_ = event.outcome.stop;
+      if (stop_ != tree::StopReason::None) AddLog(event, tree::StopWords(stop_));
       break;
     case Kind::Watching:
       watching_ = true;
       checking_ = false;
-      AddLog(event, "watching " + event.text + " for changes");
+      AddLog(event, tree::WatchingLine(event.text));
       break;
     case Kind::Noticed:
     case Kind::Problem:
     case Kind::WatchNote:
       AddLog(event, event.text);
+      break;
+    default:
       break;
   }
 }
@@ -297,21 +283,17 @@ Counts ManifestTree::Count() const {
 
 std::string ManifestTree::StatusText() const {
   if (running_) {
-    return std::string(checking_ ? "Checking: " : "Updating: ") + std::to_string(progress_.folders) +
-           " folders visited, " + std::to_string(progress_.changed) +
+    return std::string(checking_ ? "Checking: " : "Updating: ") + std::to_string(tally_.folders) +
+           " folders visited, " + std::to_string(tally_.changed) +
            (checking_ ? " missing or stale" : " written");
   }
-  const Counts counts = Count();
-  tree::Tally tally;
-  tally.folders = counts.folders;
-  tally.changed = checking_ ? counts.missingOrStale : counts.written;
-  tally.current = counts.current;
-  tally.failed = counts.failed;
-  tally.warnings = counts.warnings;
-  tally.leftovers = leftovers_;
-  std::string line = tree::ConsoleReporter::SummaryLine(tally, checking_, 0);
-  // The seconds belong to a run, not to what the tree shows now.
-  return line.substr(0, line.rfind(" ("));
+  // What the run counted, as its summary line gives it.
+  std::string text = tree::SummaryCounts(tally_, checking_);
+  // A stop the user did not ask for is news.
+  if (stop_ != tree::StopReason::None && stop_ != tree::StopReason::Requested) {
+    text += "; " + tree::StopWords(stop_);
+  }
+  return text;
 }
 
 std::string ManifestTree::Label(const Row& row) const {
@@ -340,14 +322,13 @@ std::string ManifestTree::Details(const std::string& path) const {
   const Row* row = Find(path);
   if (row == nullptr) return "";
   const std::string folder = ShownFolder(path);
-  std::string manifest = row->shownManifest;
-  if (manifest.empty()) manifest = tree::Shown(folder, gen::ManifestNameFor(row->name));
+  const std::string& manifest = row->shownManifest;
   std::string text;
   switch (row->state) {
     case State::Missing:
     case State::Stale:
       for (const std::string& line :
-           tree::ConsoleReporter::StaleEntry(manifest, row->state == State::Missing, row->changes)) {
+           tree::StaleEntry(manifest, row->state == State::Missing, row->changes)) {
         text += line + "\n";
       }
       break;
@@ -385,8 +366,8 @@ std::vector<Attention> ManifestTree::AttentionList() const {
       const std::string manifest = cut == std::string::npos ? shown : shown.substr(cut + 1);
       list.push_back({row->path, row->path.empty() ? manifest : row->path + '\\' + manifest,
                       StateWord(row->state),
-                      row->state == State::Missing ? "none yet: " + Change(row->changes)
-                                                   : Change(row->changes)});
+                      row->state == State::Missing ? "none yet: " + tree::ChangeInBrief(row->changes)
+                                                   : tree::ChangeInBrief(row->changes)});
     } else if (row->state == State::Failed) {
       list.push_back({row->path, row->path.empty() ? "." : row->path, "failed", row->reason});
     }

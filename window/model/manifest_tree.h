@@ -1,8 +1,8 @@
 // What the window shows of a mod's tree: one row a folder, with its
 // manifest's state (current, missing, stale, written, failed with the
 // reason, skipped with why), the include lines writing it would change, the
-// warnings naming it, the counts as a run's summary gives them, and the log
-// of a watch. Built from a run's events, kept live by the updates of a
+// warnings naming it, the counts the run gave in its summary, the log of a
+// watch, and how the last run ended when a stop cut it short. Built from a run's events, kept live by the updates of a
 // watch, and platform-neutral: the window code only draws it.
 #pragma once
 
@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "tree/manifest_diff.h"
+#include "tree/outcome.h"
+#include "tree/reporter.h"
 #include "window/model/run_events.h"
 
 namespace window {
@@ -35,7 +37,7 @@ struct Row {
   std::string name;  // ROOT: as the user gave it
   State state = State::Pending;
   std::string reason;         // Failed: what failed and why; Skipped, Link: why
-  std::string shownManifest;  // once a run named it
+  std::string shownManifest;  // once a run named it, as the run named it
   tree::IncludeChanges changes;  // Missing, Stale: the include lines writing would change
   std::vector<std::string> children;  // paths, in the listing's order
   uint64_t seen = 0;                  // the run that last reported it
@@ -47,7 +49,8 @@ struct Warning {
   std::string text;
 };
 
-// The counts of the rows, as a run's summary line gives them.
+// The rows counted by their states (how much of the tree there is to
+// show); the status bar gives the run's own counts.
 struct Counts {
   unsigned long folders = 0;  // visited: every row but skipped ones and links
   unsigned long missingOrStale = 0;
@@ -89,8 +92,9 @@ class ManifestTree {
   const std::string& ShownRoot() const { return shownRoot_; }
 
   Counts Count() const;
-  // The status bar: the summary line's counts (and seconds, once a full run
-  // ended), or a running run's progress.
+  // The status bar: the counts of the run's summary line, without the
+  // seconds, and why it stopped if a stop it was not asked for cut it short;
+  // or a running run's progress.
   std::string StatusText() const;
   // The label of a row in the tree: its name and its state.
   std::string Label(const Row& row) const;
@@ -113,6 +117,7 @@ class ManifestTree {
   void Reconcile(Row& row, const std::vector<tree::ListedFolder>& listed);
   void Remove(const std::string& path);
   void RemoveUnseen(const std::string& path);
+  void ApplyToRun(const RunEvent& event);
   void AddLog(const RunEvent& event, const std::string& text);
   void Changed(ViewChange::Kind kind, const Row& row);
 
@@ -125,10 +130,8 @@ class ManifestTree {
   bool checking_ = true;
   bool running_ = false;
   bool watching_ = false;
-  bool summarised_ = false;
-  double seconds_ = 0;
-  unsigned long leftovers_ = 0;
-  tree::Tally progress_;
+  tree::Tally tally_;  // the run's, from its progress or its summary
+  tree::StopReason stop_ = tree::StopReason::None;
 };
 
 }  // namespace window

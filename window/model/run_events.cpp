@@ -1,10 +1,10 @@
 #include "window/model/run_events.h"
 
-#include "tree/console_reporter.h"
+#include "tree/report_words.h"
 
 namespace window {
 
-std::string LocalClock() { return tree::ConsoleReporter::TimeOfDay(); }
+std::string LocalClock() { return tree::TimeOfDay(); }
 
 EventQueue::EventQueue(std::function<void()> woken, Clock clock)
     : woken_(std::move(woken)), clock_(clock ? std::move(clock) : Clock(&LocalClock)) {}
@@ -58,7 +58,9 @@ void EventQueue::Listed(const std::string& folder, const std::vector<tree::Liste
   Push(std::move(event));
 }
 
-void EventQueue::Current(const std::string& folder) { Push(Make(RunEvent::Kind::Current, folder)); }
+void EventQueue::Current(const std::string& folder, const std::string& shownManifest) {
+  Push(Make(RunEvent::Kind::Current, folder, shownManifest));
+}
 
 void EventQueue::Written(const std::string& folder, const std::string& shownManifest) {
   Push(Make(RunEvent::Kind::Written, folder, shownManifest));
@@ -111,6 +113,12 @@ void EventQueue::Watching(const std::string& shownRoot) {
 
 void EventQueue::WatchNote(const std::string& text) {
   Push(Make(RunEvent::Kind::WatchNote, "", text));
+}
+
+void EventQueue::Ended(const tree::Outcome& outcome) {
+  RunEvent event = Make(RunEvent::Kind::Ended);
+  event.outcome = outcome;
+  Push(std::move(event));
 }
 
 }  // namespace window

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tree/outcome.h"
 #include "tree/reporter.h"
 
 namespace window {
@@ -15,7 +16,7 @@ namespace window {
 struct RunEvent {
   enum class Kind {
     Listed,     // folder, listed
-    Current,    // folder
+    Current,    // folder, text: the shown manifest
     Written,    // folder, text: the shown manifest
     Stale,      // folder, text: the shown manifest, missing, changes
     Failed,     // folder, text
@@ -28,6 +29,7 @@ struct RunEvent {
     Problem,    // text
     Watching,   // text: the shown ROOT
     WatchNote,  // text
+    Ended,      // outcome: how the run, the update or the watch ended
   };
   Kind kind;
   std::string folder;
@@ -39,6 +41,7 @@ struct RunEvent {
   std::vector<tree::ListedFolder> listed;
   tree::Tally tally;
   double seconds = 0;
+  tree::Outcome outcome;
 };
 
 // The reporter a window's runs report to. Thread-safe: the run's thread
@@ -56,7 +59,7 @@ class EventQueue final : public tree::Reporter {
   std::vector<RunEvent> Take();
 
   void Listed(const std::string& folder, const std::vector<tree::ListedFolder>& subFolders) override;
-  void Current(const std::string& folder) override;
+  void Current(const std::string& folder, const std::string& shownManifest) override;
   void Written(const std::string& folder, const std::string& shownManifest) override;
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const tree::IncludeChanges& changes) override;
@@ -70,6 +73,9 @@ class EventQueue final : public tree::Reporter {
   void Problem(const std::string& text) override;
   void Watching(const std::string& shownRoot) override;
   void WatchNote(const std::string& text) override;
+  // Not the run's own report: how it ended, queued by the thread that ran
+  // it once it returned, after everything the run reported.
+  void Ended(const tree::Outcome& outcome);
 
  private:
   void Push(RunEvent event);
