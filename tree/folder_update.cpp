@@ -28,7 +28,7 @@ WalkFolder MakeWalkFolder(const WalkFolder* parent, std::string name, std::strin
   if (parent == nullptr) {
     folder.shown = std::move(shownRoot);
   } else {
-    folder.relative = parent->relative.empty() ? name : parent->relative + '\\' + name;
+    folder.relative = below::Join(parent->relative, name);
     folder.shown = Shown(parent->shown, name);
   }
   folder.manifestName = gen::ManifestNameFor(name);

@@ -9,24 +9,6 @@
 
 namespace tree {
 
-#ifdef _WIN32
-constexpr char kShownSeparator = '\\';
-#else
-constexpr char kShownSeparator = '/';
-#endif
-
-std::string Shown(const std::string& base, std::string_view name) {
-  if (base.empty()) return std::string(name);
-  std::string shown = base;
-  if (shown.back() != kShownSeparator && shown.back() != '/' && shown.back() != '\\') {
-    shown.push_back(kShownSeparator);
-  }
-  shown.append(name);
-  return shown;
-}
-
-std::string Dotted(const std::string& shown) { return shown.empty() ? std::string(".") : shown; }
-
 std::string CannotList(const std::string& shown, os::Dword error) {
   return "cannot list folder " + Dotted(shown) + ": " + ErrorText(error);
 }

@@ -8,14 +8,11 @@
 #include "platform/folder_access.h"
 #include "tree/manifest_writer.h"
 #include "tree/options.h"
+#include "tree/paths.h"
 #include "tree/reporter.h"
 
 namespace tree {
 
-// A path as the user sees it: base, then name below it.
-std::string Shown(const std::string& base, std::string_view name);
-// A shown path, "." for ROOT given as nothing.
-std::string Dotted(const std::string& shown);
 // The message of a folder that cannot be listed.
 std::string CannotList(const std::string& shown, os::Dword error);
 

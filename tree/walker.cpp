@@ -7,22 +7,6 @@
 #include "tree/ignore_file.h"
 
 namespace tree {
-namespace {
-
-// The names of a folder relative to ROOT, outermost first.
-std::vector<std::string> NamesOf(const std::string& folder) {
-  std::vector<std::string> names;
-  for (size_t at = 0; !folder.empty();) {
-    const size_t cut = folder.find('\\', at);
-    names.push_back(folder.substr(at, cut == std::string::npos ? std::string::npos : cut - at));
-    if (cut == std::string::npos) break;
-    at = cut + 1;
-  }
-  return names;
-}
-
-}  // namespace
-
 Walker::Walker(RunState& run, Root& root, const Visited& visited)
     : run_(run),
       root_(root),
@@ -45,14 +29,14 @@ void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string
   top_ = top;
   lowest_ = 0;
   carried_.reset();
-  const std::vector<std::string> names = NamesOf(folder);
+  const std::vector<std::string_view> names = below::Names(folder);
   const size_t depth = names.size();
   if (depth == 0) {
     Visit(std::move(root), root_.name);
   } else if (EnterAbove(std::move(root), root_.name)) {
     for (size_t i = 0; i < depth; ++i) {
       const Frame& parent = stack_.back();  // on top: held
-      const std::string& name = names[i];
+      const std::string name(names[i]);
       auto child = std::make_shared<os::FolderHandle>();
       if (name.empty() || gen::IsDotEntry(name) ||
           run_.access.OpenSub(*parent.handle, name, child.get()) != 0 ||

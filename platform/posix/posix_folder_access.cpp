@@ -399,4 +399,7 @@ Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   return ReadRegularFile(fd, limit, bytes);
 }
 
+// A POSIX file system takes a name as its bytes.
+bool NamesAnyCase() { return false; }
+
 }  // namespace os

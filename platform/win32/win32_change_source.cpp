@@ -65,7 +65,7 @@ class DirectoryChangesSource final : public ChangeSource {
       : folder_(folder), top_(std::move(top)), buffer_(kBufferBytes / sizeof(DWORD)),
         copy_(buffer_.size()) {
     overlapped_.hEvent = readDone;
-    traits_.namesAnyCase = true;
+    traits_.namesAnyCase = NamesAnyCase();
     traits_.staleAfterFolderRename = win32::UnderWine();
   }
 

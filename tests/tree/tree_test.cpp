@@ -277,27 +277,6 @@ TEST(ErrorText, EveryErrorHasWords) {
   }
 }
 
-// The part of a full path that names a file system's root, which is never a
-// ROOT and where the ignore files above ROOT begin.
-TEST(Root, TheFileSystemsRootInEveryForm) {
-  const struct { const char* path; size_t length; } cases[] = {
-      {"\\", 1},
-      {"\\home\\me", 1},
-      {"C:\\", 3},
-      {"C:\\Mods\\MyMod", 3},
-      {"\\\\?\\C:\\", 7},
-      {"\\\\?\\C:\\Mods", 7},
-      {"\\\\server\\share", 14},
-      {"\\\\server\\share\\Mods", 14},
-      {"\\\\?\\UNC\\server\\share", 20},
-      {"\\\\?\\UNC\\server\\share\\Mods", 20},
-      {"\\\\?\\Volume{1234}", 16},
-      {"\\\\?\\Volume{1234}\\Mods", 16},
-      {"Mods", 0},
-  };
-  for (const auto& c : cases) EXPECT_EQ(tree::FileSystemRootLength(c.path), c.length) << c.path;
-}
-
 // What the console shows of a name: control characters and bytes that are
 // not UTF-8 escaped, every other character as it is.
 TEST(ConsoleReporter, ControlCharactersAreShownEscaped) {
