@@ -64,11 +64,11 @@ void ManifestWriter::Commit() {
   std::vector<const os::FolderHandle*> renamedIn;
   for (Staged& s : batch) {
     WriteFailure failure;
-    if (syncError != 0) {
-      failure.error = syncError;
-    } else {
-      Replace(&s, &failure);
-    }
+    // A sync that failed for the batch (one folder of it removed on a FUSE
+    // file system, one file system of several failing) is tried again file
+    // by file, so that it costs only the manifests it failed for.
+    if (syncError != 0) failure.error = SyncAlone(s);
+    if (failure.error == 0) Replace(&s, &failure);
     if (failure.error == 0 && failure.refused == nullptr) {
       if (renamedIn.empty() || renamedIn.back() != s.folder.get()) renamedIn.push_back(s.folder.get());
       done_(s.label, nullptr);
@@ -78,6 +78,12 @@ void ManifestWriter::Commit() {
     }
   }
   access_.SyncRenames(renamedIn);
+}
+
+os::Dword ManifestWriter::SyncAlone(const Staged& s) {
+  const os::Dword error = access_.Sync({s.folder.get()}, {&s.file});
+  if (error != 0 && access_.Removed(*s.folder)) return os::kErrorPathNotFound;  // vanished
+  return error;
 }
 
 // Renames the staged file over its target, unless the target has been
