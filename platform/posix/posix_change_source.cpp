@@ -230,11 +230,14 @@ class InotifySource final : public ChangeSource {
   std::map<std::string, int> byFolder_;  // ordered: a sub-tree is a range
 };
 
-// The mount table, read again when a device it does not list turns up.
+// The mount table, read again when a device it does not list turns up, and
+// after any mount or unmount: the next mount often gets the device number
+// the last one had, and with it that one's type.
 class MountTable {
  public:
   std::string TypeOf(dev_t device) {
     std::lock_guard lock(mutex_);
+    if (Changed()) Read();
     for (int attempt = 0; attempt < 2; ++attempt) {
       for (const MountEntry& mount : mounts_) {
         if (mount.major == major(device) && mount.minor == minor(device)) return mount.fileSystem;
@@ -245,6 +248,17 @@ class MountTable {
   }
 
  private:
+  // Whether the mounts changed since the last look: the kernel marks an
+  // open mount table with a priority event at each change.
+  bool Changed() {
+    if (changes_ < 0) {
+      changes_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+      return true;
+    }
+    pollfd p{changes_, POLLPRI, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0;
+  }
+
   void Read() {
     std::ifstream in("/proc/self/mountinfo");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -253,6 +267,7 @@ class MountTable {
 
   std::mutex mutex_;
   std::vector<MountEntry> mounts_;
+  int changes_ = -1;  // the mount table, open to be told of changes
 };
 
 }  // namespace

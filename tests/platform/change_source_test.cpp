@@ -7,12 +7,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "platform/process_control.h"
 #include "tests/platform/test_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -116,6 +121,30 @@ TEST(ChangeSource, ReportsLostChanges) {
   for (int i = 0; i < 20; ++i) t.WriteFile(std::to_string(i) + ".xml", "");
   std::vector<os::RawChange> seen;
   EXPECT_TRUE(WaitFor(*source, &seen, [](const os::RawChange& c) { return c.kind == ChangeKind::Lost; }));
+}
+
+// A folder's file system is asked again after a mount or unmount there,
+// although the next mount often gets the device number the last one had: a
+// FUSE mount where a tmpfs was is polled.
+TEST(ChangeSource, AFolderMountedAgainIsKnownByItsNewFileSystem) {
+  if (geteuid() != 0 || std::system("command -v bindfs >/dev/null") != 0 ||
+      !std::filesystem::exists("/dev/fuse")) {
+    GTEST_SKIP() << "needs root, bindfs and /dev/fuse";
+  }
+  TempFolder t;
+  t.MakeFolder("m");
+  t.MakeFolder("src");
+  const std::string m = t.Native("m").string(), src = t.Native("src").string();
+  auto reason = [&] {
+    os::FolderHandle handle;
+    EXPECT_EQ(os::SystemFolders().OpenToKeep(t.Path("m"), &handle), 0u);
+    return os::UnreportedChangesReason(handle);
+  };
+  ASSERT_EQ(std::system(("mount -t tmpfs none '" + m + "'").c_str()), 0);
+  EXPECT_EQ(reason(), "");
+  ASSERT_EQ(std::system(("umount '" + m + "' && bindfs --no-allow-other '" + src + "' '" + m + "'").c_str()), 0);
+  EXPECT_NE(reason().find("fuse"), std::string::npos);
+  std::system(("umount '" + m + "'").c_str());
 }
 #endif
 
