@@ -146,6 +146,30 @@ TEST(ChangeSource, AFolderMountedAgainIsKnownByItsNewFileSystem) {
   EXPECT_NE(reason().find("fuse"), std::string::npos);
   std::system(("umount '" + m + "'").c_str());
 }
+
+// A mount or unmount beneath the watched folder changes what it holds: the
+// source says changes were lost, so the tree is looked at again. One
+// elsewhere on the system says nothing.
+TEST(ChangeSource, OnlyAMountBeneathTheWatchedFolderCounts) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+  TempFolder outside, t;
+  t.MakeFolder("m");
+  std::string problem;
+  bool limit = false;
+  auto source = os::OpenChangeSource(t.Path(), &problem, &limit);
+  ASSERT_NE(source, nullptr) << problem;
+  auto lost = [&](const std::string& command) {
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<os::RawChange> seen;
+    for (int i = 0; i < 5; ++i) source->Wait(100, &seen, &problem);
+    return std::any_of(seen.begin(), seen.end(), [](const os::RawChange& c) { return c.kind == ChangeKind::Lost; });
+  };
+  const std::string elsewhere = outside.Native("").string(), beneath = t.Native("m").string();
+  EXPECT_FALSE(lost("mount -t tmpfs none '" + elsewhere + "'"));
+  EXPECT_FALSE(lost("umount '" + elsewhere + "'"));
+  EXPECT_TRUE(lost("mount -t tmpfs none '" + beneath + "'"));
+  EXPECT_TRUE(lost("umount '" + beneath + "'"));
+}
 #endif
 
 }  // namespace
