@@ -1,8 +1,8 @@
 #include "tree/manifest_writer.h"
 
 #include "platform/process_control.h"
-#include "runtime/services/refused_target.h"
-#include "runtime/services/temporary_file_name.h"
+#include "rules/refused_target.h"
+#include "rules/temporary_file_name.h"
 
 namespace tree {
 namespace {
@@ -27,14 +27,14 @@ bool ManifestWriter::Stage(FolderRef folder, std::string_view targetName,
                            const std::string& bytes, ManifestLabel label,
                            WriteFailure* failure) {
   *failure = WriteFailure{};
-  if ((failure->refused = rt::RefusedTarget(access_.FileAttributes(*folder, targetName)))) return false;
+  if ((failure->refused = rules::RefusedTarget(access_.FileAttributes(*folder, targetName)))) return false;
   const unsigned long pid = os::Os().GetCurrentProcessId();
   // Everything the entry needs is made before its file, and room for it,
   // so that running out of memory never leaves a file nobody knows of.
   Staged entry{std::move(folder), os::StagedFile(), std::string(targetName), std::move(label)};
   staged_.reserve(staged_.size() + 1);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    failure->error = access_.Stage(*entry.folder, rt::TemporaryFileName(rt::TemporaryFileWriter::TreeTool, pid, counter_++), bytes, &entry.file);
+    failure->error = access_.Stage(*entry.folder, rules::TemporaryFileName(rules::TemporaryFileWriter::TreeTool, pid, counter_++), bytes, &entry.file);
     if (failure->error == os::kErrorFileExists) continue;
     if (failure->error != 0) return false;
     staged_.push_back(std::move(entry));
@@ -90,7 +90,7 @@ os::Dword ManifestWriter::SyncAlone(const Staged& s) {
 // made read-only (or the like) since; tries again for a while when another
 // program holds the target.
 void ManifestWriter::Replace(Staged* s, WriteFailure* failure) {
-  auto refused = [&] { return rt::RefusedTarget(access_.FileAttributes(*s->folder, s->targetName)); };
+  auto refused = [&] { return rules::RefusedTarget(access_.FileAttributes(*s->folder, s->targetName)); };
   if ((failure->refused = refused())) return;
   for (int attempt = 1;; ++attempt) {
     failure->error = access_.Replace(*s->folder, &s->file, s->targetName);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/manifest_document.h"
+#include "rules/manifest_document.h"
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
 #include "tree/console_reporter.h"
@@ -79,13 +79,13 @@ TEST(FolderListing, BothPassesFromOneListing) {
     const tree::SkipRules::Shared rules = tree::SkipRules::AtTop(c.excludes, {}, c.hidden);
     tree::FolderListing listing;
     tree::ReadListing(listed, "Mod.xml", *rules, &listing);
-    EXPECT_EQ(tree::RenderManifest(listing), gen::RenderManifestText(c.entries));
+    EXPECT_EQ(tree::RenderManifest(listing), rules::RenderManifestText(c.entries));
     std::vector<std::string> visited;
     for (const tree::SubFolder& sub : listing.subFolders) {
       visited.push_back(sub.name);
       const bool entry = std::find(c.entries.begin(), c.entries.end(),
                                    sub.name + "\\zenter.xml") != c.entries.end();
-      EXPECT_EQ(gen::CanCarrySubFolder(sub.name), entry) << sub.name;
+      EXPECT_EQ(rules::CanCarrySubFolder(sub.name), entry) << sub.name;
     }
     EXPECT_EQ(visited, c.subFolders);
     std::vector<std::string> leftOut;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "tree/console_reporter.h"
 #include "tree/run_state.h"
 
@@ -341,7 +341,7 @@ std::string ManifestTree::Details(const std::string& path) const {
   if (row == nullptr) return "";
   const std::string folder = ShownFolder(path);
   std::string manifest = row->shownManifest;
-  if (manifest.empty()) manifest = tree::Shown(folder, gen::ManifestNameFor(row->name));
+  if (manifest.empty()) manifest = tree::Shown(folder, rules::ManifestNameFor(row->name));
   std::string text;
   switch (row->state) {
     case State::Missing:
