@@ -234,6 +234,15 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
     EXPECT_EQ(Read(mod / manifest), Read(reference / manifest)) << manifest;
   }
 
+  // The title and the keys are the resource script's: F5 updates again, and
+  // finds nothing left to write.
+  EXPECT_TRUE(Text(window).ends_with(L"\\Data - Mod manifests")) << Text(window).size();
+  ::PostMessageW(window, WM_KEYDOWN, VK_F5, 0);
+  EXPECT_TRUE(Eventually([&] {
+    return Shown(window) && Text(::GetDlgItem(window, IDC_STATUS_BAR)).find(L" 0 manifests written, 5 already current") !=
+                                std::wstring::npos;
+  }));
+
   // Keep current: a new file is in its folder's manifest, and the log says so.
   ::SendMessageW(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), BM_CLICK, 0, 0);
   HWND log = ::GetDlgItem(window, IDC_LOG);
