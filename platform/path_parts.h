@@ -1,4 +1,5 @@
-// Joining and splitting the seam's paths ('\' separators).
+// Joining and splitting the seam's paths ('\' separators), and how this
+// system's file systems compare names.
 #pragma once
 
 #include <string>
@@ -27,5 +28,9 @@ inline std::string_view PathLastName(std::string_view path) {
   const size_t cut = path.rfind('\\');
   return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
+
+// Whether the file systems take a name in any case for the same name
+// (Windows); elsewhere a name is its bytes. Each back-end says which.
+bool NamesAnyCase();
 
 }  // namespace os

@@ -6,7 +6,7 @@
 #include "platform/path_parts.h"
 #include "platform/utf8.h"
 #include "tree/error_text.h"
-#include "tree/root.h"
+#include "tree/paths.h"
 
 namespace tree {
 namespace {
@@ -35,25 +35,10 @@ bool HoldsControl(std::string_view line) {
   return false;
 }
 
-// A seam path as the user sees it: '/' separators on POSIX systems.
-std::string ShownFullPath(std::string path) {
-#ifndef _WIN32
-  for (char& c : path) {
-    if (c == '\\') c = '/';
-  }
-#endif
-  return path;
-}
-
 }  // namespace
 
 bool IsIgnoreFileName(std::string_view name) {
-  if (name.size() != kIgnoreFileName.size()) return false;
-#ifdef _WIN32
-  return FoldName(name) == FoldName(kIgnoreFileName);
-#else
-  return name == kIgnoreFileName;
-#endif
+  return SameName(name, kIgnoreFileName, SystemNameCase());
 }
 
 bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
@@ -101,18 +86,7 @@ bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
 bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePattern>* patterns,
                           std::string* problem) {
   patterns->clear();
-  std::string_view root(rootFullPath);
-  while (root.size() > 1 && root.back() == '\\') root.remove_suffix(1);
-  const size_t rootLength = FileSystemRootLength(root);
-  if (rootLength == 0 || rootLength >= root.size()) return true;  // ROOT is the top
-  // Each folder from the file system's root down to ROOT's parent.
-  std::vector<std::string_view> folders;
-  folders.push_back(root.substr(0, rootLength));
-  for (size_t at = root.find('\\', rootLength + 1); at != std::string_view::npos;
-       at = root.find('\\', at + 1)) {
-    folders.push_back(root.substr(0, at));
-  }
-  for (std::string_view folder : folders) {
+  for (const std::string& folder : FoldersAbove(rootFullPath)) {
     const std::string path = os::JoinPath(folder, kIgnoreFileName);
     std::string bytes;
     const os::Dword error = os::ReadFileStart(path, kIgnoreFileLimit + 1, &bytes);

@@ -10,12 +10,6 @@
 namespace tree {
 namespace {
 
-#ifdef _WIN32
-constexpr char kShownSeparator = '\\';
-#else
-constexpr char kShownSeparator = '/';
-#endif
-
 // Why a stale entry lists no include line.
 const char* NoLinesBecause(const IncludeChanges& changes) {
   if (changes.notCompared != nullptr) return changes.notCompared;
@@ -87,18 +81,6 @@ std::string RemovedLine(const std::string& shownPath) { return "removed " + show
 std::string WatchingLine(const std::string& shownRoot) {
   return "watching " + shownRoot + " for changes";
 }
-
-std::string Shown(const std::string& base, std::string_view name) {
-  if (base.empty()) return std::string(name);
-  std::string shown = base;
-  if (shown.back() != kShownSeparator && shown.back() != '/' && shown.back() != '\\') {
-    shown.push_back(kShownSeparator);
-  }
-  shown.append(name);
-  return shown;
-}
-
-std::string Dotted(const std::string& shown) { return shown.empty() ? std::string(".") : shown; }
 
 std::string CannotList(const std::string& shown, os::Dword error) {
   return "cannot list folder " + Dotted(shown) + ": " + ErrorText(error);

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "tree/manifest_diff.h"
 #include "tree/outcome.h"
+#include "tree/paths.h"
 #include "tree/reporter.h"
 
 namespace tree {
@@ -40,10 +41,6 @@ std::string WroteLine(const std::string& shownManifest);
 std::string RemovedLine(const std::string& shownPath);
 std::string WatchingLine(const std::string& shownRoot);
 
-// A path as the user sees it: base, then name below it.
-std::string Shown(const std::string& base, std::string_view name);
-// A shown path, "." for ROOT given as nothing.
-std::string Dotted(const std::string& shown);
 // The message of a folder that cannot be listed.
 std::string CannotList(const std::string& shown, os::Dword error);
 

@@ -2,6 +2,7 @@
 
 #include "tree/error_text.h"
 #include "tree/options.h"
+#include "tree/paths.h"
 
 namespace tree {
 namespace {
@@ -20,30 +21,6 @@ constexpr char kNoModAtRoot[] = ": the file system's root is no mod folder";
 #endif
 
 }  // namespace
-
-size_t FileSystemRootLength(std::string_view path) {
-  auto afterComponents = [&path](size_t from, int count) {
-    size_t at = from;
-    for (int i = 0; i < count; ++i) {
-      const size_t next = path.find('\\', at);
-      if (next == std::string_view::npos) return path.size();
-      at = i + 1 < count ? next + 1 : next;
-    }
-    return at;
-  };
-  auto isDrive = [&path](size_t at) {
-    return path.size() >= at + 2 && path[at + 1] == ':' &&
-           ((path[at] >= 'A' && path[at] <= 'Z') || (path[at] >= 'a' && path[at] <= 'z'));
-  };
-  if (path.starts_with("\\\\?\\UNC\\")) return afterComponents(8, 2);
-  if (path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\")) {
-    // A drive, else a volume or device by its name.
-    return isDrive(4) ? 6 + (path.size() > 6 && path[6] == '\\') : afterComponents(4, 1);
-  }
-  if (path.starts_with("\\\\")) return afterComponents(2, 2);
-  if (isDrive(0)) return 2 + (path.size() > 2 && path[2] == '\\');
-  return path.starts_with("\\") ? 1 : 0;
-}
 
 int ResolveRoot(const std::string& typed, os::FolderAccess& access, Reporter& reporter,
                 Root* root) {

@@ -22,11 +22,6 @@ struct Root {
   os::Dword openError = 0;
 };
 
-// The length of the part of a full path that names the file system's root
-// ("\", "X:\", "\\server\share", their \\?\ forms, a volume's \\?\Volume{...}); 0
-// when there is none.
-size_t FileSystemRootLength(std::string_view fullPath);
-
 // Resolves ROOT as typed (empty: the current folder): kExitDone, or
 // kExitUsage after saying why (no such folder, not a folder, the file
 // system's root or on Windows a drive's or share's root, a real path a

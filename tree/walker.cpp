@@ -2,27 +2,12 @@
 
 #include <algorithm>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "tree/error_text.h"
 #include "tree/report_words.h"
 #include "tree/ignore_file.h"
 
 namespace tree {
-namespace {
-
-// The names of a folder relative to ROOT, outermost first.
-std::vector<std::string> NamesOf(const std::string& folder) {
-  std::vector<std::string> names;
-  for (size_t at = 0; !folder.empty();) {
-    const size_t cut = folder.find('\\', at);
-    names.push_back(folder.substr(at, cut == std::string::npos ? std::string::npos : cut - at));
-    if (cut == std::string::npos) break;
-    at = cut + 1;
-  }
-  return names;
-}
-
-}  // namespace
 
 Walker::Walker(WalkContext& run, Root& root, const Visited& visited)
     : run_(run),
@@ -46,16 +31,16 @@ void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string
   top_ = top;
   lowest_ = 0;
   carried_.reset();
-  const std::vector<std::string> names = NamesOf(folder);
+  const std::vector<std::string_view> names = below::Names(folder);
   const size_t depth = names.size();
   if (depth == 0) {
     Visit(std::move(root), root_.name);
   } else if (EnterAbove(std::move(root), root_.name)) {
     for (size_t i = 0; i < depth; ++i) {
       const Frame& parent = stack_.back();  // on top: held
-      const std::string& name = names[i];
+      const std::string name(names[i]);
       auto child = std::make_shared<os::FolderHandle>();
-      if (name.empty() || gen::IsDotEntry(name) ||
+      if (name.empty() || rules::IsDotEntry(name) ||
           run_.access.OpenSub(*parent.handle, name, child.get()) != 0 ||
           parent.rules->Skips(name, run_.access.Attributes(*child, name))) {
         break;  // gone, a link now, or skipped: nothing to write
@@ -79,7 +64,7 @@ WalkFolder Walker::FolderAt(size_t index) const {
   folder.name = frame.name;
   folder.relative = relative_.substr(0, frame.relativeEnd);
   folder.shown = shown_.substr(0, frame.shownEnd);
-  folder.manifestName = gen::ManifestNameFor(frame.name);
+  folder.manifestName = rules::ManifestNameFor(frame.name);
   folder.shownManifest = Shown(folder.shown, folder.manifestName);
   return folder;
 }

@@ -447,4 +447,7 @@ Dword ReadFileStart(const std::string& path, size_t limit, std::string* bytes) {
   return error;
 }
 
+// NTFS, FAT and the shares Windows serves all match a name in any case.
+bool NamesAnyCase() { return true; }
+
 }  // namespace os

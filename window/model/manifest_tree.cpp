@@ -69,11 +69,6 @@ const Row* ManifestTree::Find(const std::string& path) const {
   return it == rows_.end() ? nullptr : &it->second;
 }
 
-uintptr_t* ManifestTree::TagOf(const std::string& path) {
-  const auto it = rows_.find(path);
-  return it == rows_.end() ? nullptr : &it->second.tag;
-}
-
 std::vector<ViewChange> ManifestTree::TakeChanges() {
   std::vector<ViewChange> taken;
   taken.swap(changes_);
@@ -81,7 +76,7 @@ std::vector<ViewChange> ManifestTree::TakeChanges() {
 }
 
 void ManifestTree::Changed(ViewChange::Kind kind, const Row& row) {
-  changes_.push_back({kind, row.path, row.tag});
+  changes_.push_back({kind, row.path});
 }
 
 // The row of a folder, made (with the rows above it) when the tree has none
