@@ -7,7 +7,8 @@
 // reaches the runtime as the file system holds it. Three tables exist: the
 // Win32 back-end passes straight to the real API, the POSIX back-end gives
 // Linux a Win32 personality, and the test fake scripts every answer and
-// records every call. Nothing outside platform/ includes a system header.
+// records every call. Outside platform/, only the window's Win32 code
+// (window/win32) and tests include a system header.
 #pragma once
 
 #include <cstddef>
