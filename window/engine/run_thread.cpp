@@ -31,7 +31,7 @@ RunThread::RunThread(EventQueue& queue, Ended ended, std::unique_ptr<KeepCurrent
 }
 
 RunThread::~RunThread() {
-  StopWatch();
+  StopCheck();
   Join();
 }
 
@@ -40,6 +40,7 @@ bool RunThread::Start(Job job, const tree::Options& given) {
   Join();
   busy_ = true;
   watching_ = job == Job::Watch;
+  checking_ = job == Job::Check;
   // A stop asked of an earlier run must not end this one.
   stop_ = std::make_unique<tree::StopToken>();
   tree::Options options = given;
@@ -71,6 +72,11 @@ tree::Outcome RunThread::Run(Job job, const tree::Options& options) {
 
 void RunThread::StopWatch() {
   if (watching_ && stop_) stop_->Request();
+}
+
+void RunThread::StopCheck() {
+  if (stop_ && busy_ && checking_) stop_->Request();
+  StopWatch();
 }
 
 void RunThread::Join() {

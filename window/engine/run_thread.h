@@ -39,13 +39,15 @@ class RunThread {
 
   RunThread(EventQueue& queue, Ended ended,
             std::unique_ptr<KeepCurrent> keepCurrent = WatchOverTreeWatcher());
-  // Stops a watch and waits for the run in hand to end.
+  // Stops a check or a watch and waits for the run in hand to end.
   ~RunThread();
 
   // Starts a job unless one runs: false then.
   bool Start(Job job, const tree::Options& options);
   // Ends a watch; any other run goes on to its end.
   void StopWatch();
+  // Ends a check at its next folder (it writes nothing), or a watch.
+  void StopCheck();
   // Waits for the run in hand, once it has ended or was told to.
   void Join();
   bool Busy() const { return busy_; }
@@ -60,6 +62,7 @@ class RunThread {
   std::thread thread_;
   std::atomic<bool> busy_{false};
   std::atomic<bool> watching_{false};
+  bool checking_ = false;  // the run in hand is a check (set and read by the window's thread)
 };
 
 }  // namespace window

@@ -323,7 +323,9 @@ void MainWindow::Close() {
   WINDOWPLACEMENT place{sizeof place};
   if (::GetWindowPlacement(hwnd_, &place)) settings::SetWindowPlace(place);
   // A watch ends as Ctrl-C ends it, an update writes what it began; a check
-  // writes nothing and need not be waited for.
+  // writes nothing and ends at its next folder, waited for as the window
+  // goes.
+  if (job_ == RunThread::Job::Check) runs_.StopCheck();
   if (runs_.Busy() && job_ != RunThread::Job::Check) {
     closing_ = true;
     runs_.StopWatch();
@@ -412,7 +414,6 @@ int RunWindow(HINSTANCE instance, const std::wstring& folder, int show) {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
-  if (window.Checking()) ::ExitProcess(0);
   return 0;
 }
 

@@ -36,7 +36,6 @@ class MainWindow {
   HWND Handle() const { return hwnd_; }
   // After the message loop: whether a check still runs (it writes nothing,
   // so the process need not wait for it).
-  bool Checking() const { return runs_.Busy() && job_ == RunThread::Job::Check; }
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
