@@ -30,6 +30,17 @@ constexpr char kFooter[] =
 constexpr char kPrompt[] =
     "Drop your mod's folder onto this window, or type its path, then press Enter:\n";
 
+// Seconds as a person writes them: digits, with a decimal point at most
+// (no sign, blanks, exponent or hexadecimal, which strtod would also take).
+bool IsPlainDecimal(std::string_view text) {
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view part = point == std::string_view::npos ? "" : text.substr(point + 1);
+  auto digits = [](std::string_view s) { return s.find_first_not_of("0123456789") == std::string_view::npos; };
+  return !(whole.empty() && part.empty()) && digits(whole) && digits(part) &&
+         (point == std::string_view::npos || !part.empty());
+}
+
 // A pattern names folders within each folder; a path would never match.
 bool IsNamePattern(const std::string& pattern) {
   return pattern.find_first_of("\\/") == std::string::npos;
@@ -120,7 +131,7 @@ std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, ParsedCommand
   if (set.poll->count() > 0) {
     char* end = nullptr;
     parsed->poll = std::strtod(set.pollText.c_str(), &end);
-    if (set.pollText.empty() || *end != '\0' || !(parsed->poll >= kShortestPollSeconds) ||
+    if (!IsPlainDecimal(set.pollText) || *end != '\0' || !(parsed->poll >= kShortestPollSeconds) ||
         !(parsed->poll <= kLongestPollSeconds)) {
       return UsageError("--poll takes seconds from 0.2 to 60: \"" + set.pollText + "\"");
     }
@@ -169,6 +180,8 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   // swallow the next argument ("--exclude= --check" would then write).
   for (size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
     if (args[i] == "--exclude=") return UsageError("--exclude needs a pattern; it was empty");
+    // The same for --poll=, which would take ROOT for its seconds.
+    if (args[i] == "--poll=") return UsageError("--poll= needs seconds from 0.2 to 60; it was empty");
   }
   ParsedCommandLine parsed;
   OptionSet set;

@@ -22,6 +22,11 @@ TEST(WatchOptions, PollTakesItsSecondsOnlyAfterAnEqualsSign) {
       {{"--watch", "--poll=61"}, tree::kExitUsage, 0, ""},
       {{"--watch", "--poll=1s"}, tree::kExitUsage, 0, ""},
       {{"--watch", "--poll=nan"}, tree::kExitUsage, 0, ""},
+      {{"--watch", "--poll=0x1"}, tree::kExitUsage, 0, ""},
+      {{"--watch", "--poll= 1"}, tree::kExitUsage, 0, ""},
+      {{"--watch", "--poll=1e0"}, tree::kExitUsage, 0, ""},
+      {{"--watch", "--poll=", "Data"}, tree::kExitUsage, 0, ""},
+      {{"--watch", "--poll=.5", "Data"}, tree::kExitDone, 0.5, "Data"},
       {{"--poll", "Data"}, tree::kExitUsage, 0, ""},
   };
   for (const Row& row : rows) {
