@@ -25,11 +25,14 @@ enum class ChangeKind : unsigned char {
   RenamedFrom,  // the old name of a rename
   RenamedTo,    // the new name of a rename
   Modified,     // a file's bytes (at each write, or when its writer closes it),
-                // or on Windows a folder's own time
+                // or on Windows a folder's own time; with no name, the
+                // watched folder's names moved, which ones unsaid (a poll)
   AttributesChanged,  // Linux: permissions or times; Windows: a folder made hidden or
                       // system, or no longer
   Lost,         // the system dropped changes (its queue overflowed), or a file
                 // system was mounted or unmounted: anything may have changed
+                // in the folder and beneath it (a system says so of the top
+                // folder, "", a poll of a folder it cannot look at)
   FolderGone,   // the watched folder itself was removed (name is empty)
   FolderMoved,  // the watched folder itself was renamed or moved (name is empty)
 };

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <vector>
 
-#include "platform/path_parts.h"
 #include "tree/ignore_file.h"
 
 namespace tree {
@@ -53,8 +52,8 @@ void Poller::Add(const std::string& folder, const os::FolderHandle& handle,
 
 void Poller::Forget(const std::string& folder) {
   for (auto it = polled_.lower_bound(folder);
-       it != polled_.end() && it->first.compare(0, folder.size(), folder) == 0;) {
-    if (Within(it->first, folder)) {
+       it != polled_.end() && below::Within(it->first.substr(0, folder.size()), folder, rule_);) {
+    if (below::Within(it->first, folder, rule_)) {
       it = polled_.erase(it);
     } else {
       ++it;
@@ -62,21 +61,25 @@ void Poller::Forget(const std::string& folder) {
   }
 }
 
-void Poller::Pass(const os::FolderHandle& root, const std::function<void(FolderChange)>& changed) {
+void Poller::Pass(const os::FolderHandle& root, std::vector<os::RawChange>* changes) {
+  using os::ChangeKind;
   for (auto& [folder, stamps] : polled_) {
     os::FolderHandle handle;
     if (access_.OpenBeneath(root, folder, &handle) != 0) {
       // Gone, or no longer to be entered: its parent's listing tells.
-      if (!folder.empty()) changed({std::string(os::PathParent(folder)), false});
-      changed({folder, true});
+      changes->push_back({ChangeKind::Lost, folder, ""});
       continue;
     }
     const Stamps now = Take(handle, stamps.manifestName);
-    const bool names = now.folder != stamps.folder || Racy(stamps);
-    const bool ignoreFile = now.ignoreFile != stamps.ignoreFile;
-    if (names || ignoreFile || now.manifest != stamps.manifest) {
-      changed({folder, ignoreFile});
-      if (names) NewSubFolders(folder, handle, changed);
+    if (now.folder != stamps.folder || Racy(stamps)) {
+      changes->push_back({ChangeKind::Modified, folder, ""});
+      NewSubFolders(folder, handle, changes);
+    }
+    if (now.ignoreFile != stamps.ignoreFile) {
+      changes->push_back({ChangeKind::Modified, folder, std::string(kIgnoreFileName), os::EntryKind::File});
+    }
+    if (now.manifest != stamps.manifest) {
+      changes->push_back({ChangeKind::Modified, folder, stamps.manifestName, os::EntryKind::File});
     }
     stamps = now;
   }
@@ -84,16 +87,17 @@ void Poller::Pass(const os::FolderHandle& root, const std::function<void(FolderC
 
 // Names moved in the folder: a sub-folder not polled yet has come.
 void Poller::NewSubFolders(const std::string& folder, const os::FolderHandle& handle,
-                           const std::function<void(FolderChange)>& changed) {
+                           std::vector<os::RawChange>* changes) {
   std::vector<os::ListedEntry> entries;
   if (access_.List(handle, &entries) != 0) return;
   for (const os::ListedEntry& entry : entries) {
     if ((entry.attributes & os::kAttrDirectory) == 0 || (entry.attributes & os::kAttrLink) != 0 ||
-        entry.name.find('\\') != std::string::npos) {
+        !below::Nameable(entry.name)) {
       continue;
     }
-    const std::string child = ChildFolder(folder, entry.name);
-    if (!Polls(child)) changed({child, true});
+    if (!Polls(below::Join(folder, entry.name))) {
+      changes->push_back({os::ChangeKind::Created, folder, entry.name, os::EntryKind::Folder});
+    }
   }
 }
 

@@ -4,22 +4,26 @@
 // A manifest depends only on a folder's names, its own bytes and its
 // folder's ignore file: one pass asks each folder for its stamp and those
 // two files' (one open and three stats), and lists only the folders whose
-// names moved, for sub-folders that came.
+// names moved, for sub-folders that came. What it finds it tells as raw
+// changes, as a change source would, for the same rules to read.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/change_source.h"
 #include "platform/folder_access.h"
-#include "tree/change_filter.h"
+#include "tree/paths.h"
 
 namespace tree {
 
 class Poller {
  public:
-  explicit Poller(os::FolderAccess& access) : access_(access) {}
+  // rule: how names compare (the change source's rule).
+  Poller(os::FolderAccess& access, NameCase rule)
+      : access_(access), rule_(rule), polled_(NameLess{rule}) {}
 
   // Polls a folder the walk visits (open as handle; manifest: its
   // manifest's name), its stamps taken now. A folder polled already gets
@@ -30,9 +34,12 @@ class Poller {
   void Forget(const std::string& folder);
   bool Empty() const { return polled_.empty(); }
 
-  // One pass over every folder polled, each opened beneath root: changed is
-  // called for each folder whose manifest may have changed.
-  void Pass(const os::FolderHandle& root, const std::function<void(FolderChange)>& changed);
+  // One pass over every folder polled, each opened beneath root: appends
+  // what moved. A folder it cannot open is Lost (anything may have changed
+  // at or beneath it); one whose names moved is Modified with no name; its
+  // manifest or ignore file moved, Modified by that name; a sub-folder not
+  // polled yet, Created.
+  void Pass(const os::FolderHandle& root, std::vector<os::RawChange>* changes);
 
  private:
   struct Stamps {
@@ -44,10 +51,11 @@ class Poller {
   Stamps Take(const os::FolderHandle& handle, std::string_view manifest);
   static bool Racy(const Stamps& stamps);
   void NewSubFolders(const std::string& folder, const os::FolderHandle& handle,
-                     const std::function<void(FolderChange)>& changed);
+                     std::vector<os::RawChange>* changes);
 
   os::FolderAccess& access_;
-  std::map<std::string, Stamps> polled_;  // ordered: a sub-tree is a range
+  const NameCase rule_;
+  std::map<std::string, Stamps, NameLess> polled_;  // ordered: a sub-tree is a range
 };
 
 }  // namespace tree

@@ -1,24 +1,26 @@
 #include "tree/watcher.h"
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <new>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "rules/manifest_rule.h"
 #include "platform/change_source.h"
 #include "platform/console.h"
 #include "platform/folder_access.h"
-#include "platform/path_parts.h"
 #include "platform/process_control.h"
+#include "rules/manifest_rule.h"
 #include "tree/change_filter.h"
 #include "tree/ignore_file.h"
+#include "tree/paths.h"
 #include "tree/poller.h"
 #include "tree/report_words.h"
 #include "tree/session.h"
+#include "tree/watch_loop.h"
+#include "tree/watch_registry.h"
+#include "tree/watch_warnings.h"
 
 namespace tree {
 namespace {
@@ -26,66 +28,6 @@ namespace {
 // How often the watch looks at ROOT and at the ignore files above it when
 // it polls nothing: no system tells a watch of those.
 constexpr double kTickSeconds = 2;
-
-// The console, with each folder's warnings said once for as long as they
-// hold: a watch updates a folder again and again, and a warning that holds
-// (a "Data" folder's manifest that no run writes, a name left out) is news
-// only the first time, and again once it has changed.
-class WarnOnce final : public Reporter {
- public:
-  explicit WarnOnce(Reporter& presenter) : presenter_(presenter) {}
-
-  void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) override {
-    presenter_.Listed(folder, subFolders);
-  }
-  void Current(const std::string& folder, const std::string& shownManifest) override {
-    Settled(folder);
-    presenter_.Current(folder, shownManifest);
-  }
-  void Written(const std::string& folder, const std::string& shownManifest) override {
-    Settled(folder);
-    presenter_.Written(folder, shownManifest);
-  }
-  void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
-             const IncludeChanges& changes) override {
-    presenter_.Stale(folder, shownManifest, missing, changes);
-  }
-  void Failed(const std::string& folder, const std::string& text) override {
-    Settled(folder);
-    presenter_.Failed(folder, text);
-  }
-  void Noticed(const std::string& text) override { presenter_.Noticed(text); }
-  void Warned(const std::string& folder, const std::string& text) override {
-    pending_[folder].insert(text);
-    const auto said = said_.find(folder);
-    if (said == said_.end() || said->second.count(text) == 0) presenter_.Warned(folder, text);
-  }
-  void LeftoverRemoved(const std::string& shownPath) override { presenter_.LeftoverRemoved(shownPath); }
-  void Progress(const Tally& tally, bool checking) override { presenter_.Progress(tally, checking); }
-  void Summary(const Tally& tally, bool checking, double seconds) override {
-    presenter_.Summary(tally, checking, seconds);
-  }
-  void Stopped() override { presenter_.Stopped(); }
-  void Problem(const std::string& text) override { presenter_.Problem(text); }
-  void Watching(const std::string& shownRoot) override { presenter_.Watching(shownRoot); }
-  void WatchNote(const std::string& text) override { presenter_.WatchNote(text); }
-
- private:
-  // The folder's update is over: what it warned of is what holds now.
-  void Settled(const std::string& folder) {
-    const auto pending = pending_.find(folder);
-    if (pending == pending_.end()) {
-      said_.erase(folder);
-      return;
-    }
-    said_[folder] = std::move(pending->second);
-    pending_.erase(pending);
-  }
-
-  Reporter& presenter_;  // the console, or a window
-  std::map<std::string, std::set<std::string>> pending_;  // by the update in hand
-  std::map<std::string, std::set<std::string>> said_;
-};
 
 class Watcher {
  public:
@@ -95,15 +37,16 @@ class Watcher {
         pollSeconds_(pollSeconds),
         stop_(stop),
         reporter_(presenter),
-        session_(options, reporter_, access_),
-        poller_(access_) {
+        session_(options, reporter_, access_) {
     session_.OnFolderVisited(
         [this](const std::string& folder, const os::FolderHandle& handle) { Visited(folder, handle); });
   }
 
   Outcome Run() {
-    // Opened before the first run, so that what changes while it runs is
-    // seen too.
+    // ROOT resolved once, for the run and the watch; the source opened
+    // before the first run, so that what changes while it runs is seen too.
+    const Outcome opened = session_.Open();
+    if (opened.status != kExitDone || opened.stop != StopReason::None) return opened;
     if (!OpenSource()) return {kExitFailed};
     const Outcome first = session_.Run();
     heldRoot_.reset();
@@ -118,20 +61,18 @@ class Watcher {
     StampIgnoreFilesAbove();
     reporter_.Watching(shownRoot_);
     watching_ = true;
+    registry_->Begin();
+    loop_ = std::make_unique<WatchLoop>(*source_, *registry_,
+                                        pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds);
     os::InterruptIsNormalEnd();
     return Watch();
   }
 
  private:
-  // False after saying why when ROOT is there but cannot be watched; with
-  // no ROOT to watch (none, or no folder), the first run says why.
+  // False after saying why when ROOT is there but cannot be watched; one
+  // that cannot be held open is the first run's to report.
   bool OpenSource() {
-    os::Dword error = 0;
-    if (!os::FullPath(shownRoot_, &rootPath_, &error)) return true;
-    auto root = std::make_shared<os::FolderHandle>();
-    if (access_.OpenToKeep(rootPath_, root.get()) != 0) return true;
-    root_ = root;
-    rootIdentity_ = access_.Identity(*root_);
+    if (!HoldRoot()) return true;
     std::string problem;
     bool limit = false;
     source_ = os::OpenChangeSource(rootPath_, &problem, &limit);
@@ -139,44 +80,25 @@ class Watcher {
       reporter_.Problem("cannot watch " + shownRoot_ + ": " + problem);
       return false;
     }
-    filter_ = std::make_unique<ChangeFilter>(source_->Traits(), [this](const std::string& folder) {
-      source_->Unwatch(folder);
-      poller_.Forget(folder);
-    });
+    // One case rule for every name the watch keeps: the source's.
+    const NameCase rule = source_->Traits().namesAnyCase ? NameCase::Any : NameCase::Exact;
+    poller_ = std::make_unique<Poller>(access_, rule);
+    registry_ = std::make_unique<WatchRegistry>(*source_, *poller_);
+    visited_ = std::set<std::string, NameLess>(NameLess{rule});
     heldRoot_ = root_;
     return true;
   }
 
-  // Batch after batch until stopped or the watch breaks.
-  Outcome Watch() {
-    ChangeFilter::Tick tick{pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds,
-                            [this](std::string* problem) { return Tick(problem); }};
-    for (;;) {
-      if (Stopped()) return {kExitDone, stop_.Reason()};
-      ChangeBatch batch;
-      std::string problem;
-      waited_ = true;
-      switch (filter_->NextBatch(*source_, &batch, &problem, &tick)) {
-        case os::ChangeWait::Interrupted:
-          return {kExitDone, Stopped() ? stop_.Reason() : StopReason::Interrupted};
-        case os::ChangeWait::Failed:
-          reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
-          return {kExitFailed};
-        default:
-          break;
-      }
-      if (!Apply(batch, &problem)) {
-        if (updated_.stop != StopReason::None) return updated_;
-        reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
-        return {kExitFailed};
-      }
-      if (CannotGoOn()) return {kExitFailed};
-      if (os::Interrupted()) return {kExitDone, StopReason::Interrupted};
-      if (Stopped()) return {kExitDone, stop_.Reason()};
-    }
+  // ROOT, as the session resolved it, held open for as long as the watch
+  // lasts: whether it could be.
+  bool HoldRoot() {
+    rootPath_ = session_.ResolvedRoot()->fullPath;
+    auto root = std::make_shared<os::FolderHandle>();
+    if (access_.OpenToKeep(rootPath_, root.get()) != 0) return false;
+    root_ = root;
+    rootIdentity_ = access_.Identity(*root_);
+    return true;
   }
-
-  bool Stopped() const { return stop_.Requested(); }
 
   // ROOT as its path opens now, when it is still the folder watched; else
   // null, with *problem saying what became of it.
@@ -191,34 +113,65 @@ class Watcher {
     return nullptr;
   }
 
+  // Batch after batch until stopped or the watch breaks.
+  Outcome Watch() {
+    for (;;) {
+      if (Stopped()) return {kExitDone, stop_.Reason()};
+      ChangeBatch batch;
+      std::string problem;
+      switch (loop_->Wait(&batch, &problem)) {
+        case WatchLoop::Next::Interrupted:
+          return {kExitDone, Stopped() ? stop_.Reason() : StopReason::Interrupted};
+        case WatchLoop::Next::Failed:
+          return StoppedWatching(problem);
+        case WatchLoop::Next::Tick:
+          if (!Tick(&problem)) return StoppedWatching(problem);
+          continue;
+        case WatchLoop::Next::Batch:
+          break;
+      }
+      if (!Apply(batch, &problem)) {
+        if (updated_.stop != StopReason::None) return updated_;
+        return StoppedWatching(problem);
+      }
+      if (CannotGoOn()) return {kExitFailed};
+      if (os::Interrupted()) return {kExitDone, StopReason::Interrupted};
+      if (Stopped()) return {kExitDone, stop_.Reason()};
+    }
+  }
+
+  Outcome StoppedWatching(const std::string& problem) {
+    reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
+    return {kExitFailed};
+  }
+
+  bool Stopped() const { return stop_.Requested(); }
+
   // Every tick: ROOT still there, the ignore files above it, and a poll of
-  // what notifications cannot follow.
+  // what notifications cannot follow, whose findings take the source's way
+  // in. False, with *problem set, when the watch cannot go on.
   bool Tick(std::string* problem) {
     const std::shared_ptr<os::FolderHandle> root = CheckRoot(problem);
     if (!root) return false;
     if (StampIgnoreFilesAbove()) {
       reloadAbove_ = true;
-      filter_->Add({"", true});
+      loop_->Add({"", true});
     }
-    if (!poller_.Empty()) {
-      poller_.Pass(*root, [this](FolderChange change) { filter_->Add(std::move(change)); });
-    }
-    return true;
+    if (poller_->Empty()) return true;
+    std::vector<os::RawChange> found;
+    poller_->Pass(*root, &found);
+    return loop_->Take(found, problem);
   }
 
-  // Takes the stamps of the ignore files above ROOT, up to the file
-  // system's root: whether one changed.
+  // Takes the stamps of the ignore files above ROOT, in the very folders
+  // the run reads them from: whether one changed.
   bool StampIgnoreFilesAbove() {
     std::vector<os::FileStamp> stamps;
-    for (std::string_view at = os::PathParent(rootPath_);; at = os::PathParent(at)) {
-      // "" above "\home" is the root "\"; "C:" is the drive's root "C:\".
-      std::string folder(at);
-      if (folder.empty() || (folder.size() == 2 && folder[1] == ':')) folder.push_back('\\');
+    for (const std::string& folder : FoldersAbove(session_.ResolvedRoot()->fullPath)) {
       os::FolderHandle handle;
       os::FileStamp stamp;
       if (access_.OpenToKeep(folder, &handle) == 0) access_.Stamp(handle, kIgnoreFileName, &stamp);
       stamps.push_back(stamp);
-      if (folder.back() == '\\') break;
     }
     const bool moved = stamps != aboveStamps_;
     aboveStamps_ = std::move(stamps);
@@ -260,8 +213,8 @@ class Watcher {
     // link now: no longer watched.
     for (const TreeSession::Folder& folder : folders) {
       if (!folder.subTree) continue;
-      for (const std::string& watched : filter_->Watched(folder.path)) {
-        if (visited_.count(watched) == 0) filter_->Forget(watched);
+      for (const std::string& watched : registry_->Watched(folder.path)) {
+        if (visited_.count(watched) == 0) registry_->Forget(watched);
       }
     }
     return true;
@@ -281,17 +234,7 @@ class Watcher {
     }
   }
 
-  // A folder relative to ROOT as the user sees it.
-  std::string ShownFolder(const std::string& folder) const {
-    if (folder.empty()) return shownRoot_;
-    std::string name = folder;
-#ifndef _WIN32
-    for (char& c : name) {
-      if (c == '\\') c = '/';
-    }
-#endif
-    return Shown(shownRoot_, name);
-  }
+  std::string ShownFolder(const std::string& folder) const { return ShownBelow(shownRoot_, folder); }
 
   // A folder the walk visits: watched, and polled where it must be, through
   // the walk's own handle (opened beneath ROOT without following a link), so
@@ -300,13 +243,9 @@ class Watcher {
     if (watching_) visited_.insert(folder);
     if (!heldRoot_ || !watchProblem_.empty()) return;
     const uint64_t identity = access_.Identity(handle);
-    const uint64_t known = filter_->IdentityOf(folder);
-    if (known != identity) {
-      // Another folder at a known path (a file system mounted there): what
-      // was known beneath it holds no more.
-      if (known != 0) filter_->Forget(folder);
+    if (!registry_->Holds(folder, identity)) {
       StartWatching(folder, handle, identity);
-    } else if (!poller_.Polls(folder)) {
+    } else if (!poller_->Polls(folder)) {
       return;
     }
     Poll(folder, handle);
@@ -315,19 +254,11 @@ class Watcher {
   void StartWatching(const std::string& folder, const os::FolderHandle& handle,
                      uint64_t identity) {
     std::string problem;
-    switch (source_->Watch(folder, handle, &problem)) {
+    switch (registry_->Watch(folder, handle, identity, &problem)) {
       case os::WatchStart::Started:
-        filter_->Watching(folder, identity);
-        // It may have changed before its watch began: a folder moved in
-        // brings many at once, and one walk looks at them all again.
-        if (waited_) filter_->Add({folder, true});
-        return;
       case os::WatchStart::Known:
-        // Reached by another path too (a bind mount): watched once.
-        filter_->Watching(folder, identity);
+      case os::WatchStart::Gone:  // its parent's changes tell
         return;
-      case os::WatchStart::Gone:
-        return;  // its parent's changes tell
       case os::WatchStart::Limit:
         watchProblem_ = "cannot watch " + ShownFolder(folder) + ": " + problem;
         return;
@@ -343,16 +274,16 @@ class Watcher {
   // Polls the folder when --poll asks or its file system does not report
   // changes made elsewhere, saying so once where polling begins.
   void Poll(const std::string& folder, const os::FolderHandle& handle) {
-    const bool polled = poller_.Polls(folder);
+    const bool polled = poller_->Polls(folder);
     std::string reason;
     if (!polled && pollSeconds_ == 0) {
       reason = os::UnreportedChangesReason(handle);
       if (reason.empty()) return;
     }
     const std::string name =
-        folder.empty() ? session_.ResolvedRoot()->name : std::string(os::PathLastName(folder));
-    poller_.Add(folder, handle, rules::ManifestNameFor(name));
-    if (polled || (!folder.empty() && poller_.Polls(std::string(os::PathParent(folder))))) return;
+        folder.empty() ? session_.ResolvedRoot()->name : std::string(below::Leaf(folder));
+    poller_->Add(folder, handle, rules::ManifestNameFor(name));
+    if (polled || (!folder.empty() && poller_->Polls(std::string(below::Parent(folder))))) return;
     if (!reason.empty()) {
       reporter_.WatchNote("polling " + ShownFolder(folder) + ": " + reason +
                           " does not report changes made elsewhere");
@@ -378,20 +309,22 @@ class Watcher {
   os::FolderAccess& access_ = os::SystemFolders();
   WarnOnce reporter_;
   TreeSession session_;
-  Poller poller_;
   std::string rootPath_;                     // full path, '\' separators
   std::shared_ptr<os::FolderHandle> root_;   // held, never standing in the way
   uint64_t rootIdentity_ = 0;
   std::shared_ptr<os::FolderHandle> heldRoot_;  // checked ROOT, while a walk runs
+  // The watch's line: the source and the poller feed the loop, whose filter
+  // reads the registry of folders watched.
   std::unique_ptr<os::ChangeSource> source_;
-  std::unique_ptr<ChangeFilter> filter_;
+  std::unique_ptr<Poller> poller_;
+  std::unique_ptr<WatchRegistry> registry_;
+  std::unique_ptr<WatchLoop> loop_;
   std::vector<os::FileStamp> aboveStamps_;
   bool reloadAbove_ = false;
   std::string watchProblem_;
   bool watching_ = false;
-  bool waited_ = false;  // a batch has been waited for: new folders are checked again
-  std::set<std::string> visited_;  // by the update in hand
-  Outcome updated_;                // of the update in hand
+  std::set<std::string, NameLess> visited_;  // by the update in hand
+  Outcome updated_;                          // of the update in hand
 };
 
 }  // namespace

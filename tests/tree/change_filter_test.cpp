@@ -1,18 +1,22 @@
-// The change filter: raw changes as each system reports them in, the
-// folders whose manifests they touch out, one batch per burst.
+// The watch's line: raw changes as each system (or the poller) reports
+// them, the filter's decision, the registry of folders watched, and the
+// loop that gathers a burst into one batch and keeps the ticks on time.
 #include "tree/change_filter.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
 
-#include "platform/process_control.h"
 #include "tests/platform/test_support.h"
+#include "tree/poller.h"
+#include "tree/watch_loop.h"
+#include "tree/watch_registry.h"
 
 namespace tree {
 void PrintTo(const FolderChange& change, std::ostream* out) {
@@ -27,7 +31,9 @@ using os::ChangeKind;
 using os::EntryKind;
 using tree::ChangeBatch;
 using tree::ChangeFilter;
+using tree::ChangeMeaning;
 using tree::FolderChange;
+using tree::WatchLoop;
 
 os::ChangeTraits LinuxTraits() { return {}; }
 os::ChangeTraits WindowsTraits() {
@@ -41,25 +47,24 @@ os::ChangeTraits WineTraits() {
   return traits;
 }
 
-// Hands out one scripted set of raw changes, then nothing: a wait for more
-// than the quiet period is an interrupt.
-class ScriptedSource final : public os::ChangeSource {
+// A source on a clock of its own: each change arrives at its second, and a
+// wait takes the time it is given, not a moment of the test's.
+class TimedSource final : public os::ChangeSource {
  public:
-  ScriptedSource(os::ChangeTraits traits, std::vector<os::RawChange> changes)
-      : traits_(traits), changes_(std::move(changes)) {}
+  explicit TimedSource(os::ChangeTraits traits) : traits_(traits) {}
   const os::ChangeTraits& Traits() const override { return traits_; }
-  os::WatchStart Watch(const std::string& folder, const os::FolderHandle&, std::string*) override {
-    watched.push_back(folder);
+  os::WatchStart Watch(const std::string&, const os::FolderHandle&, std::string*) override {
     return os::WatchStart::Started;
   }
   void Unwatch(const std::string& folder) override { unwatched.push_back(folder); }
   os::ChangeWait Wait(int timeout, std::vector<os::RawChange>* changes, std::string*) override {
-    if (!changes_.empty()) {
-      changes->swap(changes_);
+    const double until = now + timeout / 1000.0;
+    if (next < arrivals.size() && arrivals[next].first <= until) {
+      now = std::max(now, arrivals[next].first);
+      changes->push_back(arrivals[next++].second);
       return os::ChangeWait::Changes;
     }
-    if (timeout < 0) return os::ChangeWait::Interrupted;
-    os::SleepMilliseconds(static_cast<unsigned>(timeout));
+    now = until;
     return os::ChangeWait::TimedOut;
   }
   bool StartOver(std::string*) override {
@@ -67,12 +72,28 @@ class ScriptedSource final : public os::ChangeSource {
     return true;
   }
 
-  std::vector<std::string> watched, unwatched;
+  double now = 0;
+  std::vector<std::pair<double, os::RawChange>> arrivals;  // by their second
+  size_t next = 0;
+  std::vector<std::string> unwatched;
   int startedOver = 0;
 
  private:
   os::ChangeTraits traits_;
-  std::vector<os::RawChange> changes_;
+};
+
+// The registry over such a source, watching the given folders.
+struct Watched {
+  Watched(os::ChangeTraits traits, std::vector<std::string> folders)
+      : source(traits), poller(os::SystemFolders(), traits.namesAnyCase ? tree::NameCase::Any
+                                                                        : tree::NameCase::Exact),
+        registry(source, poller) {
+    std::string problem;
+    for (const std::string& folder : folders) registry.Watch(folder, os::FolderHandle(), 1, &problem);
+  }
+  TimedSource source;
+  tree::Poller poller;
+  tree::WatchRegistry registry;
 };
 
 TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
@@ -80,9 +101,10 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
     const char* what;
     os::ChangeTraits traits;
     std::vector<os::RawChange> changes;
-    std::vector<FolderChange> expected;  // empty: nothing (the wait ends as interrupted)
+    std::vector<FolderChange> expected;
     bool rescanAll = false;
     const char* problem = "";  // the watch cannot go on
+    std::vector<std::string> forgotten = {};  // no longer watched, with their sub-trees
   };
   const auto linux = LinuxTraits(), windows = WindowsTraits(), wine = WineTraits();
   const std::string ownTemporary = "~mmt1f-3.tmp";
@@ -140,15 +162,15 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
       {"renamed away from a temporary name, a known folder (Windows does not say)", windows,
        {{ChangeKind::RenamedFrom, "", "~mm1a-2.tmp", EntryKind::Unknown, 5},
         {ChangeKind::RenamedTo, "", "Units", EntryKind::Folder, 5}},
-       {{"", false}, {"Units", true}}},
+       {{"", false}, {"Units", true}}, false, "", {"~mm1a-2.tmp"}},
       {"a folder renamed (Linux)", linux,
        {{ChangeKind::RenamedFrom, "a", "b", EntryKind::Folder, 2},
         {ChangeKind::RenamedTo, "a", "c", EntryKind::Folder, 2}},
-       {{"a", false}, {"a\\c", true}}},
+       {{"a", false}, {"a\\c", true}}, false, "", {"a\\b"}},
       {"a folder renamed under Wine: the source starts over, the tree looked at again", wine,
        {{ChangeKind::RenamedFrom, "a", "b", EntryKind::Unknown, 2},
         {ChangeKind::RenamedTo, "a", "c", EntryKind::Folder, 2}},
-       {}, true},
+       {{"a", false}, {"a\\c", true}}, true, "", {"a\\b"}},
       {"changes lost", windows, {{ChangeKind::Lost, "", ""}}, {}, true},
       {"a folder the walk does not visit has no manifest", linux,
        {{ChangeKind::Created, ".git", "x.xml", EntryKind::File}}, {}},
@@ -158,26 +180,112 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
       {"ROOT renamed", linux, {{ChangeKind::FolderMoved, "", ""}}, {}, false,
        "the folder was moved or renamed"},
       {"a sub-folder itself gone: its parent tells", linux,
-       {{ChangeKind::FolderGone, "a\\b", ""}, {ChangeKind::FolderMoved, "a", ""}}, {}},
+       {{ChangeKind::FolderGone, "a\\b", ""}, {ChangeKind::FolderMoved, "a", ""}}, {}, false, "",
+       {"a\\b"}},
+      {"what a poll finds: names moved, a folder it cannot open, in watched folders only", windows,
+       {{ChangeKind::Modified, "a", ""}, {ChangeKind::Lost, "a\\b", ""},
+        {ChangeKind::Modified, ".git", ""}, {ChangeKind::Lost, ".git\\x", ""}},
+       {{"a", false}, {"a\\b", true}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    ScriptedSource source(row.traits, row.changes);
-    ChangeFilter filter(row.traits, [&](const std::string& f) { source.Unwatch(f); });
-    for (const char* folder : {"", "a", "a\\b", "~mm1a-2.tmp"}) filter.Watching(folder);
+    Watched watched(row.traits, {"", "a", "a\\b", "~mm1a-2.tmp"});
+    ChangeFilter filter(row.traits, watched.registry);
     ChangeBatch batch;
+    std::vector<std::string> forgotten;
     std::string problem;
-    const os::ChangeWait waited = filter.NextBatch(source, &batch, &problem);
-    EXPECT_EQ(problem, row.problem);
-    if (*row.problem != '\0') continue;
-    if (row.expected.empty() && !row.rescanAll) {
-      EXPECT_EQ(waited, os::ChangeWait::Interrupted);
-      continue;
+    for (const os::RawChange& change : row.changes) {
+      const ChangeMeaning meaning = filter.Take(change);
+      if (meaning.outcome == ChangeMeaning::Outcome::RootRemoved) problem = tree::kRootRemoved;
+      if (meaning.outcome == ChangeMeaning::Outcome::RootMoved) problem = tree::kRootMoved;
+      EXPECT_EQ(meaning.outcome == ChangeMeaning::Outcome::Relevant,
+                !meaning.redo.empty() || meaning.rescanAll);
+      batch.rescanAll = batch.rescanAll || meaning.rescanAll || meaning.startOver;
+      for (const FolderChange& redo : meaning.redo) tree::AddChange(&batch.changes, redo);
+      forgotten.insert(forgotten.end(), meaning.forget.begin(), meaning.forget.end());
     }
-    ASSERT_EQ(waited, os::ChangeWait::Changes);
+    EXPECT_EQ(problem, row.problem);
     EXPECT_EQ(batch.rescanAll, row.rescanAll);
     EXPECT_EQ(batch.changes, row.expected);
-    EXPECT_EQ(source.startedOver, row.traits.staleAfterFolderRename ? 1 : 0);
+    EXPECT_EQ(forgotten, row.forgotten);
+  }
+}
+
+// The loop on a clock of its own: a burst is one batch once it has been
+// quiet for 150 ms, a stream is cut at 3 s, and the ticks come on time
+// whatever arrives.
+TEST(WatchLoop, GathersBurstsAndKeepsTheTicksOnTime) {
+  struct Row {
+    const char* what;
+    double every, until;  // a change in "a" every so many seconds, up to until
+    const char* ticks;    // the seconds each tick came at
+    const char* batches;  // and each batch
+  };
+  const std::vector<Row> rows = {
+      {"a change every 0.5 s: each its own batch, and the ticks still every second", 0.5, 5,
+       "1.00 2.00 3.00 4.00 5.00", "0.65 1.15 1.65 2.15 2.65 3.15 3.65 4.15 4.65 5.15"},
+      {"a change every 0.1 s: a batch at least every 3 s", 0.1, 5, "1.00 2.00 3.00 4.00 5.00",
+       "3.10 5.15"},
+      {"one change, then quiet: ticks alone", 0.3, 0.3, "1.00 2.00 3.00 4.00 5.00", "0.45"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Watched watched(LinuxTraits(), {"", "a"});
+    TimedSource& source = watched.source;
+    for (int i = 1; i * row.every <= row.until + 1e-9; ++i) {
+      source.arrivals.push_back({i * row.every, {ChangeKind::Created, "a", "x.xml", EntryKind::File}});
+    }
+    WatchLoop loop(source, watched.registry, 1, [&] { return source.now; });
+    std::string ticks, batches, problem;
+    auto note = [&](std::string* list) {
+      if (source.now > 5.5) return;
+      char at[16];
+      std::snprintf(at, sizeof at, "%s%.2f", list->empty() ? "" : " ", source.now);
+      *list += at;
+    };
+    while (source.now < 5.5) {
+      ChangeBatch batch;
+      const WatchLoop::Next next = loop.Wait(&batch, &problem);
+      ASSERT_NE(next, WatchLoop::Next::Failed) << problem;
+      if (next == WatchLoop::Next::Tick) note(&ticks);
+      if (next == WatchLoop::Next::Batch) {
+        EXPECT_EQ(batch.changes, (std::vector<FolderChange>{{"a", false}}));
+        note(&batches);
+      }
+    }
+    EXPECT_EQ(ticks, row.ticks);
+    EXPECT_EQ(batches, row.batches);
+  }
+}
+
+// The registry forgets a sub-tree by the source's case rule, and a folder
+// first watched once the watch is under way comes back with its sub-tree.
+TEST(WatchRegistry, ForgetsBySourcesCaseRuleAndBringsLateFoldersBack) {
+  struct Row {
+    const char* what;
+    os::ChangeTraits traits;
+    std::vector<std::string> left;       // watched after forgetting "A\\b"
+    std::vector<std::string> unwatched;  // what the source was told
+  };
+  const std::vector<Row> rows = {
+      {"Windows: another case is the same folder", WindowsTraits(), {"", "a", "a b"}, {"A\\b"}},
+      {"Linux: another case is another folder", LinuxTraits(),
+       {"", "a", "a b", "a\\B", "a\\B\\c"}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Watched watched(row.traits, {"", "a", "a\\B", "a\\B\\c", "a b"});
+    watched.registry.Forget("A\\b");
+    EXPECT_EQ(watched.registry.Watched(""), row.left);
+    EXPECT_EQ(watched.source.unwatched, row.unwatched);
+    std::string problem;
+    watched.registry.Watch("early", os::FolderHandle(), 2, &problem);
+    EXPECT_TRUE(watched.registry.TakeReturning().empty());
+    watched.registry.Begin();
+    watched.registry.Watch("late", os::FolderHandle(), 3, &problem);
+    EXPECT_EQ(watched.registry.TakeReturning(), (std::vector<FolderChange>{{"late", true}}));
+    EXPECT_TRUE(watched.registry.Holds("late", 3));
+    EXPECT_FALSE(watched.registry.Holds("late", 4));
   }
 }
 
@@ -206,8 +314,8 @@ class Watchdog {
   std::thread thread_;
 };
 
-// This build's source (inotify, or ReadDirectoryChangesW under Wine) and the
-// filter together, on a real tree.
+// This build's source (inotify, or ReadDirectoryChangesW under Wine), the
+// registry and the loop together, on a real tree.
 TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) {
   platform_test::TempFolder t;
   for (const char* folder : {"a", "a/b", "c"}) t.MakeFolder(folder);
@@ -216,19 +324,22 @@ TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) 
   bool limit = false;
   auto source = os::OpenChangeSource(t.Path(), &problem, &limit);
   ASSERT_NE(source, nullptr) << problem;
-  ChangeFilter filter(source->Traits(), [&](const std::string& f) { source->Unwatch(f); });
+  tree::Poller poller(os::SystemFolders(), tree::SystemNameCase());
+  tree::WatchRegistry registry(*source, poller);
   os::FolderAccess& access = os::SystemFolders();
   os::FolderHandle top;
   ASSERT_EQ(access.OpenToKeep(t.Path(), &top), 0u);
-  bool waited = false;
   auto watch = [&](const std::string& folder) {
     os::FolderHandle handle;
     ASSERT_EQ(access.OpenBeneath(top, folder, &handle), 0u) << folder;
-    ASSERT_NE(source->Watch(folder, handle, &problem), os::WatchStart::Failed) << problem;
-    // As the watch does: a folder first watched after a batch comes back.
-    if (filter.Watching(folder) && waited) filter.Add({folder, true});
+    ASSERT_NE(registry.Watch(folder, handle, access.Identity(handle), &problem),
+              os::WatchStart::Failed)
+        << problem;
   };
   for (const char* folder : {"", "a", "a\\b", "c"}) watch(folder);
+  // As the watch does: a folder first watched from now on comes back.
+  registry.Begin();
+  WatchLoop loop(*source, registry, 3600);
 
   struct Step {
     const char* what;
@@ -288,9 +399,8 @@ TEST(ChangeFilter, TurnsThisSystemsChangesIntoTheFoldersWhoseManifestTheyTouch) 
     ChangeBatch batch;
     {
       Watchdog watchdog(t);
-      ASSERT_EQ(filter.NextBatch(*source, &batch, &problem), os::ChangeWait::Changes) << problem;
+      ASSERT_EQ(loop.Wait(&batch, &problem), WatchLoop::Next::Batch) << problem;
     }
-    waited = true;
     if (step.wineStartsOver && source->Traits().staleAfterFolderRename) {
       EXPECT_TRUE(batch.rescanAll);
     } else {
