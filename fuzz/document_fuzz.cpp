@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "generator/manifest_document.h"
+#include "generator/entry_list_document.h"
+#include "rules/manifest_document.h"
 #include "runtime/values/value_array.h"
 #include "runtime/values/value_memory.h"
 #include "tests/reliability/xml_names.h"
@@ -101,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   fuzz::Runtime runtime;
   runtime.fake().ansiCodePage = utf8 ? os::kCodePageUtf8 : 1252;
-  std::string doc = gen::RenderManifestText(entries);
+  std::string doc = rules::RenderManifestText(entries);
   {
     // The program renders from its EntryList, a text ValueArray: the same
     // bytes, in one block of exactly length + 1 bytes.

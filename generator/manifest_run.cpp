@@ -14,9 +14,9 @@
 
 #include <cstring>
 
-#include "generator/manifest_document.h"
-#include "generator/manifest_rule.h"
+#include "generator/entry_list_document.h"
 #include "generator/program_constants.h"
+#include "rules/manifest_rule.h"
 #include "runtime/host/runtime_application.h"
 #include "runtime/host/service_table.h"
 #include "runtime/services/command.h"
@@ -67,7 +67,7 @@ void* NewEntryList() {
 char* ManifestPath(char* folder, const char** outputName) {
   ArgRecord rightArgs[2] = {Text(folder), Int32(4)};
   auto* tail = reinterpret_cast<char*>(Call(&rt::RightText, 2, rightArgs).value);
-  const bool dataFolder = IsDataFolder(tail != nullptr ? tail : "");
+  const bool dataFolder = rules::IsDataFolder(tail != nullptr ? tail : "");
   Release(tail);
   const char* suffix = dataFolder ? kConstants.modSuffix : kConstants.zenterSuffix;
   *outputName = suffix + 1;
@@ -127,12 +127,12 @@ int32_t ManifestRun() {
 
   // XML pass: every entry of folder\*.xml that is not a directory.
   bool done = ListPass(folder, kConstants.xmlPattern, 0, 1, &state, [&](char* name) {
-    if (IncludesFile(name, outputName)) rt::ArrayAppend(&entries, name);
+    if (rules::IncludesFile(name, outputName)) rt::ArrayAppend(&entries, name);
   });
   // Sub-folder pass: every directory of folder\*.* but the entries . and ..,
   // wherever the listing puts them, as Sub\zenter.xml.
   done = ListPass(folder, kConstants.allPattern, 0x10, 0, &state, [&](char* name) {
-    if (!IncludesSubFolder(name)) return;
+    if (!rules::IncludesSubFolder(name)) return;
     char* entry = rt::TextJoin({name, kConstants.zenterSuffix});
     rt::ArrayAppend(&entries, entry);
     Release(entry);

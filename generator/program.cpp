@@ -6,10 +6,10 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "generator/manifest_rule.h"
 #include "generator/manifest_run.h"
 #include "generator/program_constants.h"
 #include "platform/platform.h"
+#include "rules/manifest_rule.h"
 #include "runtime/host/service_table.h"
 #include "runtime/services/libraries.h"
 
@@ -68,11 +68,11 @@ constexpr void Spell(char (&field)[N], std::initializer_list<std::string_view> p
 
 constexpr ProgramConstants MakeConstants() {
   ProgramConstants c{};
-  Spell(c.xmlPattern, {kXmlPassPattern});
-  Spell(c.allPattern, {kFolderPassPattern});
-  Spell(c.zenterSuffix, {kSubFolderSuffix});
-  Spell(c.dataSuffix, {kDataSuffix});
-  Spell(c.modSuffix, {"\\", kModManifest});
+  Spell(c.xmlPattern, {rules::kXmlPassPattern});
+  Spell(c.allPattern, {rules::kFolderPassPattern});
+  Spell(c.zenterSuffix, {rules::kSubFolderSuffix});
+  Spell(c.dataSuffix, {rules::kDataSuffix});
+  Spell(c.modSuffix, {"\\", rules::kModManifest});
   Spell(c.emptyText, {});
   c.one = 1.0;
   c.emptyArray[0] = 1;

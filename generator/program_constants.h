@@ -3,7 +3,7 @@
 // owning it; the runtime never releases or resizes such an address.
 //
 // Its texts are made from the names of the manifest rule
-// (generator/manifest_rule.h) when the program is compiled: a name that no
+// (rules/manifest_rule.h) when the program is compiled: a name that no
 // longer fits its field below stops the build instead of drifting apart.
 #pragma once
 

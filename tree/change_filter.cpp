@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "platform/process_control.h"
-#include "runtime/services/temporary_file_name.h"
+#include "rules/temporary_file_name.h"
 #include "tree/ignore_file.h"
 
 namespace tree {
@@ -114,14 +114,14 @@ bool ChangeFilter::SameName(std::string_view a, std::string_view b) const {
 }
 
 bool ChangeFilter::IsManifestName(std::string_view name) const {
-  return SameName(name, gen::kZenterManifest) || SameName(name, gen::kModManifest);
+  return SameName(name, rules::kZenterManifest) || SameName(name, rules::kModManifest);
 }
 
 // A temporary file of the tools' own is no change, nor is its rename into
 // place (a manifest written). Only a file: a user's folder or link may carry
 // such a name.
 bool ChangeFilter::IsOwnTemporary(const os::RawChange& change, bool folder) {
-  if (folder || change.entry == os::EntryKind::Link || !rt::IsTemporaryFileName(change.name)) {
+  if (folder || change.entry == os::EntryKind::Link || !rules::IsTemporaryFileName(change.name)) {
     return false;
   }
   if (change.kind == os::ChangeKind::RenamedFrom && change.renameCookie != 0) {

@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "modmanifest_version.h"
 #include "tree/options.h"
 
 namespace tree {
 
-inline constexpr char kVersion[] = "1.0.0";
+inline constexpr char kVersion[] = MODMANIFEST_VERSION_SHORT;
 
 // What the command line asks for: a run with these options, or an exit
 // status right away (after --help, --version or a usage error, whose text is

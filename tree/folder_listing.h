@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/manifest_document.h"
 #include "platform/platform.h"
 #include "platform/folder_access.h"
+#include "rules/manifest_document.h"
 #include "tree/reporter.h"
 
 namespace tree {
@@ -25,11 +25,11 @@ struct SubFolder {
 // A file or folder the manifest cannot carry.
 struct LeftOut {
   std::string name;
-  const char* reason;  // "its name holds \\", ...
+  const char* reason;  // why, as the entries or the rule said it
 };
 
 struct FolderListing {
-  gen::PreparedEntries entries;       // the manifest's entries, each rendered once
+  rules::PreparedEntries entries;     // the manifest's entries, each rendered once
   std::vector<SubFolder> subFolders;  // to visit: no links, none skipped
   std::vector<LeftOut> leftOut;       // names an entry would have, left out: files first
   std::vector<ListedFolder> listed;   // every sub-folder, and why one is not visited
@@ -37,10 +37,10 @@ struct FolderListing {
 
 // Sorts the listing of a folder whose manifest is manifestName, looking at
 // each name once, into its manifest's entries (rendered as they are found),
-// the sub-folders to visit and the names left out. A sub-folder the rules
-// skip is none of these.
+// the sub-folders to visit and the names left out. A sub-folder skip skips
+// is none of these.
 void ReadListing(const std::vector<os::ListedEntry>& listed, std::string_view manifestName,
-                 const SkipRules& rules, FolderListing* listing);
+                 const SkipRules& skip, FolderListing* listing);
 
 // The bytes of the folder's manifest, put together from its entries as
 // ReadListing rendered them.

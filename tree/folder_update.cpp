@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "generator/manifest_document.h"
-#include "generator/manifest_rule.h"
+#include "rules/manifest_document.h"
+#include "rules/manifest_rule.h"
 #include "platform/process_control.h"
 #include "tree/error_text.h"
 #include "tree/ignore_file.h"
@@ -31,7 +31,7 @@ WalkFolder MakeWalkFolder(const WalkFolder* parent, std::string name, std::strin
     folder.relative = below::Join(parent->relative, name);
     folder.shown = Shown(parent->shown, name);
   }
-  folder.manifestName = gen::ManifestNameFor(name);
+  folder.manifestName = rules::ManifestNameFor(name);
   folder.shownManifest = Shown(folder.shown, folder.manifestName);
   folder.name = std::move(name);
   return folder;
@@ -84,12 +84,12 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
 // Warns of what the folder's manifest cannot do: a "Data" folder's own
 // manifest that its parent's does not include, and names left out.
 void FolderUpdate::WarnOfListing(const WalkFolder& folder, const WalkFolder* parent) {
-  if (parent != nullptr && folder.manifestName == gen::kModManifest) {
-    if (gen::CanCarrySubFolder(folder.name)) {
+  if (parent != nullptr && folder.manifestName == rules::kModManifest) {
+    if (rules::CanCarrySubFolder(folder.name)) {
       run_.Warn(folder.relative, folder.shownManifest + " is what " + Dotted(folder.shown) +
                                      " gets (its name ends in \"Data\"), but " +
                                      parent->shownManifest + " includes " +
-                                     gen::SubFolderEntry(folder.name) + ", which no run writes");
+                                     rules::SubFolderEntry(folder.name) + ", which no run writes");
     }
   }
   for (const LeftOut& out : listing_.leftOut) {

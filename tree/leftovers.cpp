@@ -1,7 +1,7 @@
 #include "tree/leftovers.h"
 
 #include "platform/process_control.h"
-#include "runtime/services/temporary_file_name.h"
+#include "rules/temporary_file_name.h"
 #include "tree/run_state.h"
 
 namespace tree {
@@ -11,7 +11,7 @@ void RemoveLeftoverFiles(RunState& run, const os::FolderHandle& folder,
   const unsigned long self = os::Os().GetCurrentProcessId();
   for (const os::ListedEntry& e : listed) {
     if ((e.attributes & (os::kAttrDirectory | os::kAttrLink)) != 0) continue;
-    const std::optional<rt::TemporaryFileOrigin> origin = rt::ParseTemporaryFileName(e.name);
+    const std::optional<rules::TemporaryFileOrigin> origin = rules::ParseTemporaryFileName(e.name);
     if (!origin || origin->processId == self || os::ProcessRuns(origin->processId)) continue;
     if (run.access.Remove(folder, e.name)) {
       ++run.tally.leftovers;

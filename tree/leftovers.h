@@ -1,5 +1,5 @@
 // Temporary files that a run of either program left behind when it was
-// killed (their names: runtime/services/temporary_file_name.h). A later run removes
+// killed (their names: rules/temporary_file_name.h). A later run removes
 // those whose process no longer runs; a running process's files are never
 // touched.
 #pragma once

@@ -1,8 +1,8 @@
 #include "tree/manifest_writer.h"
 
 #include "platform/process_control.h"
-#include "runtime/services/refused_target.h"
-#include "runtime/services/temporary_file_name.h"
+#include "rules/refused_target.h"
+#include "rules/temporary_file_name.h"
 
 namespace tree {
 namespace {
@@ -27,14 +27,14 @@ bool ManifestWriter::Stage(FolderRef folder, std::string_view targetName,
                            const std::string& bytes, ManifestLabel label,
                            WriteFailure* failure) {
   *failure = WriteFailure{};
-  if ((failure->refused = rt::RefusedTarget(access_.FileAttributes(*folder, targetName)))) return false;
+  if ((failure->refused = rules::RefusedTarget(access_.FileAttributes(*folder, targetName)))) return false;
   const unsigned long pid = os::Os().GetCurrentProcessId();
   // Everything the entry needs is made before its file, and room for it,
   // so that running out of memory never leaves a file nobody knows of.
   Staged entry{std::move(folder), os::StagedFile(), std::string(targetName), std::move(label)};
   staged_.reserve(staged_.size() + 1);
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    failure->error = access_.Stage(*entry.folder, rt::TemporaryFileName(rt::TemporaryFileWriter::TreeTool, pid, counter_++), bytes, &entry.file);
+    failure->error = access_.Stage(*entry.folder, rules::TemporaryFileName(rules::TemporaryFileWriter::TreeTool, pid, counter_++), bytes, &entry.file);
     if (failure->error == os::kErrorFileExists) continue;
     if (failure->error != 0) return false;
     staged_.push_back(std::move(entry));
@@ -64,11 +64,11 @@ void ManifestWriter::Commit() {
   std::vector<const os::FolderHandle*> renamedIn;
   for (Staged& s : batch) {
     WriteFailure failure;
-    if (syncError != 0) {
-      failure.error = syncError;
-    } else {
-      Replace(&s, &failure);
-    }
+    // A sync that failed for the batch (one folder of it removed on a FUSE
+    // file system, one file system of several failing) is tried again file
+    // by file, so that it costs only the manifests it failed for.
+    if (syncError != 0) failure.error = SyncAlone(s);
+    if (failure.error == 0) Replace(&s, &failure);
     if (failure.error == 0 && failure.refused == nullptr) {
       if (renamedIn.empty() || renamedIn.back() != s.folder.get()) renamedIn.push_back(s.folder.get());
       done_(s.label, nullptr);
@@ -80,11 +80,17 @@ void ManifestWriter::Commit() {
   access_.SyncRenames(renamedIn);
 }
 
+os::Dword ManifestWriter::SyncAlone(const Staged& s) {
+  const os::Dword error = access_.Sync({s.folder.get()}, {&s.file});
+  if (error != 0 && access_.Removed(*s.folder)) return os::kErrorPathNotFound;  // vanished
+  return error;
+}
+
 // Renames the staged file over its target, unless the target has been
 // made read-only (or the like) since; tries again for a while when another
 // program holds the target.
 void ManifestWriter::Replace(Staged* s, WriteFailure* failure) {
-  auto refused = [&] { return rt::RefusedTarget(access_.FileAttributes(*s->folder, s->targetName)); };
+  auto refused = [&] { return rules::RefusedTarget(access_.FileAttributes(*s->folder, s->targetName)); };
   if ((failure->refused = refused())) return;
   for (int attempt = 1;; ++attempt) {
     failure->error = access_.Replace(*s->folder, &s->file, s->targetName);

@@ -62,6 +62,7 @@ class ManifestWriter {
     std::string targetName;
     ManifestLabel label;
   };
+  os::Dword SyncAlone(const Staged& s);
   void Replace(Staged* s, WriteFailure* failure);
 
   os::FolderAccess& access_;

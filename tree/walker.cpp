@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "tree/error_text.h"
 #include "tree/ignore_file.h"
 
@@ -38,7 +38,7 @@ void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string
       const Frame& parent = stack_.back();  // on top: held
       const std::string name(names[i]);
       auto child = std::make_shared<os::FolderHandle>();
-      if (name.empty() || gen::IsDotEntry(name) ||
+      if (name.empty() || rules::IsDotEntry(name) ||
           run_.access.OpenSub(*parent.handle, name, child.get()) != 0 ||
           parent.rules->Skips(name, run_.access.Attributes(*child, name))) {
         break;  // gone, a link now, or skipped: nothing to write
@@ -62,7 +62,7 @@ WalkFolder Walker::FolderAt(size_t index) const {
   folder.name = frame.name;
   folder.relative = relative_.substr(0, frame.relativeEnd);
   folder.shown = shown_.substr(0, frame.shownEnd);
-  folder.manifestName = gen::ManifestNameFor(frame.name);
+  folder.manifestName = rules::ManifestNameFor(frame.name);
   folder.shownManifest = Shown(folder.shown, folder.manifestName);
   return folder;
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "platform/change_source.h"
 #include "platform/console.h"
 #include "platform/folder_access.h"
@@ -345,7 +345,7 @@ class Watcher {
     }
     const std::string name =
         folder.empty() ? session_.ResolvedRoot()->name : std::string(os::PathLastName(folder));
-    poller_.Add(folder, handle, gen::ManifestNameFor(name));
+    poller_.Add(folder, handle, rules::ManifestNameFor(name));
     if (polled || (!folder.empty() && poller_.Polls(std::string(os::PathParent(folder))))) return;
     if (!reason.empty()) {
       reporter_.WatchNote("polling " + ShownFolder(folder) + ": " + reason +

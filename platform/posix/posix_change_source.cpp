@@ -12,7 +12,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -57,9 +59,27 @@ bool Beneath(const std::string& folder, const std::string& base) {
          (folder.size() == base.size() || folder[base.size()] == '\\');
 }
 
+// The mounts at or beneath a folder (its real path), as the mount table
+// text lists them: what a mount or unmount elsewhere leaves alone.
+std::vector<std::string> MountsBeneath(std::string_view table, const std::string& top) {
+  std::vector<std::string> beneath;
+  for (MountEntry& mount : ParseMountInfo(table)) {
+    const std::string& at = mount.mountPoint;
+    if (top.empty() || (at.compare(0, top.size(), top) == 0 &&
+                        (at.size() == top.size() || at[top.size()] == '/'))) {
+      beneath.push_back(std::to_string(mount.major) + ":" + std::to_string(mount.minor) + " " +
+                        mount.fileSystem + " " + at);
+    }
+  }
+  std::sort(beneath.begin(), beneath.end());
+  return beneath;
+}
+
 class InotifySource final : public ChangeSource {
  public:
-  InotifySource(int fd, int mounts) : fd_(fd), mounts_(mounts) {}
+  InotifySource(int fd, int mounts, std::string top) : fd_(fd), mounts_(mounts), top_(std::move(top)) {
+    if (mounts_ >= 0) beneath_ = MountsBeneath(ReadMounts(), top_);
+  }
   ~InotifySource() override {
     close(fd_);
     if (mounts_ >= 0) close(mounts_);
@@ -127,9 +147,14 @@ class InotifySource final : public ChangeSource {
     switch (Block(timeoutMilliseconds)) {
       case Woken::Interrupt: return ChangeWait::Interrupted;
       case Woken::Timeout: return ChangeWait::TimedOut;
-      case Woken::Mounts:
-        changes->push_back({ChangeKind::Lost, "", ""});
+      case Woken::Mounts: {
+        // Only a mount at or beneath the watched folder changes what it
+        // holds; one elsewhere on the system means no work.
+        std::vector<std::string> beneath = MountsBeneath(ReadMounts(), top_);
+        if (beneath != beneath_) changes->push_back({ChangeKind::Lost, "", ""});
+        beneath_ = std::move(beneath);
         return ChangeWait::Changes;
+      }
       case Woken::Events: break;
     }
     return ReadEvents(changes, problem) ? ChangeWait::Changes : ChangeWait::Failed;
@@ -162,12 +187,17 @@ class InotifySource final : public ChangeSource {
     if (ready < 0) return error == EINTR && Interrupted() ? Woken::Interrupt : Woken::Timeout;
     if (ready == 0) return Woken::Timeout;
     if ((polls[0].revents & POLLIN) != 0) return Woken::Events;
-    // Read again from the start, which the next change needs to be told.
+    return Woken::Mounts;
+  }
+
+  // The mount table read again from the start, which also tells the kernel
+  // that this change has been seen.
+  std::string ReadMounts() {
+    std::string text;
     char buffer[4096];
     lseek(mounts_, 0, SEEK_SET);
-    while (read(mounts_, buffer, sizeof buffer) > 0) {
-    }
-    return Woken::Mounts;
+    for (ssize_t n; (n = read(mounts_, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    return text;
   }
 
   // Reads what is queued. False, with *problem set, when the source broke.
@@ -226,15 +256,20 @@ class InotifySource final : public ChangeSource {
 
   int fd_;
   int mounts_;  // /proc/self/mountinfo, or -1
+  std::string top_;  // the watched folder's real path
+  std::vector<std::string> beneath_;  // the mounts at or beneath it
   std::unordered_map<int, std::vector<std::string>> byWd_;
   std::map<std::string, int> byFolder_;  // ordered: a sub-tree is a range
 };
 
-// The mount table, read again when a device it does not list turns up.
+// The mount table, read again when a device it does not list turns up, and
+// after any mount or unmount: the next mount often gets the device number
+// the last one had, and with it that one's type.
 class MountTable {
  public:
   std::string TypeOf(dev_t device) {
     std::lock_guard lock(mutex_);
+    if (Changed()) Read();
     for (int attempt = 0; attempt < 2; ++attempt) {
       for (const MountEntry& mount : mounts_) {
         if (mount.major == major(device) && mount.minor == minor(device)) return mount.fileSystem;
@@ -245,6 +280,17 @@ class MountTable {
   }
 
  private:
+  // Whether the mounts changed since the last look: the kernel marks an
+  // open mount table with a priority event at each change.
+  bool Changed() {
+    if (changes_ < 0) {
+      changes_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+      return true;
+    }
+    pollfd p{changes_, POLLPRI, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0;
+  }
+
   void Read() {
     std::ifstream in("/proc/self/mountinfo");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -253,6 +299,7 @@ class MountTable {
 
   std::mutex mutex_;
   std::vector<MountEntry> mounts_;
+  int changes_ = -1;  // the mount table, open to be told of changes
 };
 
 }  // namespace
@@ -267,8 +314,8 @@ std::string UnreportedChangesReason(const FolderHandle& folder) {
   return ChangesMayGoUnreported(type) ? "the file system (" + type + ")" : std::string();
 }
 
-std::unique_ptr<ChangeSource> OpenChangeSource(const std::string&, std::string* problem,
-                                               bool* limit) {
+std::unique_ptr<ChangeSource> OpenChangeSource(const std::string& topFullPath,
+                                               std::string* problem, bool* limit) {
   *limit = false;
   const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0) {
@@ -282,7 +329,12 @@ std::unique_ptr<ChangeSource> OpenChangeSource(const std::string&, std::string* 
     return nullptr;
   }
   const int mounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  return std::make_unique<InotifySource>(fd, mounts);
+  // The mount table names folders by their real paths; a top it cannot
+  // resolve counts every mount as its own.
+  char* real = realpath(posix::ToPosixPath(topFullPath.c_str()).c_str(), nullptr);
+  std::string top = real != nullptr ? real : "";
+  std::free(real);
+  return std::make_unique<InotifySource>(fd, mounts, std::move(top));
 }
 
 }  // namespace os

@@ -251,11 +251,16 @@ class PosixFolders final : public FolderAccess {
   Dword Replace(const FolderHandle& folder, StagedFile* file, std::string_view target) override {
     const int fd = Fd(folder);
     if (renameat(fd, CName(file->name).get(), fd, CName(target).get()) != 0) {
-      // The folder itself is gone (removed while the batch waited): say so
-      // rather than that a file is missing.
+      // The folder itself is gone (removed while the batch waited), or is
+      // being emptied (the staged file went with the rest of its files, as
+      // under rm -r): say so rather than that a file is missing.
       if (errno == ENOENT) {
         struct stat st;
         if (fstat(fd, &st) == 0 && st.st_nlink == 0) return kErrorPathNotFound;
+        if (fstatat(fd, CName(file->name).get(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+          return kErrorPathNotFound;
+        }
+        errno = ENOENT;
       }
       return ErrorOf(errno, false);
     }

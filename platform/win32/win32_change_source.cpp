@@ -271,10 +271,22 @@ class DirectoryChangesSource final : public ChangeSource {
 
 std::string UnreportedChangesReason(const FolderHandle& folder) {
   const std::string& path = folder.path();
-  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return "a network share";
-  if (path.size() < 2 || path[1] != ':') return std::string();
-  const wchar_t drive[] = {static_cast<wchar_t>(path[0]), L':', L'\\', L'\0'};
-  return ::GetDriveTypeW(drive) == DRIVE_REMOTE ? "a network drive" : std::string();
+  // A share by its server's name; any other path is asked of the volume it
+  // lies on, however it is spelled (C:\, \\?\C:\, a volume's name, Wine's
+  // \\?\unix\).
+  const bool device = path.starts_with("\\\\?\\") || path.starts_with("\\\\.\\");
+  if (path.starts_with("\\\\?\\UNC\\") || (path.starts_with("\\\\") && !device)) {
+    return "a network share";
+  }
+  std::wstring volume(MAX_PATH + 1, L'\0');
+  if (!::GetVolumePathNameW(win32::Wide(path).c_str(), volume.data(),
+                            static_cast<DWORD>(volume.size()))) {
+    return std::string();
+  }
+  volume.resize(std::wcslen(volume.c_str()));
+  // A drive's root as GetDriveTypeW surely takes it: X:\.
+  if (volume.size() == 7 && volume.starts_with(L"\\\\?\\") && volume[5] == L':') volume.erase(0, 4);
+  return ::GetDriveTypeW(volume.c_str()) == DRIVE_REMOTE ? "a network drive" : std::string();
 }
 
 void WakeChangeWait() {

@@ -8,32 +8,13 @@
 #include "platform/utf8.h"
 #include "platform/win32/win32_testing.h"
 
-namespace os::win32 {
+namespace os {
 namespace {
 
 bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// \\?\ and \\.\ paths go to the system as they stand already.
-bool IsDevicePath(const wchar_t* path) {
-  return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') &&
-         path[3] == L'\\';
-}
-
-bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-void* HeapBuffer(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), 0, bytes); }
-BufferAllocation g_allocateBuffer = HeapBuffer;
-
 }  // namespace
-
-void* AllocateBuffer(size_t bytes) { return g_allocateBuffer(bytes); }
-
-BufferAllocation ReplaceBufferAllocation(BufferAllocation allocate) {
-  BufferAllocation previous = g_allocateBuffer;
-  g_allocateBuffer = allocate;
-  return previous;
-}
 
 size_t Utf8ToWide(const char* text, size_t length, wchar_t* out, size_t capacity) {
   const auto* s = reinterpret_cast<const uint8_t*>(text);
@@ -119,6 +100,32 @@ std::wstring Wide(std::string_view text) {
   std::wstring wide(units, L'\0');
   Utf8ToWide(text.data(), text.size(), wide.data(), units);
   return wide;
+}
+
+}  // namespace os
+
+namespace os::win32 {
+namespace {
+
+// \\?\ and \\.\ paths go to the system as they stand already.
+bool IsDevicePath(const wchar_t* path) {
+  return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') &&
+         path[3] == L'\\';
+}
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+void* HeapBuffer(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), 0, bytes); }
+BufferAllocation g_allocateBuffer = HeapBuffer;
+
+}  // namespace
+
+void* AllocateBuffer(size_t bytes) { return g_allocateBuffer(bytes); }
+
+BufferAllocation ReplaceBufferAllocation(BufferAllocation allocate) {
+  BufferAllocation previous = g_allocateBuffer;
+  g_allocateBuffer = allocate;
+  return previous;
 }
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "rules/refused_target.h"
+#include "rules/temporary_file_name.h"
 #include "runtime/services/command.h"
-#include "runtime/services/refused_target.h"
-#include "runtime/services/temporary_file_name.h"
 
 namespace rt {
 namespace {
@@ -54,8 +54,8 @@ os::Handle CreateTemporaryFile(const char* path, std::string* name) {
                                   nullptr, 1};
   const os::Dword pid = platform.GetCurrentProcessId();
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-    *name = folder + TemporaryFileName(TemporaryFileWriter::PerFolderProgram, pid,
-                                       static_cast<unsigned long>(attempt));
+    *name = folder + rules::TemporaryFileName(rules::TemporaryFileWriter::PerFolderProgram,
+                                              pid, static_cast<unsigned long>(attempt));
     os::Handle file = platform.CreateFileA(name->c_str(), os::kGenericWrite, 0, &security,
                                            os::kCreateNew, os::kAttrNormal, nullptr);
     if (file != os::InvalidHandle()) return file;
@@ -107,7 +107,7 @@ bool ReplaceTarget(const char* path, int32_t count, const ArgRecord* args) {
   const os::Platform& platform = os::Os();
   const os::Dword attributes = platform.GetFileAttributesA(path);
   const bool targetExists = attributes != os::kInvalidFileAttributes;
-  if (RefusedTarget(attributes) != nullptr) return false;
+  if (rules::RefusedTarget(attributes) != nullptr) return false;
 
   std::string temporary;
   os::Handle file = CreateTemporaryFile(path, &temporary);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/manifest_document.h"
+#include "rules/manifest_document.h"
 #include "generator/program.h"
 #include "runtime/host/runtime_application.h"
 #include "tests/fake/fake_platform.h"
@@ -53,7 +53,7 @@ TEST(ManifestRun, ListsXmlFilesThenSubFoldersAndSkipsOnlyDotEntries) {
             {"..", kDir}, {"b.xml", kFile}, {"U", kDir}});
   EXPECT_EQ(run.Start(), 0);
   EXPECT_EQ(run.Written("zenter.xml"),
-            gen::RenderManifestText({"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml",
+            rules::RenderManifestText({"a.xml", "b.xml", "S\\zenter.xml", "T\\zenter.xml",
                                      "U\\zenter.xml"}));
   EXPECT_TRUE(run.fake.boxes.empty());
   EXPECT_EQ(run.fake.openFinds, 0);
@@ -64,7 +64,7 @@ TEST(ManifestRun, FolderWithoutXmlFilesStillIncludesItsSubFolders) {
   run.List({}, {{".", kDir}, {"..", kDir}, {"Units", kDir}, {"Maps", kDir}});
   EXPECT_EQ(run.Start(), 0);
   EXPECT_EQ(run.Written("Mod.xml"),
-            gen::RenderManifestText({"Units\\zenter.xml", "Maps\\zenter.xml"}));
+            rules::RenderManifestText({"Units\\zenter.xml", "Maps\\zenter.xml"}));
   EXPECT_EQ(run.Written("zenter.xml"), "<missing>");
 }
 
@@ -73,13 +73,13 @@ TEST(ManifestRun, DataTestLooksAtTheLastFourBytesOnly) {
     FolderRun run(folder);
     run.List({}, {{".", kDir}, {"..", kDir}});
     EXPECT_EQ(run.Start(), 0);
-    EXPECT_EQ(run.Written("Mod.xml"), gen::RenderManifestText(std::vector<std::string>{})) << folder;
+    EXPECT_EQ(run.Written("Mod.xml"), rules::RenderManifestText(std::vector<std::string>{})) << folder;
   }
   for (const char* folder : {"C:\\x\\data", "C:\\x\\DATA", "C:\\x\\Database"}) {
     FolderRun run(folder);
     run.List({}, {{".", kDir}, {"..", kDir}});
     EXPECT_EQ(run.Start(), 0);
-    EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText(std::vector<std::string>{})) << folder;
+    EXPECT_EQ(run.Written("zenter.xml"), rules::RenderManifestText(std::vector<std::string>{})) << folder;
   }
 }
 
@@ -90,7 +90,7 @@ TEST(ManifestRun, LeavesOutExactlyTheFileItWrites) {
   run.fake.files["C:\\Mods\\Sub\\zenter.xml"].bytes = "old";
   EXPECT_EQ(run.Start(), 0);
   const std::string first = run.Written("zenter.xml");
-  EXPECT_EQ(first, gen::RenderManifestText({"a.xml", "Mod.xml"}));
+  EXPECT_EQ(first, rules::RenderManifestText({"a.xml", "Mod.xml"}));
   // A second run over the same listing writes the same bytes.
   EXPECT_EQ(run.Start(), 0);
   EXPECT_EQ(run.Written("zenter.xml"), first);
@@ -101,9 +101,9 @@ TEST(ManifestRun, OutputNameComparesAsTheFileSystemDoes) {
   run.List({{"ZENTER.XML", kFile}}, {{".", kDir}, {"..", kDir}});
   EXPECT_EQ(run.Start(), 0);
 #ifdef _WIN32
-  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText(std::vector<std::string>{}));
+  EXPECT_EQ(run.Written("zenter.xml"), rules::RenderManifestText(std::vector<std::string>{}));
 #else
-  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({"ZENTER.XML"}));
+  EXPECT_EQ(run.Written("zenter.xml"), rules::RenderManifestText({"ZENTER.XML"}));
 #endif
 }
 
@@ -112,7 +112,7 @@ TEST(ManifestRun, NamesHoldingABackslashAreLeftOut) {
   run.List({{"a\\b.xml", kFile}, {"c.xml", kFile}},
            {{".", kDir}, {"..", kDir}, {"x\\y", kDir}, {"z", kDir}});
   EXPECT_EQ(run.Start(), 0);
-  EXPECT_EQ(run.Written("zenter.xml"), gen::RenderManifestText({"c.xml", "z\\zenter.xml"}));
+  EXPECT_EQ(run.Written("zenter.xml"), rules::RenderManifestText({"c.xml", "z\\zenter.xml"}));
 }
 
 TEST(ManifestRun, FailedWriteExitsWithOneKeepsTheOldManifestAndShowsNoBox) {

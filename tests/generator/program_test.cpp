@@ -8,11 +8,23 @@
 
 #include "generator/program.h"
 #include "generator/program_constants.h"
+#include "rules/manifest_rule.h"
 #include "runtime/host/runtime_application.h"
 #include "runtime/services/libraries.h"
 #include "tests/fake/fake_platform.h"
 
 namespace {
+
+TEST(Program, TheRunsConstantDataSpellsTheSameRule) {
+  // The per-folder run takes its patterns from its constant data; the tree
+  // tool from the rule. They must never drift apart.
+  EXPECT_EQ(rules::kXmlPassPattern, gen::kConstants.xmlPattern);
+  EXPECT_EQ(rules::kFolderPassPattern, gen::kConstants.allPattern);
+  EXPECT_EQ(rules::kSubFolderSuffix, gen::kConstants.zenterSuffix);
+  EXPECT_EQ(rules::kDataSuffix, gen::kConstants.dataSuffix);
+  EXPECT_EQ(std::string("\\").append(rules::kModManifest), gen::kConstants.modSuffix);
+  EXPECT_EQ(std::string(rules::kSubFolderSuffix), std::string("\\").append(rules::kZenterManifest));
+}
 
 TEST(Program, CarriesItsDescriptionForTheRuntime) {
   const rt::ProgramImage& image = gen::ThisProgram();

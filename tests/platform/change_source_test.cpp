@@ -7,12 +7,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "platform/process_control.h"
 #include "tests/platform/test_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -116,6 +121,54 @@ TEST(ChangeSource, ReportsLostChanges) {
   for (int i = 0; i < 20; ++i) t.WriteFile(std::to_string(i) + ".xml", "");
   std::vector<os::RawChange> seen;
   EXPECT_TRUE(WaitFor(*source, &seen, [](const os::RawChange& c) { return c.kind == ChangeKind::Lost; }));
+}
+
+// A folder's file system is asked again after a mount or unmount there,
+// although the next mount often gets the device number the last one had: a
+// FUSE mount where a tmpfs was is polled.
+TEST(ChangeSource, AFolderMountedAgainIsKnownByItsNewFileSystem) {
+  if (geteuid() != 0 || std::system("command -v bindfs >/dev/null") != 0 ||
+      !std::filesystem::exists("/dev/fuse")) {
+    GTEST_SKIP() << "needs root, bindfs and /dev/fuse";
+  }
+  TempFolder t;
+  t.MakeFolder("m");
+  t.MakeFolder("src");
+  const std::string m = t.Native("m").string(), src = t.Native("src").string();
+  auto reason = [&] {
+    os::FolderHandle handle;
+    EXPECT_EQ(os::SystemFolders().OpenToKeep(t.Path("m"), &handle), 0u);
+    return os::UnreportedChangesReason(handle);
+  };
+  ASSERT_EQ(std::system(("mount -t tmpfs none '" + m + "'").c_str()), 0);
+  EXPECT_EQ(reason(), "");
+  ASSERT_EQ(std::system(("umount '" + m + "' && bindfs --no-allow-other '" + src + "' '" + m + "'").c_str()), 0);
+  EXPECT_NE(reason().find("fuse"), std::string::npos);
+  std::system(("umount '" + m + "'").c_str());
+}
+
+// A mount or unmount beneath the watched folder changes what it holds: the
+// source says changes were lost, so the tree is looked at again. One
+// elsewhere on the system says nothing.
+TEST(ChangeSource, OnlyAMountBeneathTheWatchedFolderCounts) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount";
+  TempFolder outside, t;
+  t.MakeFolder("m");
+  std::string problem;
+  bool limit = false;
+  auto source = os::OpenChangeSource(t.Path(), &problem, &limit);
+  ASSERT_NE(source, nullptr) << problem;
+  auto lost = [&](const std::string& command) {
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<os::RawChange> seen;
+    for (int i = 0; i < 5; ++i) source->Wait(100, &seen, &problem);
+    return std::any_of(seen.begin(), seen.end(), [](const os::RawChange& c) { return c.kind == ChangeKind::Lost; });
+  };
+  const std::string elsewhere = outside.Native("").string(), beneath = t.Native("m").string();
+  EXPECT_FALSE(lost("mount -t tmpfs none '" + elsewhere + "'"));
+  EXPECT_FALSE(lost("umount '" + elsewhere + "'"));
+  EXPECT_TRUE(lost("mount -t tmpfs none '" + beneath + "'"));
+  EXPECT_TRUE(lost("umount '" + beneath + "'"));
 }
 #endif
 

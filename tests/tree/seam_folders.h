@@ -16,6 +16,7 @@ class SeamFolders final : public os::FolderAccess {
  public:
   std::vector<std::vector<std::string>> syncs;
   bool syncOk = true;
+  std::string syncFailsFor;  // a folder whose file system fails every sync that includes it
 
   os::HandleBudget Budget() const override { return {64, 512}; }
   os::Dword OpenRoot(const std::string& path, os::FolderHandle* folder,
@@ -75,6 +76,9 @@ class SeamFolders final : public os::FolderAccess {
       paths.push_back(os::JoinPath(folders[i]->path(), files[i]->name));
     }
     syncs.push_back(paths);
+    for (const os::FolderHandle* folder : folders) {
+      if (folder->path() == syncFailsFor) return os::kErrorAccessDenied;
+    }
     return syncOk ? 0 : os::kErrorAccessDenied;
   }
   os::Dword Replace(const os::FolderHandle& folder, os::StagedFile* file,

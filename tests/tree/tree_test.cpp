@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/manifest_document.h"
+#include "rules/manifest_document.h"
 #include "platform/folder_access.h"
 #include "tests/fake/fake_platform.h"
 #include "tree/console_reporter.h"
@@ -79,13 +79,13 @@ TEST(FolderListing, BothPassesFromOneListing) {
     const tree::SkipRules::Shared rules = tree::SkipRules::AtTop(c.excludes, {}, c.hidden);
     tree::FolderListing listing;
     tree::ReadListing(listed, "Mod.xml", *rules, &listing);
-    EXPECT_EQ(tree::RenderManifest(listing), gen::RenderManifestText(c.entries));
+    EXPECT_EQ(tree::RenderManifest(listing), rules::RenderManifestText(c.entries));
     std::vector<std::string> visited;
     for (const tree::SubFolder& sub : listing.subFolders) {
       visited.push_back(sub.name);
       const bool entry = std::find(c.entries.begin(), c.entries.end(),
                                    sub.name + "\\zenter.xml") != c.entries.end();
-      EXPECT_EQ(gen::CanCarrySubFolder(sub.name), entry) << sub.name;
+      EXPECT_EQ(rules::CanCarrySubFolder(sub.name), entry) << sub.name;
     }
     EXPECT_EQ(visited, c.subFolders);
     std::vector<std::string> leftOut;
@@ -142,6 +142,45 @@ TEST(ManifestWriter, ReplacesInBatchesAfterOneSyncEach) {
   EXPECT_EQ(fake.files["C:\\A\\zenter.xml"].bytes, "new C:\\A");
   EXPECT_EQ(fake.files.size(), 3u);  // no temporary file left
   EXPECT_EQ(fake.openFiles, 0);
+}
+
+// A batch whose sync fails for one folder (its file system, or the folder
+// removed meanwhile) costs only that folder's manifest; a removed folder is
+// told apart, as it is no failure.
+TEST(ManifestWriter, ASyncThatFailsForOneFolderCostsOnlyThatFolder) {
+  for (const bool removed : {false, true}) {
+    SCOPED_TRACE(removed ? "folder removed" : "sync failed");
+    fake::FakePlatform fake;
+    fake.folders.insert({"C:\\A", "C:\\B", "C:\\C"});
+    treetest::SeamFolders folders;
+    folders.syncFailsFor = "C:\\B";
+    std::vector<std::string> done;
+    std::vector<os::Dword> errors;
+    {
+      tree::ManifestWriter writer(
+          folders,
+          [&](const tree::ManifestLabel& label, const tree::WriteFailure* failure) {
+            done.push_back(label.shown);
+            errors.push_back(failure == nullptr ? 0 : failure->error);
+          },
+          10);
+      tree::WriteFailure failure;
+      for (const char* folder : {"C:\\A", "C:\\B", "C:\\C"}) {
+        ASSERT_TRUE(writer.Stage(std::make_shared<const os::FolderHandle>(-1, folder), "zenter.xml",
+                                 "new", {"", folder}, &failure));
+      }
+      if (removed) {
+        fake.files.erase("C:\\B\\~mmt1092-1.tmp");
+        fake.folders.erase("C:\\B");
+      }
+      writer.Commit();
+    }
+    EXPECT_EQ(done, (std::vector<std::string>{"C:\\A", "C:\\B", "C:\\C"}));
+    EXPECT_EQ(errors, (std::vector<os::Dword>{
+                          0, removed ? os::kErrorPathNotFound : os::kErrorAccessDenied, 0}));
+    EXPECT_EQ(fake.files.count("C:\\A\\zenter.xml") + fake.files.count("C:\\C\\zenter.xml"), 2u);
+    EXPECT_EQ(fake.files.count("C:\\B\\zenter.xml"), 0u);
+  }
 }
 
 TEST(ManifestWriter, AFailureLeavesTheTargetAndNoTemporaryFile) {
@@ -319,6 +358,37 @@ class TempTree {
  private:
   std::filesystem::path root_;
 };
+
+#ifndef _WIN32
+// A folder being removed as the batch waits (rm -r takes its files first,
+// the staged one among them, then the folder) has vanished: no failure.
+TEST(ManifestWriter, AFolderRemovedWhileItsManifestWaitsHasVanished) {
+  for (const bool folderToo : {false, true}) {
+    SCOPED_TRACE(folderToo ? "folder removed" : "its files removed");
+    TempTree t;
+    t.MakeFolder("A");
+    os::FolderAccess& access = os::SystemFolders();
+    auto folder = std::make_shared<os::FolderHandle>();
+    std::string name;
+    ASSERT_EQ(access.OpenRoot(t.Native("A").string(), folder.get(), &name), 0u);
+    std::vector<os::Dword> errors;
+    {
+      tree::ManifestWriter writer(
+          access,
+          [&](const tree::ManifestLabel&, const tree::WriteFailure* failure) {
+            errors.push_back(failure == nullptr ? 0 : failure->error);
+          },
+          10);
+      tree::WriteFailure failure;
+      ASSERT_TRUE(writer.Stage(folder, "zenter.xml", "new", {"A", "A"}, &failure));
+      for (const auto& e : std::filesystem::directory_iterator(t.Native("A"))) std::filesystem::remove(e);
+      if (folderToo) std::filesystem::remove(t.Native("A"));
+      writer.Commit();
+    }
+    EXPECT_EQ(errors, std::vector<os::Dword>{os::kErrorPathNotFound});
+  }
+}
+#endif
 
 // What a run reports, as a presenter other than the console sees it.
 struct Recorder final : tree::Reporter {

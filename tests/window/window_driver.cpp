@@ -22,8 +22,8 @@
 #include <map>
 #include <string>
 
+#include "window/win32/resource.h"
 #include "window/win32/settings.h"
-#include "window/win32/window_ids.h"
 
 namespace fs = std::filesystem;
 namespace ids = window::ids;
@@ -94,7 +94,7 @@ std::wstring Text(HWND control) {
 // The labels of the tree's items, read through memory in the window's own
 // process, as one process reads another's tree view.
 std::vector<std::wstring> TreeLabels(HWND window) {
-  HWND tree = ::GetDlgItem(window, ids::kTree);
+  HWND tree = ::GetDlgItem(window, IDC_TREE);
   DWORD pid = 0;
   ::GetWindowThreadProcessId(tree, &pid);
   HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
@@ -137,7 +137,7 @@ std::map<std::wstring, std::wstring> States(HWND window) {
 }
 
 bool Shown(HWND window) {
-  const std::wstring status = Text(::GetDlgItem(window, ids::kStatusBar));
+  const std::wstring status = Text(::GetDlgItem(window, IDC_STATUS_BAR));
   return status.find(L" already current") != std::wstring::npos && status.find(L":") == std::wstring::npos;
 }
 
@@ -200,7 +200,7 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
            ::WaitForSingleObject(started.hProcess, 0) == WAIT_OBJECT_0;
   }));
   ASSERT_NE(window, nullptr) << "the window ended at once, status " << WaitForEnd(started.hProcess);
-  ASSERT_TRUE(Eventually([&] { return Shown(window); })) << Text(::GetDlgItem(window, ids::kStatusBar)).size();
+  ASSERT_TRUE(Eventually([&] { return Shown(window); })) << Text(::GetDlgItem(window, IDC_STATUS_BAR)).size();
 
   // Before anything is written: each folder's state, skipped ones with the
   // others, and the counts as the summary line gives them.
@@ -212,7 +212,7 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
                                     {L"Data", L"missing"},
                                     {L"Units", L"stale"},
                                     {L"Vehicles", L"missing"}}));
-  EXPECT_EQ(Text(::GetDlgItem(window, ids::kStatusBar)),
+  EXPECT_EQ(Text(::GetDlgItem(window, IDC_STATUS_BAR)),
             L"5 folders visited, 5 manifests missing or stale, 0 already current, 0 failed, 1 warning");
   EXPECT_FALSE(fs::exists(mod / "Mod.xml"));
   EXPECT_EQ(Read(mod / "Units/zenter.xml"), "old\r\n");
@@ -224,9 +224,9 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
   EXPECT_EQ(Windows().size(), 1u);
 
   // Update writes exactly the tree tool's manifests.
-  ::SendMessageW(::GetDlgItem(window, ids::kUpdateButton), BM_CLICK, 0, 0);
+  ::SendMessageW(::GetDlgItem(window, IDC_UPDATE_BUTTON), BM_CLICK, 0, 0);
   ASSERT_TRUE(Eventually([&] {
-    return Shown(window) && Text(::GetDlgItem(window, ids::kStatusBar)).find(L" 5 manifests written") != std::wstring::npos;
+    return Shown(window) && Text(::GetDlgItem(window, IDC_STATUS_BAR)).find(L" 5 manifests written") != std::wstring::npos;
   }));
   EXPECT_EQ(States(window)[L"Units"], L"written");
   ASSERT_EQ(Manifests(mod), Manifests(reference));
@@ -234,9 +234,18 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
     EXPECT_EQ(Read(mod / manifest), Read(reference / manifest)) << manifest;
   }
 
+  // The title and the keys are the resource script's: F5 updates again, and
+  // finds nothing left to write.
+  EXPECT_TRUE(Text(window).ends_with(L"\\Data - Mod manifests")) << Text(window).size();
+  ::PostMessageW(window, WM_KEYDOWN, VK_F5, 0);
+  EXPECT_TRUE(Eventually([&] {
+    return Shown(window) && Text(::GetDlgItem(window, IDC_STATUS_BAR)).find(L" 0 manifests written, 5 already current") !=
+                                std::wstring::npos;
+  }));
+
   // Keep current: a new file is in its folder's manifest, and the log says so.
-  ::SendMessageW(::GetDlgItem(window, ids::kKeepCurrentBox), BM_CLICK, 0, 0);
-  HWND log = ::GetDlgItem(window, ids::kLog);
+  ::SendMessageW(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), BM_CLICK, 0, 0);
+  HWND log = ::GetDlgItem(window, IDC_LOG);
   ASSERT_TRUE(Eventually([&] { return Text(log).find(L" for changes") != std::wstring::npos; }));
   Write(mod / "Art" / "Sprites.xml", "<x/>");
   const std::wstring line = L" wrote " + (mod / "Art" / "zenter.xml").wstring();
@@ -248,14 +257,14 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
 
   // The Explorer entry, there only while the user wants it.
   HKEY key = nullptr;
-  ::SendMessageW(window, WM_COMMAND, ids::kExplorerAdd, 0);
+  ::SendMessageW(window, WM_COMMAND, IDM_EXPLORER_ADD, 0);
   ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, window::settings::kExplorerKey, 0, KEY_READ, &key), 0);
   wchar_t command[1024] = L"";
   DWORD bytes = sizeof command;
   EXPECT_EQ(::RegGetValueW(key, L"command", nullptr, RRF_RT_REG_SZ, nullptr, command, &bytes), 0);
   ::RegCloseKey(key);
   EXPECT_EQ(std::wstring(command), L"\"" + g_windowExe + L"\" \"%1\"");
-  ::SendMessageW(window, WM_COMMAND, ids::kExplorerRemove, 0);
+  ::SendMessageW(window, WM_COMMAND, IDM_EXPLORER_REMOVE, 0);
   EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER, window::settings::kExplorerKey, 0, KEY_READ, &key), 0);
 
   // Closing ends the watch as Ctrl-C does: status 0, no temporary file; the

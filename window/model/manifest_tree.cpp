@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "tree/console_reporter.h"
 #include "tree/run_state.h"
 
@@ -88,11 +88,6 @@ const Row* ManifestTree::Find(const std::string& path) const {
   return it == rows_.end() ? nullptr : &it->second;
 }
 
-uintptr_t* ManifestTree::TagOf(const std::string& path) {
-  const auto it = rows_.find(path);
-  return it == rows_.end() ? nullptr : &it->second.tag;
-}
-
 std::vector<ViewChange> ManifestTree::TakeChanges() {
   std::vector<ViewChange> taken;
   taken.swap(changes_);
@@ -100,7 +95,7 @@ std::vector<ViewChange> ManifestTree::TakeChanges() {
 }
 
 void ManifestTree::Changed(ViewChange::Kind kind, const Row& row) {
-  changes_.push_back({kind, row.path, row.tag});
+  changes_.push_back({kind, row.path});
 }
 
 // The row of a folder, made (with the rows above it) when the tree has none
@@ -341,7 +336,7 @@ std::string ManifestTree::Details(const std::string& path) const {
   if (row == nullptr) return "";
   const std::string folder = ShownFolder(path);
   std::string manifest = row->shownManifest;
-  if (manifest.empty()) manifest = tree::Shown(folder, gen::ManifestNameFor(row->name));
+  if (manifest.empty()) manifest = tree::Shown(folder, rules::ManifestNameFor(row->name));
   std::string text;
   switch (row->state) {
     case State::Missing:

@@ -39,7 +39,6 @@ struct Row {
   tree::IncludeChanges changes;  // Missing, Stale: the include lines writing would change
   std::vector<std::string> children;  // paths, in the listing's order
   uint64_t seen = 0;                  // the run that last reported it
-  uintptr_t tag = 0;                  // the view's own handle of the row
 };
 
 struct Warning {
@@ -58,11 +57,11 @@ struct Counts {
   unsigned long skipped = 0;  // skipped folders and links
 };
 
-// A row the view must add, redraw or take away.
+// A row the view must add, redraw or take away. A removed row's rows
+// beneath it are taken away first, each with its own change.
 struct ViewChange {
   enum class Kind { Added, Updated, Removed } kind;
   std::string path;
-  uintptr_t tag = 0;  // Removed: the tag the row had
 };
 
 // What needs the user's eye: a manifest missing or stale, a failure, a
@@ -85,7 +84,6 @@ class ManifestTree {
   void EndRun();
 
   const Row* Find(const std::string& path) const;
-  uintptr_t* TagOf(const std::string& path);
   const std::string& ShownRoot() const { return shownRoot_; }
 
   Counts Count() const;

@@ -1,28 +1,21 @@
 #include "window/win32/wide_text.h"
 
-#include "platform/win32/win32_text.h"
+#include "platform/wide_text.h"
 
 namespace window {
 
 std::wstring Wide(std::string_view text) {
-  const size_t length = os::win32::Utf8ToWide(text.data(), text.size(), nullptr, 0);
-  if (length == os::win32::kNotUtf8) {
+  const size_t length = os::Utf8ToWide(text.data(), text.size(), nullptr, 0);
+  if (length == os::kNotUtf8) {
     // Not UTF-8 (a name the manifest leaves out): each byte as itself.
     return std::wstring(text.begin(), text.end());
   }
   std::wstring wide(length, L'\0');
-  os::win32::Utf8ToWide(text.data(), text.size(), wide.data(), length);
+  os::Utf8ToWide(text.data(), text.size(), wide.data(), length);
   return wide;
 }
 
-std::string Utf8(std::wstring_view text) {
-  // At most three bytes a UTF-16 unit.
-  std::string bytes(text.size() * 3, '\0');
-  size_t written = 0;
-  os::win32::WideToUtf8(text.data(), text.size(), bytes.data(), bytes.size(), &written);
-  bytes.resize(written);
-  return bytes;
-}
+std::string Utf8(std::wstring_view text) { return os::Utf8(text.data(), text.size()); }
 
 std::wstring WideLines(std::string_view text) {
   std::wstring wide = Wide(text);

@@ -7,6 +7,9 @@
 
 namespace window {
 
+// The longest path Windows takes, in UTF-16 units with the terminator.
+inline constexpr size_t kLongestPath = 32768;
+
 std::wstring Wide(std::string_view text);
 std::string Utf8(std::wstring_view text);
 // Line ends as an edit control shows them: CR LF.

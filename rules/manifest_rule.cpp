@@ -1,6 +1,6 @@
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 
-namespace gen {
+namespace rules {
 namespace {
 
 char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -54,4 +54,4 @@ std::string SubFolderEntry(std::string_view name) {
   return entry;
 }
 
-}  // namespace gen
+}  // namespace rules

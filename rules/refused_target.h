@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 
-namespace rt {
+namespace rules {
 
 // Why a target with these attributes is not replaced ("is a folder", "is
 // read-only", "is hidden", "is a system file", in that order of precedence),
@@ -14,4 +14,4 @@ namespace rt {
 // (os::kInvalidFileAttributes).
 const char* RefusedTarget(os::Dword attributes);
 
-}  // namespace rt
+}  // namespace rules

@@ -12,7 +12,7 @@
 
 #include "platform/platform.h"
 
-namespace rt {
+namespace rules {
 
 enum class TemporaryFileWriter { PerFolderProgram, TreeTool };
 
@@ -34,4 +34,4 @@ std::optional<TemporaryFileOrigin> ParseTemporaryFileName(std::string_view name)
 // Whether name is one of the programs' temporary files.
 bool IsTemporaryFileName(std::string_view name);
 
-}  // namespace rt
+}  // namespace rules

@@ -1,5 +1,5 @@
 // The manifest document: the XML asset declaration that includes every entry
-// of the EntryList, with CR LF line ends and no byte-order mark.
+// of a folder's manifest, with CR LF line ends and no byte-order mark.
 //
 // Each entry's bytes become a source attribute: converted from the ANSI code
 // page to UTF-8 (the document declares UTF-8), with & < > " and TAB, LF, CR
@@ -9,21 +9,32 @@
 // copied unchanged apart from the escapes.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace gen {
+namespace rules {
 
 // The engine's asset-declaration namespace, fixed at build time.
 extern const char kAssetNamespace[];
 
-// The whole document as one new TextValue from AllocateBlock, exactly its
-// length + 1 bytes (never null). entryList is a text ValueArray (null: no
-// entries); a null entry renders as the empty text.
-char* RenderManifestDocument(const void* entryList);
+// The document's entries as a caller holds them: entry i's bytes are
+// entryAt(context, i), for i below count.
+struct EntrySource {
+  size_t count;
+  std::string_view (*entryAt)(const void* context, size_t i);
+  const void* context;
+};
 
-// The same bytes for a list of entries given as strings.
+// The document's exact length in bytes, and its bytes written at out (that
+// many; the end returned). A caller that must allocate the document whole
+// asks the one, then the other.
+uint64_t ManifestDocumentLength(const EntrySource& entries);
+char* WriteManifestDocument(const EntrySource& entries, char* out);
+
+// The document for a list of entries given as strings.
 std::string RenderManifestText(const std::vector<std::string>& entries);
 
 // Whether a folder's manifest can carry the entry of its sub-folder name
@@ -32,19 +43,19 @@ std::string RenderManifestText(const std::vector<std::string>& entries);
 bool CanCarrySubFolder(std::string_view name);
 
 // A manifest's entries, each rendered into its include line once, as the
-// caller finds it: whoever must know whether the document carries a name
-// learns it from that one rendering, and the document is then put together
-// from the lines. A listing gives files and folders mixed; the lines of the
-// XML pass and of the folder pass are kept apart, as the document holds all
-// files first.
+// caller finds it; the document is then put together from the lines. A
+// listing gives files and folders mixed; the lines of the XML pass and of
+// the folder pass are kept apart, as the document holds all files first.
 class PreparedEntries {
  public:
   // The entry of a file the XML pass includes (its name), and of a
   // sub-folder the folder pass includes (name\zenter.xml), each after those
-  // added before. False, with nothing added, when the document cannot carry
-  // the entry; the pass's rule is the caller's.
-  bool AddFile(std::string_view name);
-  bool AddSubFolder(std::string_view name);
+  // added before. Null when the document carries the entry; else, with
+  // nothing added, why it cannot, as the tree tool reports it ("its name
+  // holds control characters", "its name is not valid UTF-8"). The pass's
+  // rule is the caller's.
+  const char* AddFile(std::string_view name);
+  const char* AddSubFolder(std::string_view name);
   void Clear();
 
  private:
@@ -57,4 +68,4 @@ class PreparedEntries {
 // The same bytes as for the list of entries, in the order above.
 std::string RenderManifestText(const PreparedEntries& entries);
 
-}  // namespace gen
+}  // namespace rules

@@ -1,21 +1,18 @@
-#include "generator/manifest_document.h"
+#include "rules/manifest_document.h"
 
 #include <cstdint>
 #include <cstring>
 #include <optional>
 
-#include "generator/manifest_rule.h"
+#include "rules/manifest_rule.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
-#include "runtime/host/runtime_error.h"
-#include "runtime/values/value_array.h"
-#include "runtime/values/value_memory.h"
 
 #ifndef MODMANIFEST_ASSET_NAMESPACE
 #error "MODMANIFEST_ASSET_NAMESPACE must name the engine's asset-declaration namespace"
 #endif
 
-namespace gen {
+namespace rules {
 namespace {
 
 // The namespace is written into an attribute as it is: it must not hold
@@ -160,16 +157,21 @@ constexpr ByteTable MakeByteTable() {
 }
 constexpr ByteTable kByteTable = MakeByteTable();
 
+// Why the document cannot carry an entry, as the tree tool reports it.
+constexpr const char* kHoldsControls = "its name holds control characters";
+constexpr const char* kNotUtf8 = "its name is not valid UTF-8";
+
 // An entry as it stands in the document: its UTF-8 bytes and the length they
-// take once escaped.
+// take once escaped; or, left out, why.
 struct RenderedEntry {
   std::string_view utf8;
   size_t length;
+  const char* leftOut;
 };
 
-// Nothing when the entry is left out. ASCII entries, the usual case, take one
-// pass over their bytes; only others go through conversion and validation.
-std::optional<RenderedEntry> PrepareEntry(std::string_view entry, std::string* scratch) {
+// ASCII entries, the usual case, take one pass over their bytes; only others
+// go through conversion and validation.
+RenderedEntry PrepareEntry(std::string_view entry, std::string* scratch) {
   size_t extra = 0;
   uint8_t seen = 0;
   for (char c : entry) {
@@ -177,11 +179,11 @@ std::optional<RenderedEntry> PrepareEntry(std::string_view entry, std::string* s
     seen |= need;
     extra += need & 0x07;
   }
-  if (seen & kControl) return std::nullopt;
-  if (!(seen & kHigh)) return RenderedEntry{entry, entry.size() + extra};
+  if (seen & kControl) return {{}, 0, kHoldsControls};
+  if (!(seen & kHigh)) return {entry, entry.size() + extra, nullptr};
   std::optional<std::string_view> utf8 = Utf8Form(entry, scratch);
-  if (!utf8) return std::nullopt;
-  return RenderedEntry{*utf8, EscapedLength(*utf8)};
+  if (!utf8) return {{}, 0, kNotUtf8};
+  return {*utf8, EscapedLength(*utf8), nullptr};
 }
 
 char* WriteEntry(const RenderedEntry& entry, char* out) {
@@ -204,43 +206,20 @@ char* WriteInclude(const RenderedEntry& entry, char* out) {
   return Put(out, kIncludeClose, sizeof kIncludeClose - 1);
 }
 
-// Appends the entry's include line to *lines; false, appending nothing, when
-// the entry is left out.
-bool AppendInclude(std::string_view entry, std::string* lines) {
+// Appends the entry's include line to *lines; or, appending nothing, says
+// why the entry is left out.
+const char* AppendInclude(std::string_view entry, std::string* lines) {
   std::string scratch;
-  const std::optional<RenderedEntry> prepared = PrepareEntry(entry, &scratch);
-  if (!prepared) return false;
+  const RenderedEntry prepared = PrepareEntry(entry, &scratch);
+  if (prepared.leftOut != nullptr) return prepared.leftOut;
   const size_t at = lines->size();
-  lines->resize(at + kIncludeLength + prepared->length);
-  WriteInclude(*prepared, lines->data() + at);
-  return true;
+  lines->resize(at + kIncludeLength + prepared.length);
+  WriteInclude(prepared, lines->data() + at);
+  return nullptr;
 }
 
-// The document is made in two passes over the entries: the first works out
-// its exact length, the second fills a buffer of that length, so the work is
-// linear in the size of the document. entryAt(i) gives entry i's bytes.
-template <typename EntryAt>
-uint64_t DocumentLength(size_t count, EntryAt entryAt) {
-  std::string scratch;
-  uint64_t length = kHeadLength + kTailLength;
-  for (size_t i = 0; i < count; ++i) {
-    if (std::optional<RenderedEntry> entry = PrepareEntry(entryAt(i), &scratch)) {
-      length += kIncludeLength + entry->length;
-    }
-  }
-  return length;
-}
-
-template <typename EntryAt>
-char* FillDocument(char* out, size_t count, EntryAt entryAt) {
-  std::string scratch;
-  out = Put(out, kHead, kHeadLength);
-  for (size_t i = 0; i < count; ++i) {
-    if (std::optional<RenderedEntry> entry = PrepareEntry(entryAt(i), &scratch)) {
-      out = WriteInclude(*entry, out);
-    }
-  }
-  return Put(out, kTail, kTailLength);
+std::string_view EntryOfList(const void* context, size_t i) {
+  return (*static_cast<const std::vector<std::string>*>(context))[i];
 }
 
 }  // namespace
@@ -249,12 +228,14 @@ extern const char kAssetNamespace[] = MODMANIFEST_ASSET_NAMESPACE;
 
 bool CanCarrySubFolder(std::string_view name) {
   std::string scratch;
-  return IncludesSubFolder(name) && PrepareEntry(SubFolderEntry(name), &scratch).has_value();
+  return IncludesSubFolder(name) && PrepareEntry(SubFolderEntry(name), &scratch).leftOut == nullptr;
 }
 
-bool PreparedEntries::AddFile(std::string_view name) { return AppendInclude(name, &fileLines_); }
+const char* PreparedEntries::AddFile(std::string_view name) {
+  return AppendInclude(name, &fileLines_);
+}
 
-bool PreparedEntries::AddSubFolder(std::string_view name) {
+const char* PreparedEntries::AddSubFolder(std::string_view name) {
   // The whole entry is rendered, as the per-folder run renders it: under a
   // double-byte code page a name's last byte may pair with the separator.
   subFolderEntry_.assign(name).append(kSubFolderSuffix);
@@ -274,30 +255,34 @@ std::string RenderManifestText(const PreparedEntries& entries) {
   return document.append(kTail, kTailLength);
 }
 
+// The document is made in two passes over the entries: the first works out
+// its exact length, the second fills a buffer of that length, so the work is
+// linear in the size of the document.
+uint64_t ManifestDocumentLength(const EntrySource& entries) {
+  std::string scratch;
+  uint64_t length = kHeadLength + kTailLength;
+  for (size_t i = 0; i < entries.count; ++i) {
+    const RenderedEntry entry = PrepareEntry(entries.entryAt(entries.context, i), &scratch);
+    if (entry.leftOut == nullptr) length += kIncludeLength + entry.length;
+  }
+  return length;
+}
+
+char* WriteManifestDocument(const EntrySource& entries, char* out) {
+  std::string scratch;
+  out = Put(out, kHead, kHeadLength);
+  for (size_t i = 0; i < entries.count; ++i) {
+    const RenderedEntry entry = PrepareEntry(entries.entryAt(entries.context, i), &scratch);
+    if (entry.leftOut == nullptr) out = WriteInclude(entry, out);
+  }
+  return Put(out, kTail, kTailLength);
+}
+
 std::string RenderManifestText(const std::vector<std::string>& entries) {
-  auto entryAt = [&entries](size_t i) { return std::string_view(entries[i]); };
-  std::string document(DocumentLength(entries.size(), entryAt), '\0');
-  FillDocument(document.data(), entries.size(), entryAt);
+  const EntrySource source{entries.size(), &EntryOfList, &entries};
+  std::string document(ManifestDocumentLength(source), '\0');
+  WriteManifestDocument(source, document.data());
   return document;
 }
 
-char* RenderManifestDocument(const void* entryList) {
-  rt::ArraySlots slots{0, nullptr};
-  if (entryList != nullptr) slots = rt::ArrayFirstSlot(entryList);
-  const size_t count = slots.count > 0 ? static_cast<size_t>(slots.count) : 0;
-  auto entryAt = [&slots](size_t i) {
-    const char* text = rt::LoadTextSlot(static_cast<const char*>(slots.first) +
-                                        i * static_cast<size_t>(rt::kTextSlotWidth));
-    return text != nullptr ? std::string_view(text) : std::string_view();
-  };
-  const uint64_t length = DocumentLength(count, entryAt);
-  // A text's length is a signed 32-bit count; a larger document cannot be a
-  // block at all.
-  if (length + 1 > static_cast<uint64_t>(INT32_MAX)) rt::ReportAllocationFailure(INT32_MAX);
-  auto* document = static_cast<char*>(rt::AllocateBlock(static_cast<int32_t>(length + 1)));
-  char* end = FillDocument(document, count, entryAt);
-  *end = '\0';
-  return document;
-}
-
-}  // namespace gen
+}  // namespace rules

@@ -1,72 +1,30 @@
 // The manifest document: exact bytes for ASCII entries, escapes, UTF-8
-// rendering of non-ASCII names, entries left out, and a well-formedness check
-// of every document by an independent XML parser.
-#include "generator/manifest_document.h"
+// rendering of non-ASCII names, entries left out and why, and a
+// well-formedness check of every document by an independent XML parser.
+#include "rules/manifest_document.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "runtime/host/runtime_application.h"
-#include "runtime/values/value_array.h"
-#include "runtime/values/value_memory.h"
 #include "tests/fake/fake_platform.h"
-
-#if defined(__linux__)
-#include <unistd.h>
-#endif
+#include "tests/rules/expected_document.h"
 
 namespace {
 
-// The document for already rendered source values, built from the fixed
-// lines independently of the renderer.
-std::string Expected(const std::vector<std::string>& sources) {
-  std::string d = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
-  d += "<AssetDeclaration xmlns=\"";
-  d += gen::kAssetNamespace;
-  d += "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\r\n";
-  d += " <Includes>\r\n\r\n";
-  d += "  <Include type=\"reference\" source=\"DATA:static.xml\" />\r\n";
-  d += "  <Include type=\"reference\" source=\"DATA:global.xml\" />\r\n";
-  d += "  <Include type=\"reference\" source=\"DATA:audio.xml\" />\r\n\r\n";
-  for (const std::string& s : sources) d += " <Include type=\"all\" source=\"" + s + "\" />\r\n";
-  d += "\r\n </Includes>\r\n</AssetDeclaration>\r\n";
-  return d;
-}
-
-// Every document a test renders goes through xmllint as well.
-void ExpectWellFormed(const std::string& document) {
-#if defined(__linux__)
-  const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                     ("mm_document_" + std::to_string(::getpid()) + ".xml");
-  std::ofstream(file, std::ios::binary) << document;
-  const std::string command = "/usr/bin/xmllint --noout '" + file.string() + "'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << document;
-  std::filesystem::remove(file);
-#else
-  (void)document;
-#endif
-}
+using tests::ExpectWellFormed;
+using tests::Expected;
 
 class ManifestDocument : public ::testing::Test {
  protected:
-  ManifestDocument() { app.RuntimeHeap = os::Os().GetProcessHeap(); }
-
   std::string Render(const std::vector<std::string>& entries) {
-    std::string document = gen::RenderManifestText(entries);
+    std::string document = rules::RenderManifestText(entries);
     ExpectWellFormed(document);
     return document;
   }
 
   fake::FakePlatform fake;
-  rt::ProgramDescription description{};
-  rt::ProgramImage image{&description, nullptr, nullptr, nullptr};
-  rt::RuntimeApplication app{image};
 };
 
 TEST_F(ManifestDocument, FixedLinesAroundAsciiEntries) {
@@ -101,10 +59,24 @@ TEST_F(ManifestDocument, EntriesXmlCannotCarryAreLeftOut) {
   EXPECT_EQ(Render({"\x80.xml", "\xC3.xml", "\xC0\xAF.xml", "\xED\xA0\x80.xml",
                     "\xF4\x90\x80\x80.xml", "\xEF\xBF\xBE.xml", "\xEF\xBF\xBF.xml", "z.xml"}),
             Expected({"z.xml"}));
-  gen::PreparedEntries prepared;
-  EXPECT_FALSE(prepared.AddFile("\xC3("));
-  EXPECT_TRUE(prepared.AddFile("R&D.xml"));
-  EXPECT_EQ(gen::RenderManifestText(prepared), Expected({"R&amp;D.xml"}));
+  // Preparing an entry says why it is left out, in the tree tool's words;
+  // control characters are named before the bytes around them.
+  const struct {
+    const char* name;
+    const char* why;
+  } reasons[] = {
+      {"R&D.xml", nullptr},
+      {"a\x01.xml", "its name holds control characters"},
+      {"\xC3\x1f", "its name holds control characters"},
+      {"\xC3(", "its name is not valid UTF-8"},
+      {"\xEF\xBF\xBE.xml", "its name is not valid UTF-8"},  // no XML character
+  };
+  rules::PreparedEntries prepared;
+  for (const auto& r : reasons) {
+    EXPECT_STREQ(prepared.AddFile(r.name), r.why) << r.name;
+    EXPECT_STREQ(prepared.AddSubFolder(r.name), r.why) << r.name;
+  }
+  EXPECT_EQ(rules::RenderManifestText(prepared), Expected({"R&amp;D.xml", "R&amp;D.xml\\zenter.xml"}));
 }
 
 TEST_F(ManifestDocument, Utf8NamesStayAsTheyAre) {
@@ -129,31 +101,10 @@ TEST_F(ManifestDocument, AnsiNamesAreConvertedToUtf8) {
             Expected({converted}));
   // A sub-folder's entry is rendered whole, as the per-folder run renders
   // it: there a name's last lead byte takes the separator as its trail byte.
-  gen::PreparedEntries prepared;
-  EXPECT_TRUE(prepared.AddSubFolder("b\xCE"));
-  EXPECT_TRUE(gen::CanCarrySubFolder("b\xCE"));
-  EXPECT_EQ(gen::RenderManifestText(prepared), Render({"b\xCE\\zenter.xml"}));
-}
-
-TEST_F(ManifestDocument, DocumentBlockFromAnEntryList) {
-  fake.ansiCodePage = 1252;
-  void* list = nullptr;
-  for (const char* entry : {"a.xml", "R&D.xml", "\xE9.xml", "bad\x02.xml", "", "S\\zenter.xml"}) {
-    rt::ArrayAppend(&list, entry);
-  }
-  char* document = gen::RenderManifestDocument(list);
-  const std::string expected = Expected({"a.xml", "R&amp;D.xml", "\xC3\xA9.xml", "", "S\\zenter.xml"});
-  EXPECT_EQ(std::string(document), expected);
-  // One block of exactly the document's length and its NUL.
-  EXPECT_EQ(fake.BlockSize(document), static_cast<long>(expected.size() + 1));
-  ExpectWellFormed(document);
-  rt::ReleaseBlock(document);
-  rt::ArrayRelease(list);
-
-  char* empty = gen::RenderManifestDocument(nullptr);
-  EXPECT_EQ(std::string(empty), Expected({}));
-  EXPECT_EQ(fake.BlockSize(empty), static_cast<long>(Expected({}).size() + 1));
-  rt::ReleaseBlock(empty);
+  rules::PreparedEntries prepared;
+  EXPECT_EQ(prepared.AddSubFolder("b\xCE"), nullptr);
+  EXPECT_TRUE(rules::CanCarrySubFolder("b\xCE"));
+  EXPECT_EQ(rules::RenderManifestText(prepared), Render({"b\xCE\\zenter.xml"}));
 }
 
 TEST_F(ManifestDocument, ManyEntriesInOrder) {

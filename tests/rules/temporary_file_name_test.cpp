@@ -6,12 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "runtime/services/refused_target.h"
-#include "runtime/services/temporary_file_name.h"
+#include "rules/refused_target.h"
+#include "rules/temporary_file_name.h"
 
 namespace {
 
-using Writer = rt::TemporaryFileWriter;
+using Writer = rules::TemporaryFileWriter;
 
 TEST(TemporaryFileName, WrittenNamesAreReadBackAndNothingElseIs) {
   const struct {
@@ -27,12 +27,12 @@ TEST(TemporaryFileName, WrittenNamesAreReadBackAndNothingElseIs) {
       {Writer::PerFolderProgram, 0xabc, 7, "~mmabc-7.tmp"},
   };
   for (const auto& w : written) {
-    EXPECT_EQ(rt::TemporaryFileName(w.writer, w.pid, w.n), w.name);
-    const auto origin = rt::ParseTemporaryFileName(w.name);
+    EXPECT_EQ(rules::TemporaryFileName(w.writer, w.pid, w.n), w.name);
+    const auto origin = rules::ParseTemporaryFileName(w.name);
     ASSERT_TRUE(origin.has_value()) << w.name;
     EXPECT_EQ(origin->writer, w.writer) << w.name;
     EXPECT_EQ(origin->processId, w.pid) << w.name;
-    EXPECT_TRUE(rt::IsTemporaryFileName(w.name));
+    EXPECT_TRUE(rules::IsTemporaryFileName(w.name));
   }
 
   for (const char* name : {
@@ -58,8 +58,8 @@ TEST(TemporaryFileName, WrittenNamesAreReadBackAndNothingElseIs) {
            "~mm1a-0",
            "",
        }) {
-    EXPECT_EQ(rt::ParseTemporaryFileName(name), std::nullopt) << name;
-    EXPECT_FALSE(rt::IsTemporaryFileName(name)) << name;
+    EXPECT_EQ(rules::ParseTemporaryFileName(name), std::nullopt) << name;
+    EXPECT_FALSE(rules::IsTemporaryFileName(name)) << name;
   }
 }
 
@@ -79,7 +79,7 @@ TEST(RefusedTarget, ReasonByAttribute) {
       {os::kAttrSystem | os::kAttrArchive, "is a system file"},
   };
   for (const auto& c : cases) {
-    const char* reason = rt::RefusedTarget(c.attributes);
+    const char* reason = rules::RefusedTarget(c.attributes);
     EXPECT_EQ(reason == nullptr ? std::string("(none)") : std::string(reason),
               c.reason == nullptr ? std::string("(none)") : std::string(c.reason))
         << std::hex << c.attributes;

@@ -1,8 +1,8 @@
-#include "runtime/services/temporary_file_name.h"
+#include "rules/temporary_file_name.h"
 
 #include <cstdio>
 
-namespace rt {
+namespace rules {
 namespace {
 
 constexpr std::string_view kPrefix = "~mm";
@@ -52,4 +52,4 @@ std::optional<TemporaryFileOrigin> ParseTemporaryFileName(std::string_view name)
 
 bool IsTemporaryFileName(std::string_view name) { return ParseTemporaryFileName(name).has_value(); }
 
-}  // namespace rt
+}  // namespace rules

@@ -1,6 +1,6 @@
-#include "runtime/services/refused_target.h"
+#include "rules/refused_target.h"
 
-namespace rt {
+namespace rules {
 
 const char* RefusedTarget(os::Dword attributes) {
   if (attributes == os::kInvalidFileAttributes) return nullptr;
@@ -11,4 +11,4 @@ const char* RefusedTarget(os::Dword attributes) {
   return nullptr;
 }
 
-}  // namespace rt
+}  // namespace rules

@@ -4,21 +4,9 @@
 
 #include <string>
 
-#include "generator/manifest_rule.h"
-#include "generator/program_constants.h"
+#include "rules/manifest_rule.h"
 
 namespace {
-
-TEST(ManifestRule, TheRunsConstantDataSpellsTheSameRule) {
-  // The per-folder run takes its patterns from its constant data; the tree
-  // tool from the rule. They must never drift apart.
-  EXPECT_EQ(gen::kXmlPassPattern, gen::kConstants.xmlPattern);
-  EXPECT_EQ(gen::kFolderPassPattern, gen::kConstants.allPattern);
-  EXPECT_EQ(gen::kSubFolderSuffix, gen::kConstants.zenterSuffix);
-  EXPECT_EQ(gen::kDataSuffix, gen::kConstants.dataSuffix);
-  EXPECT_EQ(std::string("\\").append(gen::kModManifest), gen::kConstants.modSuffix);
-  EXPECT_EQ(std::string(gen::kSubFolderSuffix), std::string("\\").append(gen::kZenterManifest));
-}
 
 TEST(ManifestRule, NamesAndTheManifestTheyGet) {
   struct Case {
@@ -55,15 +43,15 @@ TEST(ManifestRule, NamesAndTheManifestTheyGet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(gen::IsDataFolder(c.name), c.dataFolder);
-    EXPECT_EQ(gen::ManifestNameFor(c.name), c.dataFolder ? "Mod.xml" : "zenter.xml");
-    EXPECT_EQ(gen::IncludesFile(c.name, gen::kZenterManifest), c.file);
-    EXPECT_EQ(gen::IncludesSubFolder(c.name), c.subFolder);
+    EXPECT_EQ(rules::IsDataFolder(c.name), c.dataFolder);
+    EXPECT_EQ(rules::ManifestNameFor(c.name), c.dataFolder ? "Mod.xml" : "zenter.xml");
+    EXPECT_EQ(rules::IncludesFile(c.name, rules::kZenterManifest), c.file);
+    EXPECT_EQ(rules::IncludesSubFolder(c.name), c.subFolder);
   }
-  EXPECT_EQ(gen::SubFolderEntry("A & B"), "A & B\\zenter.xml");
+  EXPECT_EQ(rules::SubFolderEntry("A & B"), "A & B\\zenter.xml");
   // In a Data folder the manifest is Mod.xml, and a plain zenter.xml is kept.
-  EXPECT_FALSE(gen::IncludesFile("Mod.xml", gen::kModManifest));
-  EXPECT_TRUE(gen::IncludesFile("zenter.xml", gen::kModManifest));
+  EXPECT_FALSE(rules::IncludesFile("Mod.xml", rules::kModManifest));
+  EXPECT_TRUE(rules::IncludesFile("zenter.xml", rules::kModManifest));
 }
 
 }  // namespace

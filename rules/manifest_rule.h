@@ -1,5 +1,5 @@
-// What goes into a folder's manifest, by name: the one rule the per-folder
-// run and the whole-tree tool share.
+// What goes into a folder's manifest, by name: the one rule of both
+// programs.
 //
 // A folder's manifest is Mod.xml when the folder's path ends in the four
 // bytes "Data", zenter.xml otherwise. Its entries come from two listings of
@@ -13,11 +13,10 @@
 #include <string>
 #include <string_view>
 
-namespace gen {
+namespace rules {
 
-// The names of the rule, each spelled here alone: the per-folder program's
-// constant data is made from them (generator/program.cpp), and the tree tool
-// uses them as they are.
+// The names of the rule, each spelled here alone: the per-folder program
+// spells its constant data from them when it is compiled.
 //
 // The patterns of the two passes, appended to the folder's path.
 inline constexpr std::string_view kXmlPassPattern = "\\*.xml";
@@ -59,6 +58,8 @@ bool IsDotEntry(std::string_view name);
 // it would read as a path into another folder once it stood in the
 // manifest, so neither pass includes it.
 bool HoldsBackslash(std::string_view name);
+// Why such a name is left out, as the tree tool reports it.
+inline constexpr const char* kHoldsBackslash = "its name holds \\";
 
 // Whether the name is the manifest's own: without regard to case on
 // Windows, whose file systems compare names that way; byte for byte
@@ -68,4 +69,4 @@ bool IsManifest(std::string_view name, std::string_view manifestName);
 // The entry a sub-folder stands as: Name\zenter.xml.
 std::string SubFolderEntry(std::string_view name);
 
-}  // namespace gen
+}  // namespace rules

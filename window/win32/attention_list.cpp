@@ -1,0 +1,77 @@
+#include "window/win32/attention_list.h"
+
+#include <algorithm>
+
+#include "window/win32/child_window.h"
+#include "window/win32/dialogs.h"
+#include "window/win32/resource.h"
+#include "window/win32/wide_text.h"
+
+namespace window {
+namespace {
+
+constexpr ULONGLONG kAttentionMilliseconds = 1000;
+
+}  // namespace
+
+void AttentionList::Create(HWND parent, UINT dpi) {
+  list_ = Child(parent, WC_LISTVIEWW, L"",
+                WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                IDC_ATTENTION_LIST, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  const struct { unsigned title; int width; } columns[] = {
+      {IDS_COLUMN_NAME, 260}, {IDS_COLUMN_STATE, 70}, {IDS_COLUMN_WHY, 260}};
+  for (int i = 0; i < 3; ++i) {
+    const std::wstring title = Text(columns[i].title);
+    LVCOLUMNW column{LVCF_TEXT | LVCF_WIDTH};
+    column.pszText = const_cast<wchar_t*>(title.c_str());
+    column.cx = ::MulDiv(columns[i].width, static_cast<int>(dpi), 96);
+    ListView_InsertColumn(list_, i, &column);
+  }
+}
+
+void AttentionList::Refresh(const ManifestTree& model) {
+  const ULONGLONG now = ::GetTickCount64();
+  if (model.Running() && now - takenAt_ < kAttentionMilliseconds) return;
+  takenAt_ = now;
+  lines_ = model.AttentionList();
+  ListView_SetItemCountEx(list_, static_cast<int>(lines_.size()), LVSICF_NOSCROLL);
+  ::InvalidateRect(list_, nullptr, FALSE);
+}
+
+LRESULT AttentionList::Notify(NMHDR* header, const Attention** picked) {
+  switch (header->code) {
+    case LVN_GETDISPINFOW:
+      ListText(reinterpret_cast<NMLVDISPINFOW*>(header));
+      return 0;
+    case LVN_ITEMCHANGED: {
+      const auto* view = reinterpret_cast<NMLISTVIEW*>(header);
+      if ((view->uChanged & LVIF_STATE) != 0 && (view->uNewState & LVIS_SELECTED) != 0 &&
+          view->iItem >= 0 && static_cast<size_t>(view->iItem) < lines_.size()) {
+        *picked = &lines_[static_cast<size_t>(view->iItem)];
+      }
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+void AttentionList::ListText(NMLVDISPINFOW* info) const {
+  if ((info->item.mask & LVIF_TEXT) == 0 || info->item.iItem < 0 ||
+      static_cast<size_t>(info->item.iItem) >= lines_.size() || info->item.cchTextMax <= 0) {
+    return;
+  }
+  const Attention& line = lines_[static_cast<size_t>(info->item.iItem)];
+  const std::string& text = info->item.iSubItem == 0   ? line.shown
+                            : info->item.iSubItem == 1 ? line.what
+                                                       : line.why;
+  std::wstring wide = Wide(text);
+  // One line: a reason of several shows its first.
+  wide = wide.substr(0, wide.find(L'\n'));
+  const size_t room = static_cast<size_t>(info->item.cchTextMax) - 1;
+  wide.resize(std::min(wide.size(), room));
+  wcscpy(info->item.pszText, wide.c_str());
+}
+
+}  // namespace window

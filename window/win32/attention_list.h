@@ -1,0 +1,39 @@
+// What needs the user's eye (manifests missing or stale, failures,
+// warnings): the list beside the tree, a virtual list view over the model's
+// attention lines as last taken.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "window/model/manifest_tree.h"
+
+namespace window {
+
+class AttentionList {
+ public:
+  // The list, its columns sized for dpi.
+  void Create(HWND parent, UINT dpi);
+  HWND Handle() const { return list_; }
+  // The lines taken again from the model: at once when the run has ended,
+  // else at most once a second, for a first run's thousands of lines cost
+  // the run its time.
+  void Refresh(const ManifestTree& model);
+  const std::vector<Attention>& Lines() const { return lines_; }
+  // WM_NOTIFY from the list; *picked set to the line the user selected,
+  // else left.
+  LRESULT Notify(NMHDR* header, const Attention** picked);
+
+ private:
+  void ListText(NMLVDISPINFOW* info) const;
+
+  HWND list_ = nullptr;
+  std::vector<Attention> lines_;
+  ULONGLONG takenAt_ = 0;  // when lines_ were taken
+};
+
+}  // namespace window
