@@ -9,6 +9,7 @@
 
 #include "platform/console.h"
 #include "platform/process_control.h"
+#include "platform/win32/win32_output.h"
 #include "platform/win32/win32_text.h"
 
 namespace os {
@@ -17,7 +18,18 @@ namespace {
 // Longer lines are cut here: no path is longer.
 constexpr size_t kLongestLine = win32::kLongestPath;
 
+// Standard output is gathered, console or not, and written in pieces of up
+// to this many bytes, at the latest with the first write this long after
+// the last piece; and whenever standard error is written (so that the two
+// keep their order), before any wait, at the end and on a stop.
+constexpr size_t kGatheredBytes = 64 * 1024;
+constexpr double kGatherSeconds = 0.05;
+
 DWORD g_outputError = 0;
+SRWLOCK g_outputLock = SRWLOCK_INIT;
+std::string g_gathered;
+double g_gatheredSince = 0;
+bool g_writeThrough = false;  // a wait may come at any time: nothing is held
 
 HANDLE StreamHandle(Stream stream) {
   return ::GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
@@ -27,6 +39,67 @@ bool IsConsoleHandle(HANDLE handle) {
   DWORD mode = 0;
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode);
 }
+
+enum class StreamKind : char { Unasked, Missing, Console, Other };
+
+// What the stream is, asked once.
+StreamKind KindOf(Stream stream) {
+  static StreamKind kinds[2] = {StreamKind::Unasked, StreamKind::Unasked};
+  StreamKind& kind = kinds[stream == Stream::Out ? 0 : 1];
+  if (kind == StreamKind::Unasked) {
+    const HANDLE handle = StreamHandle(stream);
+    kind = handle == nullptr || handle == INVALID_HANDLE_VALUE ? StreamKind::Missing
+           : IsConsoleHandle(handle)                           ? StreamKind::Console
+                                                               : StreamKind::Other;
+  }
+  return kind;
+}
+
+// Writes text to the stream at once: to a console as UTF-16, elsewhere as
+// bytes. A closed pipe or a full disk: standard error has nothing left to
+// say it with; a failed standard output ends the run.
+void WriteNow(Stream stream, std::string_view text) {
+  const StreamKind kind = KindOf(stream);
+  if (kind == StreamKind::Missing || text.empty()) return;
+  if (stream == Stream::Out && g_outputError != 0) return;
+  HANDLE handle = StreamHandle(stream);
+  auto failed = [stream] {
+    const DWORD error = ::GetLastError();
+    if (stream == Stream::Out) g_outputError = error != 0 ? error : ERROR_WRITE_FAULT;
+  };
+  if (kind == StreamKind::Console) {
+    const std::wstring wide = win32::Wide(text);
+    DWORD written = 0;
+    if (!::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) {
+      failed();
+    }
+    return;
+  }
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written == 0) {
+      failed();
+      return;
+    }
+    text.remove_prefix(written);
+  }
+}
+
+// Writes what standard output has gathered; the lock held.
+void FlushGathered() {
+  g_gatheredSince = Seconds();
+  if (g_gathered.empty()) return;
+  std::string text;
+  text.swap(g_gathered);
+  WriteNow(Stream::Out, text);
+}
+
+// Standard output gathered is written when the program ends by returning
+// from main.
+struct FlushAtEnd {
+  ~FlushAtEnd() { win32::FlushOutput(); }
+} g_flushAtEnd;
 
 bool IsOwnConsole() {
   // Explorer gives the program a console no other process shares; a command
@@ -55,6 +128,7 @@ bool ReadLineUnits(std::wstring* line) {
 }
 
 bool ReadConsoleLine(std::string* line) {
+  win32::FlushOutput();
   std::wstring wide;
   line->clear();
   if (!ReadLineUnits(&wide)) return false;
@@ -65,6 +139,7 @@ bool ReadConsoleLine(std::string* line) {
 
 void WaitForEnterKey() {
   Write(Stream::Out, "Press Enter to close this window.\n");
+  win32::FlushOutput();
   // What was typed during the run is not the answer.
   ::FlushConsoleInputBuffer(::GetStdHandle(STD_INPUT_HANDLE));
   std::wstring ignored;
@@ -90,40 +165,48 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
 }
 
 void Write(Stream stream, std::string_view text) {
-  HANDLE handle = StreamHandle(stream);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
   // Once interrupted, the run ends as soon as it can: nothing more is
   // written, so that no write waits on an output that takes nothing.
-  if (Interrupted()) return;
-  if (stream == Stream::Out && g_outputError != 0) return;
-  // A closed pipe or a full disk: standard error has nothing left to say it
-  // with; a failed standard output ends the run.
-  auto failed = [stream] {
-    const DWORD error = ::GetLastError();
-    if (stream == Stream::Out) g_outputError = error != 0 ? error : ERROR_WRITE_FAULT;
-  };
-  if (IsConsoleHandle(handle)) {
-    const std::wstring wide = win32::Wide(text);
-    DWORD written = 0;
-    if (!::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) {
-      failed();
+  if (text.empty() || Interrupted()) return;
+  ::AcquireSRWLockExclusive(&g_outputLock);
+  if (stream == Stream::Err) {
+    FlushGathered();
+    WriteNow(stream, text);
+  } else if (g_outputError == 0 && KindOf(stream) != StreamKind::Missing) {
+    g_gathered.append(text);
+    if (g_writeThrough || g_gathered.size() >= kGatheredBytes ||
+        Seconds() - g_gatheredSince >= kGatherSeconds) {
+      FlushGathered();
     }
-    return;
   }
-  while (!text.empty()) {
-    DWORD written = 0;
-    if (!::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written == 0) {
-      failed();
-      return;
-    }
-    text.remove_prefix(written);
-  }
+  ::ReleaseSRWLockExclusive(&g_outputLock);
 }
 
-Dword OutputError() { return g_outputError; }
+// Whether standard output has failed is known once what it gathered is
+// written.
+Dword OutputError() {
+  win32::FlushOutput();
+  return g_outputError;
+}
 
-bool IsTerminal(Stream stream) { return IsConsoleHandle(StreamHandle(stream)); }
+bool IsTerminal(Stream stream) { return KindOf(stream) == StreamKind::Console; }
+
+namespace win32 {
+
+void FlushOutput() {
+  ::AcquireSRWLockExclusive(&g_outputLock);
+  FlushGathered();
+  ::ReleaseSRWLockExclusive(&g_outputLock);
+}
+
+void OutputWaits() {
+  ::AcquireSRWLockExclusive(&g_outputLock);
+  g_writeThrough = true;
+  FlushGathered();
+  ::ReleaseSRWLockExclusive(&g_outputLock);
+}
+
+}  // namespace win32
 
 void WaitForEnterIfOwnConsole() {
   DWORD processes[2];
@@ -131,6 +214,7 @@ void WaitForEnterIfOwnConsole() {
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   if (!IsConsoleHandle(input)) return;
   Write(Stream::Err, "Press Enter to close this window.\n");
+  win32::FlushOutput();
   ::FlushConsoleInputBuffer(input);
   wchar_t c[64];
   DWORD n = 0;

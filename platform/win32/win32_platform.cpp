@@ -16,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/win32_listing.h"
+#include "platform/win32/win32_output.h"
 #include "platform/win32/win32_text.h"
 
 namespace os::win32 {
@@ -252,8 +253,10 @@ Dword GetLastError() { return ::GetLastError(); }
 Dword GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 Dword GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 void ExitProcess(uint32_t exitCode) {
-  // The C library's buffers are not written by ExitProcess itself.
+  // Neither the C library's buffers nor the back-end's standard output are
+  // written by ExitProcess itself.
   std::fflush(nullptr);
+  FlushOutput();
   ::ExitProcess(exitCode);
 }
 Dword SetErrorMode(Dword mode) { return ::SetErrorMode(mode); }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/process_control.h"
+#include "platform/win32/win32_output.h"
 
 namespace os {
 namespace {
@@ -25,6 +26,13 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   // this returns: give the main thread time to remove its temporary files.
   if (g_cleanedUp != nullptr) ::WaitForSingleObject(g_cleanedUp, 4000);
   return TRUE;
+}
+
+// Cancels a write of the thread given that still waits after a moment.
+DWORD WINAPI CancelWaitingWrite(void* thread) {
+  ::Sleep(500);
+  ::CancelSynchronousIo(static_cast<HANDLE>(thread));
+  return 0;
 }
 
 }  // namespace
@@ -49,9 +57,25 @@ bool Interrupted() { return ::InterlockedCompareExchange(&g_interrupted, 0, 0) !
 
 void InterruptIsNormalEnd() { g_interruptIsNormalEnd = true; }
 
-void SetInterruptWaker(void (*wake)()) { g_waker = wake; }
+// A waker is set by what waits for events (a watch): its output must be
+// seen while it waits.
+void SetInterruptWaker(void (*wake)()) {
+  g_waker = wake;
+  win32::OutputWaits();
+}
 
 void EndInterrupted() {
+  // What the run wrote before the stop is written out, but not waited on for
+  // more than a moment: an output that takes nothing must not hold the end.
+  HANDLE self = nullptr;
+  if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &self,
+                        0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    const HANDLE watchdog = ::CreateThread(nullptr, 0, CancelWaitingWrite, self, 0, nullptr);
+    if (watchdog != nullptr) {
+      win32::FlushOutput();
+      ::CloseHandle(watchdog);
+    }
+  }
   if (g_cleanedUp != nullptr) ::SetEvent(g_cleanedUp);
   // The status a process ended by Ctrl-C has.
   ::ExitProcess(g_interruptIsNormalEnd ? 0 : STATUS_CONTROL_C_EXIT);
@@ -68,6 +92,9 @@ double Seconds() {
   return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-void SleepMilliseconds(unsigned milliseconds) { ::Sleep(milliseconds); }
+void SleepMilliseconds(unsigned milliseconds) {
+  win32::FlushOutput();
+  ::Sleep(milliseconds);
+}
 
 }  // namespace os
