@@ -2,23 +2,16 @@
 
 #include <algorithm>
 
+#include "tree/paths.h"
 #include "tree/report_words.h"
 
 namespace window {
 namespace {
 
-std::string ParentOf(const std::string& path) {
-  const size_t cut = path.rfind('\\');
-  return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
-std::string LastName(const std::string& path) {
-  const size_t cut = path.rfind('\\');
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
+std::string ParentOf(const std::string& path) { return std::string(tree::below::Parent(path)); }
+std::string LastName(const std::string& path) { return std::string(tree::below::Leaf(path)); }
 std::string ChildOf(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + '\\' + name;
+  return tree::below::Join(folder, name);
 }
 
 }  // namespace
@@ -304,12 +297,7 @@ std::string ManifestTree::Label(const Row& row) const {
 
 std::string ManifestTree::ShownFolder(const std::string& path) const {
   std::string shown = shownRoot_;
-  for (size_t at = 0; !path.empty();) {
-    const size_t cut = path.find('\\', at);
-    shown = tree::Shown(shown, path.substr(at, cut == std::string::npos ? cut : cut - at));
-    if (cut == std::string::npos) break;
-    at = cut + 1;
-  }
+  for (std::string_view name : tree::below::Names(path)) shown = tree::Shown(shown, name);
   return shown;
 }
 
@@ -359,7 +347,7 @@ std::vector<Attention> ManifestTree::AttentionList() const {
       const std::string& shown = row->shownManifest;
       const size_t cut = shown.find_last_of("\\/");
       const std::string manifest = cut == std::string::npos ? shown : shown.substr(cut + 1);
-      list.push_back({row->path, row->path.empty() ? manifest : row->path + '\\' + manifest,
+      list.push_back({row->path, tree::below::Join(row->path, manifest),
                       StateWord(row->state),
                       row->state == State::Missing ? "none yet: " + tree::ChangeInBrief(row->changes)
                                                    : tree::ChangeInBrief(row->changes)});

@@ -1,5 +1,6 @@
 #include "window/win32/folder_tree.h"
 
+#include "tree/paths.h"
 #include "window/win32/child_window.h"
 #include "window/win32/resource.h"
 #include "window/win32/wide_text.h"
@@ -65,9 +66,7 @@ void FolderTree::Add(const Row& row) {
     populated_.insert("");
     return;
   }
-  const std::string parentPath = row.path.substr(0, row.path.rfind('\\') == std::string::npos
-                                                        ? 0
-                                                        : row.path.rfind('\\'));
+  const std::string parentPath(tree::below::Parent(row.path));
   const Row* parent = model_.Find(parentPath);
   if (parent == nullptr || ItemOf(parentPath) == nullptr) return;
   if (populated_.count(parentPath) != 0) {
@@ -141,15 +140,16 @@ void FolderTree::OpenAll(const std::string& path) {
 }
 
 void FolderTree::Reveal(const std::string& path) {
-  for (size_t at = 0;;) {
-    const size_t cut = path.find('\\', at);
-    const std::string parent = at == 0 ? std::string() : path.substr(0, at - 1);
+  // Each folder above it (ROOT alone for ROOT), from ROOT down, opened in
+  // turn.
+  const std::vector<std::string_view> names = tree::below::Names(path);
+  std::string parent;
+  for (size_t i = 0; i == 0 || i < names.size(); ++i) {
     Populate(parent);
     if (const HTREEITEM item = ItemOf(parent); item != nullptr && model_.Find(parent) != nullptr) {
       TreeView_Expand(tree_, item, TVE_EXPAND);
     }
-    if (path.empty() || cut == std::string::npos) break;
-    at = cut + 1;
+    if (i < names.size()) parent = tree::below::Join(parent, names[i]);
   }
   if (const HTREEITEM item = ItemOf(path); item != nullptr && model_.Find(path) != nullptr) {
     TreeView_SelectItem(tree_, item);
