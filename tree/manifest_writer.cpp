@@ -80,9 +80,10 @@ void ManifestWriter::Commit() {
     }
     done_(s.label, replaced ? nullptr : &failure);
   }
+  // Before the batch goes: it may hold the last reference to a folder.
+  access_.SyncRenames(renamedIn);
   staged_.clear();
   settled_ = 0;
-  access_.SyncRenames(renamedIn);
 }
 
 os::Dword ManifestWriter::SyncAlone(const Staged& s) {
