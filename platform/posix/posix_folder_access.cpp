@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "platform/folder_access.h"
@@ -378,20 +379,20 @@ bool FullPath(const std::string& path, std::string* full, Dword* error) {
     *error = kErrorPathNotFound;
     return false;
   }
-  char* resolved = realpath(path.c_str(), nullptr);
+  // Freed however this ends: the conversion below may run out of memory.
+  const std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
+                                                             &std::free);
   if (resolved == nullptr) {
     *error = posix::ErrorFromErrno(errno, path);
     return false;
   }
   // The seam's paths are '\\'-separated: a real path holding '\\' would
   // name another folder once converted.
-  if (std::strchr(resolved, '\\') != nullptr) {
-    std::free(resolved);
+  if (std::strchr(resolved.get(), '\\') != nullptr) {
     *error = kErrorInvalidName;
     return false;
   }
-  *full = posix::ToWindowsPath(resolved);
-  std::free(resolved);
+  *full = posix::ToWindowsPath(resolved.get());
   return true;
 }
 
