@@ -501,6 +501,13 @@ TEST(TreeSession, MemoryRunningOutEndsTheRunNotTheProcess) {
     const tree::Outcome outcome = session.Run();
     g_armed = false;
     if (n == 0) all = g_allocations;
+    if (all == 0) {
+      // Another allocator stands in for the program's own (valgrind's):
+      // nothing can be refused.
+      os::posix::ReplaceAllocationRefusal(refusal);
+      os::SetOutOfMemoryHandler(previous);
+      GTEST_SKIP() << "this process's allocations do not reach the program's allocator";
+    }
     // A refusal the back-end gets round (a smaller buffer) changes nothing.
     if (outcome != tree::Outcome{tree::kExitDone}) {
       ASSERT_EQ(outcome, (tree::Outcome{tree::kExitFailed, tree::StopReason::OutOfMemory})) << n;
