@@ -93,8 +93,10 @@ ChangeMeaning ChangeFilter::Take(const os::RawChange& change) {
   // A rename into place is the tools' own write. Anything done to a
   // manifest after it is looked at again: its update compares the bytes,
   // so the tools' own writes cost a comparison and a hand edit is undone.
+  // A file of such a name renamed to any other name is a user's: the new
+  // name is what counts.
   if (change.kind == os::ChangeKind::RenamedTo && change.renameCookie != 0 &&
-      ownRenames_.erase(change.renameCookie) != 0) {
+      ownRenames_.erase(change.renameCookie) != 0 && !folder && IsManifestName(change.name)) {
     return {};
   }
   return TakeName(change, path, folder);

@@ -35,6 +35,8 @@ class FolderUpdate {
 
   // Lists the folder: 0, or the error.
   os::Dword List(const os::FolderHandle& folder) { return run_.access.List(folder, &listed_); }
+  // The entries the folder listed last holds.
+  const std::vector<os::ListedEntry>& Entries() const { return listed_; }
   // The name of the ignore file the folder listed last holds, as listed
   // (a file, not a folder, of that name); "" when it holds none.
   std::string_view IgnoreFile() const;

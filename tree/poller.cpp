@@ -11,38 +11,35 @@ namespace {
 
 constexpr int64_t kSecond = 1000000000;
 
-int64_t WallNanoseconds() {
+}  // namespace
+
+int64_t StampTime() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
-}  // namespace
+// A file system's times are coarse (FAT's 2 s; others the kernel's clock
+// tick), so a change made within the same tick as the last one leaves the
+// time as it was. A stamp is trusted once it is older, by the clock the
+// stamp was taken on, than its granularity and a margin for a share's
+// clock.
+bool MayHideAChange(const os::FileStamp& stamp, int64_t takenAt) {
+  if (stamp.written == 0) return false;  // no file: its coming changes the stamp
+  const bool coarse = stamp.written % kSecond == 0;
+  return takenAt < stamp.written + (coarse ? 3 : 1) * kSecond;
+}
 
 Poller::Stamps Poller::Take(const os::FolderHandle& handle, std::string_view manifest) {
   Stamps stamps;
   stamps.manifestName = std::string(manifest);
-  stamps.takenAt = WallNanoseconds();
+  stamps.takenAt = StampTime();
   // A file that is not there keeps the empty stamp, so that its coming is a
   // change.
   access_.Stamp(handle, "", &stamps.folder);
   access_.Stamp(handle, manifest, &stamps.manifest);
   access_.Stamp(handle, kIgnoreFileName, &stamps.ignoreFile);
   return stamps;
-}
-
-// Whether a change may still hide behind an unchanged stamp: a file
-// system's times are coarse (FAT's 2 s; others the kernel's clock tick),
-// so a change made within the same tick as the last one leaves the time as
-// it was. A stamp is trusted once it is older, by the clock the stamp was
-// taken on, than its granularity and a margin for a share's clock.
-bool Poller::Racy(const Stamps& stamps) {
-  int64_t latest = 0;
-  for (const os::FileStamp* stamp : {&stamps.folder, &stamps.manifest, &stamps.ignoreFile}) {
-    latest = std::max(latest, stamp->written);
-  }
-  const bool coarse = stamps.folder.written % kSecond == 0;
-  return stamps.takenAt < latest + (coarse ? 3 : 1) * kSecond;
 }
 
 void Poller::Add(const std::string& folder, const os::FolderHandle& handle,
@@ -71,14 +68,19 @@ void Poller::Pass(const os::FolderHandle& root, std::vector<os::RawChange>* chan
       continue;
     }
     const Stamps now = Take(handle, stamps.manifestName);
-    if (now.folder != stamps.folder || Racy(stamps)) {
+    // Each stamp by its own time: an ignore file rewritten within its time's
+    // tick redoes its sub-tree, as one whose stamp moved does.
+    auto moved = [&](const os::FileStamp& was, const os::FileStamp& is) {
+      return is != was || MayHideAChange(was, stamps.takenAt);
+    };
+    if (moved(stamps.folder, now.folder)) {
       changes->push_back({ChangeKind::Modified, folder, ""});
       NewSubFolders(folder, handle, changes);
     }
-    if (now.ignoreFile != stamps.ignoreFile) {
+    if (moved(stamps.ignoreFile, now.ignoreFile)) {
       changes->push_back({ChangeKind::Modified, folder, std::string(kIgnoreFileName), os::EntryKind::File});
     }
-    if (now.manifest != stamps.manifest) {
+    if (moved(stamps.manifest, now.manifest)) {
       changes->push_back({ChangeKind::Modified, folder, stamps.manifestName, os::EntryKind::File});
     }
     stamps = now;

@@ -19,6 +19,13 @@
 
 namespace tree {
 
+// The wall clock, as stamps are compared with it: nanoseconds since 1970.
+int64_t StampTime();
+// Whether a change may still hide behind a stamp taken at takenAt that is
+// unchanged since: one made within the same tick of the file system's clock
+// as the write the stamp shows.
+bool MayHideAChange(const os::FileStamp& stamp, int64_t takenAt);
+
 class Poller {
  public:
   // rule: how names compare (the change source's rule).
@@ -49,7 +56,6 @@ class Poller {
   };
 
   Stamps Take(const os::FolderHandle& handle, std::string_view manifest);
-  static bool Racy(const Stamps& stamps);
   void NewSubFolders(const std::string& folder, const os::FolderHandle& handle,
                      std::vector<os::RawChange>* changes);
 

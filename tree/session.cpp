@@ -17,8 +17,9 @@ namespace tree {
 class SessionWalk {
  public:
   SessionWalk(const Options& options, Reporter& reporter, os::FolderAccess& access,
-              const StopToken* stop, const TreeSession::FolderVisited& visited)
-      : context_(options, reporter, access, stop), walker_(context_, root_, visited) {}
+              const StopToken* stop, const TreeSession::FolderVisited& visited,
+              const TreeSession::FolderListed& listed)
+      : context_(options, reporter, access, stop), walker_(context_, root_, visited, listed) {}
 
   Outcome Open() {
     start_ = os::Seconds();
@@ -137,9 +138,11 @@ TreeSession::~TreeSession() = default;
 
 void TreeSession::OnFolderVisited(FolderVisited visited) { visited_ = std::move(visited); }
 
+void TreeSession::OnFolderListed(FolderListed listed) { listed_ = std::move(listed); }
+
 Outcome TreeSession::Open() {
   try {
-    walk_ = std::make_unique<SessionWalk>(options_, reporter_, access_, stop_, visited_);
+    walk_ = std::make_unique<SessionWalk>(options_, reporter_, access_, stop_, visited_, listed_);
   } catch (const std::bad_alloc&) {
     return {kExitFailed, StopReason::OutOfMemory};
   }

@@ -45,7 +45,14 @@ class TreeSession {
   TreeSession(const TreeSession&) = delete;
   TreeSession& operator=(const TreeSession&) = delete;
 
+  // Called for each folder a run or an update has listed, with the listing
+  // (every name, links included): a watch learns from it what only a look
+  // can tell, such as whether a link still leads to a folder.
+  using FolderListed =
+      std::function<void(const RelativePath& folder, const std::vector<os::ListedEntry>& entries)>;
+
   void OnFolderVisited(FolderVisited visited);
+  void OnFolderListed(FolderListed listed);
 
   // Resolves ROOT and opens it: kExitDone, or kExitUsage after saying why.
   // Run calls it when it has not been called; a watch calls it first, to
@@ -82,6 +89,7 @@ class TreeSession {
   os::FolderAccess& access_;
   const StopToken* stop_;
   FolderVisited visited_;
+  FolderListed listed_;
   std::unique_ptr<SessionWalk> walk_;  // once opened; gone once stopped
 };
 

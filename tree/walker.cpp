@@ -9,10 +9,11 @@
 
 namespace tree {
 
-Walker::Walker(WalkContext& run, Root& root, const Visited& visited)
+Walker::Walker(WalkContext& run, Root& root, const Visited& visited, const Listed& listed)
     : run_(run),
       root_(root),
       visited_(visited),
+      listed_(listed),
       update_(run),
       budget_(std::max<size_t>(run.access.Budget().walk, 1)) {}
 
@@ -165,6 +166,7 @@ void Walker::Visit(Handle handle, const std::string& name) {
     run_.Fail(folder.relative, CannotList(folder.shown, error));
     return;
   }
+  if (listed_) listed_(folder.relative, update_.Entries());
   if (!run_.options.check) update_.RemoveLeftovers(*handle, folder.shown);
   Frame frame;
   if (!Enter(*handle, folder, &frame, update_.IgnoreFile(),

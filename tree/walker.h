@@ -34,8 +34,11 @@ class Walker {
   // Called for each folder the walk visits (lists), before its sub-folders,
   // with its path relative to ROOT and the handle the walk holds it by.
   using Visited = std::function<void(const std::string& folder, const os::FolderHandle& handle)>;
+  // Called for each folder the walk has listed, with the listing.
+  using Listed =
+      std::function<void(const std::string& folder, const std::vector<os::ListedEntry>& entries)>;
 
-  Walker(WalkContext& run, Root& root, const Visited& visited);
+  Walker(WalkContext& run, Root& root, const Visited& visited, const Listed& listed);
 
   // ROOT (open as root) and every folder beneath it; top: the rules at ROOT.
   void WalkAll(Handle root, const SkipRules::Shared& top);
@@ -76,6 +79,7 @@ class Walker {
   WalkContext& run_;
   Root& root_;
   const Visited& visited_;
+  const Listed& listed_;
   FolderUpdate update_;
   size_t budget_;
   SkipRules::Shared top_;

@@ -1,6 +1,7 @@
 // A presenter wrapped for the watch: each folder's warnings said once.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -17,6 +18,10 @@ namespace tree {
 class WarnOnce final : public Reporter {
  public:
   explicit WarnOnce(Reporter& presenter) : presenter_(presenter) {}
+
+  // Told of each folder that failed, after the presenter: the watch tries
+  // again one it could not list.
+  void OnFailed(std::function<void(const std::string& folder)> failed) { failed_ = std::move(failed); }
 
   void Listed(const std::string& folder, const std::vector<ListedFolder>& subFolders) override {
     presenter_.Listed(folder, subFolders);
@@ -36,6 +41,7 @@ class WarnOnce final : public Reporter {
   void Failed(const std::string& folder, const std::string& text) override {
     Settled(folder);
     presenter_.Failed(folder, text);
+    if (failed_) failed_(folder);
   }
   void Noticed(const std::string& text) override { presenter_.Noticed(text); }
   void Warned(const std::string& folder, const std::string& text) override {
@@ -66,6 +72,7 @@ class WarnOnce final : public Reporter {
   }
 
   Reporter& presenter_;  // the console, or a window
+  std::function<void(const std::string& folder)> failed_;
   std::map<std::string, std::set<std::string>> pending_;  // by the update in hand
   std::map<std::string, std::set<std::string>> said_;
 };

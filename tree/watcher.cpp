@@ -1,6 +1,9 @@
 #include "tree/watcher.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
@@ -25,9 +28,25 @@
 namespace tree {
 namespace {
 
-// How often the watch looks at ROOT and at the ignore files above it when
-// it polls nothing: no system tells a watch of those.
+// How often, at the longest, the watch looks at ROOT, at the ignore files
+// above it, at the folders it could not list and at the links it holds: no
+// system tells a watch of those. A poll pass, by default, comes as often.
 constexpr double kTickSeconds = 2;
+
+// The links among a folder's entries, with what decides its manifest: whether
+// each leads to a folder (and whether that is hidden or a system folder).
+using Links = std::vector<std::pair<std::string, os::Dword>>;
+Links LinksOf(const std::vector<os::ListedEntry>& entries) {
+  constexpr os::Dword kDeciding =
+      os::kAttrDirectory | os::kAttrLink | os::kAttrHidden | os::kAttrSystem;
+  Links links;
+  for (const os::ListedEntry& entry : entries) {
+    if ((entry.attributes & os::kAttrLink) != 0) {
+      links.emplace_back(entry.name, entry.attributes & kDeciding);
+    }
+  }
+  return links;
+}
 
 class Watcher {
  public:
@@ -40,6 +59,15 @@ class Watcher {
         session_(options, reporter_, access_) {
     session_.OnFolderVisited(
         [this](const std::string& folder, const os::FolderHandle& handle) { Visited(folder, handle); });
+    session_.OnFolderListed([this](const std::string& folder,
+                                   const std::vector<os::ListedEntry>& entries) {
+      if (Links links = LinksOf(entries); !links.empty()) {
+        links_[folder] = std::move(links);
+      } else {
+        links_.erase(folder);
+      }
+    });
+    reporter_.OnFailed([this](const std::string& folder) { FailedFolder(folder); });
   }
 
   Outcome Run() {
@@ -62,8 +90,13 @@ class Watcher {
     reporter_.Watching(shownRoot_);
     watching_ = true;
     registry_->Begin();
-    loop_ = std::make_unique<WatchLoop>(*source_, *registry_,
-                                        pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds);
+    // A pass every --poll seconds, in whole ticks no longer than
+    // kTickSeconds, so that ROOT is looked at as often however rarely the
+    // watch polls.
+    const double passEvery = pollSeconds_ > 0 ? pollSeconds_ : kTickSeconds;
+    ticksPerPass_ = std::max(1, static_cast<int>(std::ceil(passEvery / kTickSeconds - 1e-9)));
+    ticksToPass_ = ticksPerPass_;
+    loop_ = std::make_unique<WatchLoop>(*source_, *registry_, passEvery / ticksPerPass_);
     os::InterruptIsNormalEnd();
     return Watch();
   }
@@ -85,6 +118,9 @@ class Watcher {
     poller_ = std::make_unique<Poller>(access_, rule);
     registry_ = std::make_unique<WatchRegistry>(*source_, *poller_);
     visited_ = std::set<std::string, NameLess>(NameLess{rule});
+    unreadable_ = std::set<std::string, NameLess>(NameLess{rule});
+    links_ = std::map<std::string, Links, NameLess>(NameLess{rule});
+    rule_ = rule;
     heldRoot_ = root_;
     return true;
   }
@@ -147,9 +183,10 @@ class Watcher {
 
   bool Stopped() const { return stop_.Requested(); }
 
-  // Every tick: ROOT still there, the ignore files above it, and a poll of
-  // what notifications cannot follow, whose findings take the source's way
-  // in. False, with *problem set, when the watch cannot go on.
+  // Every tick: ROOT still there, the ignore files above it, the folders
+  // that could not be listed, the links, and when due a poll of what
+  // notifications cannot follow, whose findings take the source's way in.
+  // False, with *problem set, when the watch cannot go on.
   bool Tick(std::string* problem) {
     const std::shared_ptr<os::FolderHandle> root = CheckRoot(problem);
     if (!root) return false;
@@ -157,15 +194,20 @@ class Watcher {
       reloadAbove_ = true;
       loop_->Add({"", true});
     }
-    if (poller_->Empty()) return true;
+    TryUnreadable(*root);
+    LookAtLinks(*root);
+    if (--ticksToPass_ > 0 || poller_->Empty()) return true;
+    ticksToPass_ = ticksPerPass_;
     std::vector<os::RawChange> found;
     poller_->Pass(*root, &found);
     return loop_->Take(found, problem);
   }
 
   // Takes the stamps of the ignore files above ROOT, in the very folders
-  // the run reads them from: whether one changed.
+  // the run reads them from: whether one changed, or may have changed
+  // unseen within its time's tick.
   bool StampIgnoreFilesAbove() {
+    const int64_t takenAt = StampTime();
     std::vector<os::FileStamp> stamps;
     for (const std::string& folder : FoldersAbove(session_.ResolvedRoot()->fullPath)) {
       os::FolderHandle handle;
@@ -173,9 +215,52 @@ class Watcher {
       if (access_.OpenToKeep(folder, &handle) == 0) access_.Stamp(handle, kIgnoreFileName, &stamp);
       stamps.push_back(stamp);
     }
-    const bool moved = stamps != aboveStamps_;
+    bool moved = stamps != aboveStamps_;
+    for (const os::FileStamp& was : aboveStamps_) moved = moved || MayHideAChange(was, aboveTakenAt_);
     aboveStamps_ = std::move(stamps);
+    aboveTakenAt_ = takenAt;
     return moved;
+  }
+
+  // A folder that failed because it could not be listed (made unreadable)
+  // is tried again at every tick, since a polled file system tells nothing
+  // when it becomes readable again, and its whole sub-tree is looked at
+  // then, since what was made in it meanwhile was never watched.
+  void FailedFolder(const std::string& folder) {
+    os::FolderHandle handle;
+    if (heldRoot_ && access_.OpenBeneath(*heldRoot_, folder, &handle) == os::kErrorAccessDenied) {
+      unreadable_.insert(folder);
+    }
+  }
+
+  void TryUnreadable(const os::FolderHandle& root) {
+    for (auto it = unreadable_.begin(); it != unreadable_.end();) {
+      os::FolderHandle handle;
+      const os::Dword error = access_.OpenBeneath(root, *it, &handle);
+      if (error == os::kErrorAccessDenied) {
+        ++it;
+        continue;
+      }
+      if (error == 0) loop_->Add({*it, true});
+      // Else gone, or a link now: its parent's changes tell.
+      it = unreadable_.erase(it);
+    }
+  }
+
+  // Whether a link leads to a folder decides its parent's manifest, and no
+  // system tells when what it leads to moves or goes: each folder holding
+  // links is listed again at every tick, and redone when they changed.
+  void LookAtLinks(const os::FolderHandle& root) {
+    for (auto it = links_.begin(); it != links_.end();) {
+      os::FolderHandle handle;
+      std::vector<os::ListedEntry> entries;
+      if (access_.OpenBeneath(root, it->first, &handle) != 0 || access_.List(handle, &entries) != 0) {
+        it = links_.erase(it);  // its own update, or its parent's, tells
+        continue;
+      }
+      if (LinksOf(entries) != it->second) loop_->Add({it->first, false});
+      ++it;
+    }
   }
 
   // Brings the folders of a batch up to date, through ROOT checked to be
@@ -198,8 +283,17 @@ class Watcher {
       // Changes were lost: every folder is looked at again, as a rerun
       // would.
       folders.push_back({"", true});
+      unreadable_.clear();
     } else {
-      for (const FolderChange& change : batch.changes) folders.push_back({change.folder, change.subTree});
+      for (const FolderChange& change : batch.changes) {
+        TreeSession::Folder folder{change.folder, change.subTree};
+        // One that could not be listed: whatever was made in it meanwhile.
+        if (unreadable_.erase(folder.path) != 0) folder.subTree = true;
+        if (folder.subTree) {
+          std::erase_if(unreadable_, [&](const std::string& f) { return below::Within(f, folder.path, rule_); });
+        }
+        folders.push_back(std::move(folder));
+      }
     }
     visited_.clear();
     updated_ = session_.Update(folders, heldRoot_);
@@ -214,7 +308,9 @@ class Watcher {
     for (const TreeSession::Folder& folder : folders) {
       if (!folder.subTree) continue;
       for (const std::string& watched : registry_->Watched(folder.path)) {
-        if (visited_.count(watched) == 0) registry_->Forget(watched);
+        if (visited_.count(watched) != 0) continue;
+        registry_->Forget(watched);
+        links_.erase(watched);
       }
     }
     return true;
@@ -320,6 +416,11 @@ class Watcher {
   std::unique_ptr<WatchRegistry> registry_;
   std::unique_ptr<WatchLoop> loop_;
   std::vector<os::FileStamp> aboveStamps_;
+  int64_t aboveTakenAt_ = 0;
+  int ticksPerPass_ = 1, ticksToPass_ = 1;  // a poll pass every so many ticks
+  NameCase rule_ = NameCase::Exact;         // the source's
+  std::set<std::string, NameLess> unreadable_;  // folders that could not be listed
+  std::map<std::string, Links, NameLess> links_;  // folders holding links, as last listed
   bool reloadAbove_ = false;
   std::string watchProblem_;
   bool watching_ = false;

@@ -63,8 +63,9 @@ std::map<std::string, std::string> Reference(const fs::path& root, const fs::pat
     if (e.is_directory()) folders.push_back(to);
     if (!e.is_directory() && !IsManifest(e.path()) && !IsTemporary(e.path())) WriteFile(to, ReadFile(e.path()));
   }
+  // Every folder made before any manifest, an empty one included.
+  for (const fs::path& folder : folders) fs::create_directories(folder);
   for (const fs::path& folder : folders) {
-    fs::create_directories(folder);
     EXPECT_EQ(RunIn({"linux", MODMANIFEST_PROGRAM, false}, folder), 0) << folder;
   }
   return Manifests(copy);
@@ -227,6 +228,12 @@ TEST_P(TreeWatch, NeverTrustsAStaleViewAndEndsWhenItCannotGoOn) {
   WriteFile(root / "Maps" / "n.xml", "<n/>");
   settled("a link created");
   EXPECT_FALSE(fs::exists(t.root() / "outside" / "zenter.xml"));
+  // What it leads to moved away, and back: whether it leads to a folder
+  // decides its parent's manifest.
+  fs::rename(t.root() / "outside", t.root() / "elsewhere");
+  settled("a link's folder moved away");
+  fs::rename(t.root() / "elsewhere", t.root() / "outside");
+  settled("a link's folder back");
   // A "Data" folder's warning is said once, however often it is updated.
   WriteFile(root / "Art" / "PartsData" / "p.xml", "<p/>");
   settled("a Data folder made");
@@ -375,33 +382,75 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
 }
 
 // A folder made unreadable and renamed during the watch is reported as a
-// run reports it; made readable again, it is looked at again. (Linux: Wine
-// tells no change of a folder's permissions.)
+// run reports it; made readable again, it is looked at again, and what was
+// made inside it meanwhile is walked; the same where the watch polls (a FUSE
+// mount, changed beneath it), which tells nothing when a folder becomes
+// readable. (Linux: Wine tells no change of a folder's permissions.)
 TEST_P(TreeWatch, AFolderMadeUnreadableIsReportedAndLookedAtOnceReadable) {
   if (Wine() || (geteuid() != 0 && access("/usr/bin/setpriv", X_OK) != 0)) GTEST_SKIP();
   TempTree t;
-  const fs::path root = t.root() / "Mod";
-  WriteFile(root / "Open" / "a.xml", "<a/>");
-  for (const fs::path& p : {root, root / "Open"}) fs::permissions(p, fs::perms::all);
-  std::vector<std::string> argv = UnprivilegedUser(false);
-  for (const std::string& a : Argv({"--watch", Arg(root)})) argv.push_back(a);
-  Child watch = Start(argv, "/", t.root());
-  const auto deadline = std::chrono::seconds(10);
-  ASSERT_TRUE(WaitUntil([&] { return ReadFile(watch.out).find("watching ") != std::string::npos; },
-                        deadline))
-      << ReadFile(watch.err);
-  fs::permissions(root / "Open", fs::perms::none);
-  fs::rename(root / "Open", root / "Shut");
-  const std::string failure = "cannot list folder " + (root / "Shut").string() + ": access denied";
-  EXPECT_TRUE(WaitUntil([&] { return ReadFile(watch.err).find(failure) != std::string::npos; }, deadline))
-      << ReadFile(watch.err);
-  fs::permissions(root / "Shut", fs::perms::all);
-  WriteFile(root / "Shut" / "n.xml", "<n/>");
-  EXPECT_TRUE(WaitUntil([&] { return ReadFile(root / "Shut" / "zenter.xml") == Document({"a.xml", "n.xml"}); },
-                        deadline))
-      << ReadFile(watch.err);
-  kill(watch.pid, SIGINT);
-  EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
+  struct Case {
+    const char* what;
+    fs::path watched, changed;  // ROOT as watched, and the same folder as changed
+  };
+  std::vector<Case> cases = {{"notified", t.root() / "Mod", t.root() / "Mod"}};
+  const fs::path beneath = t.root() / "beneath" / "Mod", mount = t.root() / "mount";
+  fs::create_directories(beneath);
+  fs::create_directories(mount);
+  for (const fs::path& p : {t.root() / "beneath", beneath, mount}) fs::permissions(p, fs::perms::all);
+  bool mounted = false;
+  if (geteuid() == 0 && fs::exists("/dev/fuse") &&
+      RunProcess({"/bin/sh", "-c", "command -v bindfs >/dev/null"}, "/") == 0 &&
+      RunProcess({"bindfs", "-o", "allow_other", (t.root() / "beneath").string(), mount.string()}, "/") == 0) {
+    mounted = true;
+    cases.push_back({"polled", mount / "Mod", beneath});
+  } else {
+    std::printf("polled case skipped: needs bindfs, /dev/fuse and root\n");
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path& root = c.changed;
+    WriteFile(root / "Open" / "a.xml", "<a/>");
+    for (const fs::path& p : {root, root / "Open"}) fs::permissions(p, fs::perms::all);
+    std::vector<std::string> argv = UnprivilegedUser(false);
+    for (const std::string& a : Argv({"--watch", Arg(c.watched)})) argv.push_back(a);
+    Child watch = Start(argv, "/", t.root());
+    const auto deadline = std::chrono::seconds(10);
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(watch.out).find("watching ") != std::string::npos; },
+                          deadline))
+        << ReadFile(watch.err);
+    auto settled = [&](const char* what) {
+      SCOPED_TRACE(what);
+      const auto wanted = Reference(c.watched, t.root() / "reference");
+      EXPECT_TRUE(WaitUntil([&] { return Manifests(c.watched) == wanted; }, deadline)) << ReadFile(watch.err);
+    };
+    fs::permissions(root / "Open", fs::perms::none);
+    fs::rename(root / "Open", root / "Shut");
+    const std::string failure = "cannot list folder " + (c.watched / "Shut").string() + ": access denied";
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(watch.err).find(failure) != std::string::npos; }, deadline))
+        << ReadFile(watch.err);
+    fs::permissions(root / "Shut", fs::perms::all);
+    WriteFile(root / "Shut" / "n.xml", "<n/>");
+    settled("readable again");
+    WriteFile(root / "Shut" / "n2.xml", "<n/>");
+    fs::create_directory(root / "Shut" / "NewSub");
+    fs::permissions(root / "Shut" / "NewSub", fs::perms::all);
+    settled("changed once readable");
+    // Listing denied, entering allowed: folders made inside it meanwhile.
+    fs::permissions(root / "Shut", fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
+                                       fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec);
+    WriteFile(root / "Shut" / "X" / "Y" / "y.xml", "<y/>");
+    WriteFile(root / "Shut" / "w.xml", "<w/>");
+    for (const fs::path& p : {root / "Shut" / "X", root / "Shut" / "X" / "Y"}) fs::permissions(p, fs::perms::all);
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(watch.err).find(failure) != ReadFile(watch.err).rfind(failure); },
+                          deadline))
+        << ReadFile(watch.err);
+    fs::permissions(root / "Shut", fs::perms::all);
+    settled("made inside it while it could not be listed");
+    kill(watch.pid, SIGINT);
+    EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
+  }
+  if (mounted) RunProcess({"umount", mount.string()}, "/");
 }
 
 // The CPU time a process has used, in clock ticks.

@@ -88,6 +88,7 @@ TEST(Poller, FindsTheFoldersWhoseNamesManifestOrIgnoreFileMoved) {
     std::vector<std::string> expected;
     bool age = true;  // the tree dated back before the pass
     const char* forget = nullptr;  // forgotten before the pass, by Windows's case rule
+    bool ignoreFile = false;       // "a" holds an ignore file from the start
   };
   const std::vector<Row> rows = {
       {"nothing changed", [](auto&) {}, {}},
@@ -101,8 +102,12 @@ TEST(Poller, FindsTheFoldersWhoseNamesManifestOrIgnoreFileMoved) {
        {"Modified \"a\"", "Created \"a\" n"}},
       {"a folder removed: it cannot be looked at", [](auto& t) { fs::remove_all(t.Native("b")); },
        {"Modified \"\"", "Lost \"b\""}},
-      {"a folder changed within the last second is listed again rather than trusted",
-       [](auto&) {}, {"Modified \"\"", "Modified \"a\"", "Modified \"b\""}, false},
+      {"what changed within the last second is looked at again rather than trusted, "
+       "an ignore file's sub-tree too",
+       [](auto&) {},
+       {"Modified \"\"", "Modified \"a\"", "Modified \"a\" .modmanifestignore",
+        "Modified \"a\" zenter.xml", "Modified \"b\""},
+       false, nullptr, true},
       {"a folder forgotten in another case is polled no more",
        [](auto& t) {
          t.WriteFile("a/new.xml", "");
@@ -116,6 +121,7 @@ TEST(Poller, FindsTheFoldersWhoseNamesManifestOrIgnoreFileMoved) {
     t.MakeFolder("a");
     t.MakeFolder("b");
     t.WriteFile("a/zenter.xml", "<m/>");
+    if (row.ignoreFile) t.WriteFile("a/.modmanifestignore", "f*\n");
     if (row.age) AgeTree(t.Native("."));
     os::FolderAccess& access = os::SystemFolders();
     os::FolderHandle root;
