@@ -279,6 +279,13 @@ class MountTable {
     return std::string();
   }
 
+  // Whether the table could be read at the last look: a system always has
+  // one mount at least, its root.
+  bool Readable() {
+    std::lock_guard lock(mutex_);
+    return !mounts_.empty();
+  }
+
  private:
   // Whether the mounts changed since the last look: the kernel marks an
   // open mount table with a priority event at each change.
@@ -311,6 +318,10 @@ std::string UnreportedChangesReason(const FolderHandle& folder) {
   struct stat st;
   if (fstat(static_cast<int>(folder.native()), &st) != 0) return std::string();
   const std::string type = table->TypeOf(st.st_dev);
+  // No type to tell by: polled, and said, rather than trusted unseen.
+  if (type.empty() && !table->Readable()) {
+    return "a file system of unknown type (/proc/self/mountinfo cannot be read)";
+  }
   return ChangesMayGoUnreported(type) ? "the file system (" + type + ")" : std::string();
 }
 

@@ -298,6 +298,10 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
   std::vector<Case> cases;
   const fs::path plain = t.root() / "plain" / "Data";
   cases.push_back({"--poll", {"--poll=0.5"}, plain, plain, "as --poll asks"});
+  // Polling seldom, the watch still looks at ROOT every 2 s: it ends soon
+  // after ROOT's parent is renamed.
+  const fs::path seldom = t.root() / "seldom" / "Data";
+  cases.push_back({"--poll seldom", {"--poll=60"}, seldom, seldom, "as --poll asks"});
   // Under Wine: a drive Wine's settings call a network drive, in a prefix of
   // this case's own (its drive types are read when its server starts).
   const fs::path share = t.root() / "share";
@@ -338,6 +342,13 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
     mounted = true;
     cases.push_back({"a FUSE mount", {}, mount / "Data", beneath / "Data", "the file system (fuse"});
   }
+  // No mount table to read (an empty file bound over it, in a mount
+  // namespace of the watch's own): every folder polled, and said once.
+  const fs::path untold = t.root() / "untold" / "Data";
+  if (!Wine() && geteuid() == 0 && RunProcess({"unshare", "-m", "true"}, "/") == 0) {
+    cases.push_back({"no mount table", {}, untold, untold, "of unknown type (/proc/self/mountinfo cannot be read)", "",
+                     {"unshare", "-m", "sh", "-c", "mount --bind /dev/null /proc/$$/mountinfo && exec \"$@\"", "sh"}});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     WriteFile(c.changed / "a.xml", "<a/>");
@@ -370,6 +381,11 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
       EXPECT_TRUE(WaitUntil([&] { return Manifests(c.watched) == wanted; },
                             std::chrono::seconds(Wine() ? 10 : 3)))
           << ReadFile(watch.err);
+    }
+    if (c.watched == seldom) {
+      fs::rename(seldom.parent_path(), t.root() / "seldom2");
+      EXPECT_EQ(EndedWith(watch, std::chrono::seconds(Wine() ? 15 : 8)), 1) << ReadFile(watch.err);
+      continue;
     }
     kill(watch.pid, SIGINT);
     EXPECT_EQ(Wait(watch), 0) << ReadFile(watch.err);
