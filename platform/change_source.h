@@ -35,6 +35,7 @@ enum class ChangeKind : unsigned char {
                 // folder, "", a poll of a folder it cannot look at)
   FolderGone,   // the watched folder itself was removed (name is empty)
   FolderMoved,  // the watched folder itself was renamed or moved (name is empty)
+  FolderUnmounted,  // the file system of the watched folder was unmounted (name is empty)
 };
 
 // What a changed name is, when the system says so. A link (on Windows any

@@ -76,6 +76,11 @@ ChangeMeaning ChangeFilter::TakeFolderItself(const os::RawChange& change) const 
     case os::ChangeKind::FolderMoved:
       if (folder.empty()) meaning.outcome = Outcome::RootMoved;
       return meaning;
+    case os::ChangeKind::FolderUnmounted:
+      // Below ROOT the mount table's change tells what it uncovered.
+      if (folder.empty()) meaning.outcome = Outcome::RootUnmounted;
+      else meaning.forget = {folder};
+      return meaning;
     default:
       return meaning;
   }

@@ -27,6 +27,7 @@ class WatchRegistry;
 // watch says it.
 constexpr std::string_view kRootRemoved = "the folder was removed";
 constexpr std::string_view kRootMoved = "the folder was moved or renamed";
+constexpr std::string_view kRootUnmounted = "the folder was unmounted";
 
 // A folder whose manifest may have changed; with subTree, every folder
 // beneath it too.
@@ -57,6 +58,7 @@ struct ChangeMeaning {
     Relevant,     // folders to redo (or the whole tree)
     RootRemoved,  // ROOT itself was removed: the watch cannot go on
     RootMoved,    // ROOT itself was renamed or moved
+    RootUnmounted,  // ROOT's file system was unmounted
   };
   Outcome outcome = Outcome::Nothing;
   std::vector<FolderChange> redo;

@@ -62,6 +62,7 @@ bool WatchLoop::Take(const std::vector<os::RawChange>& changes, std::string* pro
     switch (meaning.outcome) {
       case Outcome::RootRemoved: *problem = kRootRemoved; return false;
       case Outcome::RootMoved: *problem = kRootMoved; return false;
+      case Outcome::RootUnmounted: *problem = kRootUnmounted; return false;
       case Outcome::Nothing: continue;
       case Outcome::Relevant: break;
     }

@@ -121,18 +121,24 @@ class Watcher {
     unreadable_ = std::set<std::string, NameLess>(NameLess{rule});
     links_ = std::map<std::string, Links, NameLess>(NameLess{rule});
     rule_ = rule;
-    heldRoot_ = root_;
     return true;
   }
 
-  // ROOT, as the session resolved it, held open for as long as the watch
-  // lasts: whether it could be.
+  // ROOT, as the session resolved it, open for the first run (whether it
+  // could be), its identity and those of the folders above it taken. The
+  // watch holds nothing open between its looks, so that nothing stands in
+  // the way of ROOT's being renamed, removed or unmounted.
   bool HoldRoot() {
     rootPath_ = session_.ResolvedRoot()->fullPath;
     auto root = std::make_shared<os::FolderHandle>();
     if (access_.OpenToKeep(rootPath_, root.get()) != 0) return false;
-    root_ = root;
-    rootIdentity_ = access_.Identity(*root_);
+    heldRoot_ = root;
+    rootIdentity_ = access_.Identity(*root);
+    above_ = FoldersAbove(rootPath_);
+    for (const std::string& folder : above_) {
+      os::FolderHandle handle;
+      aboveIdentities_.push_back(access_.OpenToKeep(folder, &handle) == 0 ? access_.Identity(handle) : 0);
+    }
     return true;
   }
 
@@ -145,8 +151,40 @@ class Watcher {
         access_.Identity(*now) == rootIdentity_) {
       return now;
     }
-    *problem = access_.Removed(*root_) ? kRootRemoved : kRootMoved;
+    *problem = WhatBecameOfRoot();
     return nullptr;
+  }
+
+  // What became of ROOT, as the folders above it tell: the deepest of them
+  // that is still the folder it was either holds the next one down under
+  // some name (ROOT, or a folder above it, was moved or renamed) or does not
+  // (removed; moved out of it looks the same from here).
+  std::string WhatBecameOfRoot() {
+    std::vector<std::string> chain = above_;
+    chain.push_back(rootPath_);
+    std::vector<uint64_t> identities = aboveIdentities_;
+    identities.push_back(rootIdentity_);
+    for (size_t i = chain.size() - 1; i-- > 0;) {
+      os::FolderHandle folder;
+      if (identities[i] == 0 || access_.OpenToKeep(chain[i], &folder) != 0 ||
+          access_.Identity(folder) != identities[i]) {
+        continue;
+      }
+      return std::string(HoldsFolder(folder, identities[i + 1]) ? kRootMoved : kRootRemoved);
+    }
+    return std::string(kRootMoved);
+  }
+
+  // Whether the open folder holds, under any name, the folder of identity.
+  bool HoldsFolder(const os::FolderHandle& folder, uint64_t identity) {
+    std::vector<os::ListedEntry> entries;
+    if (access_.List(folder, &entries) != 0) return false;
+    for (const os::ListedEntry& entry : entries) {
+      if ((entry.attributes & os::kAttrDirectory) == 0 || (entry.attributes & os::kAttrLink) != 0) continue;
+      os::FolderHandle sub;
+      if (access_.OpenSub(folder, entry.name, &sub) == 0 && access_.Identity(sub) == identity) return true;
+    }
+    return false;
   }
 
   // Batch after batch until stopped or the watch breaks.
@@ -406,8 +444,9 @@ class Watcher {
   WarnOnce reporter_;
   TreeSession session_;
   std::string rootPath_;                     // full path, '\' separators
-  std::shared_ptr<os::FolderHandle> root_;   // held, never standing in the way
   uint64_t rootIdentity_ = 0;
+  std::vector<std::string> above_;           // the folders above ROOT, top down
+  std::vector<uint64_t> aboveIdentities_;    // as the watch began; 0: not known
   std::shared_ptr<os::FolderHandle> heldRoot_;  // checked ROOT, while a walk runs
   // The watch's line: the source and the poller feed the loop, whose filter
   // reads the registry of folders watched.

@@ -242,7 +242,9 @@ class InotifySource final : public ChangeSource {
       byWd_.erase(known);
     }
     for (const std::string& folder : folders) {
-      if ((event.mask & (IN_IGNORED | IN_DELETE_SELF)) != 0) {
+      if ((event.mask & IN_UNMOUNT) != 0) {
+        changes->push_back({ChangeKind::FolderUnmounted, folder, ""});
+      } else if ((event.mask & (IN_IGNORED | IN_DELETE_SELF)) != 0) {
         changes->push_back({ChangeKind::FolderGone, folder, ""});
       } else if ((event.mask & IN_MOVE_SELF) != 0) {
         changes->push_back({ChangeKind::FolderMoved, folder, ""});

@@ -281,6 +281,50 @@ TEST_P(TreeWatch, NeverTrustsAStaleViewAndEndsWhenItCannotGoOn) {
   EXPECT_FALSE(fs::exists(root / "Mod.xml"));
 }
 
+// The watch ends when ROOT goes, and says what became of it; it holds
+// nothing open that would keep ROOT's file system from being unmounted.
+TEST_P(TreeWatch, SaysWhatBecameOfRoot) {
+  TempTree t;
+  struct Case {
+    const char* what;
+    std::function<bool(const fs::path& root)> change;  // false: the case cannot run here
+    const char* said;
+  };
+  const std::vector<Case> cases = {
+      {"removed", [](const fs::path& root) { return fs::remove_all(root) > 0; }, "the folder was removed"},
+      {"renamed",
+       [](const fs::path& root) {
+         fs::rename(root, root.parent_path() / "Other");
+         return true;
+       },
+       "the folder was moved or renamed"},
+      {"unmounted",
+       [this](const fs::path& root) {
+         return !Wine() && RunProcess({"umount", root.string()}, "/") == 0;
+       },
+       "the folder was unmounted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path root = t.root() / c.what / "Data";
+    fs::create_directories(root);
+    const bool mount = std::string(c.what) == "unmounted";
+    if (mount && (Wine() || geteuid() != 0 ||
+                  RunProcess({"mount", "-t", "tmpfs", "tmpfs", root.string()}, "/") != 0)) {
+      std::printf("unmounted case skipped: needs root and the Linux build\n");
+      continue;
+    }
+    WriteFile(root / "a" / "a.xml", "<a/>");
+    Child watch = Start(Argv({"--watch", Arg(root)}), "/", t.root());
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(watch.out).find("watching ") != std::string::npos; },
+                          std::chrono::seconds(20)))
+        << ReadFile(watch.err);
+    EXPECT_TRUE(c.change(root)) << "the change could not be made";
+    EXPECT_EQ(EndedWith(watch, std::chrono::seconds(Wine() ? 15 : 8)), 1) << ReadFile(watch.err);
+    EXPECT_NE(ReadFile(watch.err).find(c.said), std::string::npos) << ReadFile(watch.err);
+  }
+}
+
 // Where the file system tells nothing of changes made elsewhere, the watch
 // polls: a FUSE mount (bindfs) over a folder, changed beneath it, found by
 // its type; under Wine, a network drive; and any folder with --poll. A local

@@ -183,6 +183,9 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
       {"ROOT removed", linux, {{ChangeKind::FolderGone, "", ""}}, {}, false, "the folder was removed"},
       {"ROOT renamed", linux, {{ChangeKind::FolderMoved, "", ""}}, {}, false,
        "the folder was moved or renamed"},
+      {"ROOT's file system unmounted, then its watch gone", linux,
+       {{ChangeKind::FolderUnmounted, "", ""}, {ChangeKind::FolderGone, "", ""}}, {}, false,
+       "the folder was unmounted"},
       {"a sub-folder itself gone: its parent tells", linux,
        {{ChangeKind::FolderGone, "a\\b", ""}, {ChangeKind::FolderMoved, "a", ""}}, {}, false, "",
        {"a\\b"}},
@@ -202,6 +205,8 @@ TEST(ChangeFilter, DecidesWhichChangesTouchWhichManifestsOnEverySystem) {
       const ChangeMeaning meaning = filter.Take(change);
       if (meaning.outcome == ChangeMeaning::Outcome::RootRemoved) problem = tree::kRootRemoved;
       if (meaning.outcome == ChangeMeaning::Outcome::RootMoved) problem = tree::kRootMoved;
+      if (meaning.outcome == ChangeMeaning::Outcome::RootUnmounted) problem = tree::kRootUnmounted;
+      if (!problem.empty()) break;  // the watch ends at the first
       EXPECT_EQ(meaning.outcome == ChangeMeaning::Outcome::Relevant,
                 !meaning.redo.empty() || meaning.rescanAll);
       batch.rescanAll = batch.rescanAll || meaning.rescanAll || meaning.startOver;

@@ -74,7 +74,7 @@ void AgeTree(const fs::path& root) {
 std::string Spelled(const os::RawChange& change) {
   static const char* const kinds[] = {"Created",  "Removed",  "RenamedFrom",
                                       "RenamedTo", "Modified", "AttributesChanged",
-                                      "Lost",     "FolderGone", "FolderMoved"};
+                                      "Lost",     "FolderGone", "FolderMoved", "FolderUnmounted"};
   std::string spelled = kinds[static_cast<int>(change.kind)];
   spelled += " \"" + change.folder + "\"";
   if (!change.name.empty()) spelled += " " + change.name;
