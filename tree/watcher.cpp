@@ -61,10 +61,10 @@ class Watcher {
         [this](const std::string& folder, const os::FolderHandle& handle) { Visited(folder, handle); });
     session_.OnFolderListed([this](const std::string& folder,
                                    const std::vector<os::ListedEntry>& entries) {
-      if (Links links = LinksOf(entries); !links.empty()) {
+      // A folder that held links stays looked at: under Wine a link that
+      // leads nowhere is not listed at all, and may lead somewhere again.
+      if (Links links = LinksOf(entries); !links.empty() || links_.count(folder) != 0) {
         links_[folder] = std::move(links);
-      } else {
-        links_.erase(folder);
       }
     });
     reporter_.OnFailed([this](const std::string& folder) { FailedFolder(folder); });
