@@ -364,6 +364,11 @@ TEST(Window, KeysGoRoundEveryControlAndNeverCloseIt) {
   HWND window = StartOn(mod.wstring() + L"\\", &started);
   ASSERT_NE(window, nullptr);
   const std::wstring title = Text(window);
+  // The tree tool takes the same line: a check that finds manifests
+  // missing (1), not a ROOT refused (2).
+  const PROCESS_INFORMATION check = Start(g_treeExe, mod.wstring() + L"\\", L"--check -q ");
+  EXPECT_EQ(WaitForEnd(check.hProcess), 1u);
+  ::CloseHandle(check.hProcess);
   EXPECT_TRUE(Eventually([&] { return Focused(window) == IDC_TREE; }, 10)) << Focused(window);
 
   const int order[] = {IDC_TREE, IDC_ATTENTION_LIST, IDC_DETAILS, IDC_LOG,
