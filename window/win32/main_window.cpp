@@ -267,6 +267,7 @@ void MainWindow::Layout() {
   const int listHeight = (mainBottom - top) / 2;
   ::MoveWindow(tree_.Handle(), gap, top, treeWidth, mainBottom - top, TRUE);
   ::MoveWindow(attention_.Handle(), rightX, top, rightWidth, listHeight, TRUE);
+  attention_.Fit(dpi_);
   ::MoveWindow(panes_.Details(), rightX, top + listHeight + s(6), rightWidth,
                mainBottom - top - listHeight - s(6), TRUE);
   ::MoveWindow(panes_.Log(), gap, mainBottom + s(6), width - 2 * gap, height - mainBottom - s(6) - gap, TRUE);
