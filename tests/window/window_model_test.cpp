@@ -347,3 +347,49 @@ TEST(WindowRuns, AStopEndsAnUpdateOrAWatchsBatchInTheMidst) {
     }
   }
 }
+
+// A ROOT the engine refuses, or that is gone, is said where the tree was
+// and counted as nothing; looked at again once it is there, it shows its
+// rows, each name as the console shows it (a line feed as \x0a, a warning
+// about ROOT under ROOT's own name).
+TEST(WindowModel, SaysARefusalAndShowsNamesAsTheConsoleDoes) {
+  Mod mod;
+  const std::string root = mod.Root() + "/Data";
+  Presented shown;
+  shown.model.Reset(root);
+  tree::Options options;
+  options.root = root;
+  options.check = true;
+  const auto check = [&] {
+    shown.model.BeginRun(true);
+    tree::TreeSession session(options, shown.queue);
+    shown.queue.Ended(session.Run());
+    shown.Drain();
+    shown.model.EndRun();
+  };
+  check();
+  EXPECT_EQ(shown.model.Refused(), "no such folder");
+  EXPECT_EQ(shown.model.Label(*shown.model.Find("")), "Data \u2014 cannot be opened: no such folder");
+  EXPECT_EQ(shown.model.StatusText(), root + " cannot be opened: no such folder");
+  EXPECT_EQ(shown.model.Count().folders, 0u);
+  EXPECT_TRUE(shown.model.AttentionList().empty());
+
+  mod.Folder("Data/nl\nx");
+  mod.File("Data/nl\nx/a.xml");
+  mod.File("Data/bell\a.xml");
+  check();
+  EXPECT_EQ(shown.model.Refused(), "");
+  const window::Row* odd = shown.model.Find("nl\nx");
+  ASSERT_NE(odd, nullptr);
+  EXPECT_EQ(shown.model.Label(*odd), "nl\\x0ax \u2014 missing");
+  const std::string details = shown.model.Details("nl\nx");
+  EXPECT_EQ(details.find("nl\nx"), std::string::npos) << details;
+  EXPECT_NE(details.find("nl\\x0ax"), std::string::npos) << details;
+  bool rootWarning = false;
+  for (const window::Attention& line : shown.model.AttentionList()) {
+    EXPECT_EQ(line.shown.find('\n'), std::string::npos) << line.shown;
+    EXPECT_EQ(line.why.find('\a'), std::string::npos) << line.why;
+    if (line.what == "warning" && line.path.empty()) rootWarning = line.shown == "Data";
+  }
+  EXPECT_TRUE(rootWarning);
+}
