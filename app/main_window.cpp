@@ -14,6 +14,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   std::wstring folder;
   if (arguments != nullptr && count > 1) folder = arguments[1];
+  // CommandLineToArgvW reads \" as a quote, so "C:\Mod\Data\" (what a batch
+  // file's "%~dp0" gives) arrives as C:\Mod\Data". No path holds a quote:
+  // one at the end stood for the closing backslash.
+  if (folder.size() > 1 && folder.back() == L'"') folder.back() = L'\\';
   if (arguments != nullptr) ::LocalFree(arguments);
   return window::RunWindow(instance, folder, show);
 }

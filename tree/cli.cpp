@@ -118,6 +118,12 @@ void DeclareOptions(OptionSet* set, ParsedCommandLine* parsed) {
 // usable.
 std::optional<ParsedCommandLine> CheckValues(const OptionSet& set, ParsedCommandLine* parsed) {
   const Options& options = parsed->options;
+#ifdef _WIN32
+  // CommandLineToArgvW reads \" as a quote, so "C:\Mod\Data\" (what a batch
+  // file's "%~dp0" gives) arrives as C:\Mod\Data". No Windows name holds a
+  // quote: one ending ROOT stood for its closing backslash.
+  if (options.root.size() > 1 && options.root.back() == '"') parsed->options.root.back() = '\\';
+#endif
   // An empty ROOT is an unset variable in a script, not the current folder.
   if (set.root->count() > 0 && options.root.empty()) {
     return UsageError("ROOT is empty; name a folder (\".\" for the current one)");

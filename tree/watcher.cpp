@@ -56,7 +56,7 @@ class Watcher {
         pollSeconds_(pollSeconds),
         stop_(stop),
         reporter_(presenter),
-        session_(options, reporter_, access_) {
+        session_(options, reporter_, access_, &stop) {
     session_.OnFolderVisited(
         [this](const std::string& folder, const os::FolderHandle& handle) { Visited(folder, handle); });
     session_.OnFolderListed([this](const std::string& folder,
@@ -439,7 +439,10 @@ class Watcher {
 
   const std::string shownRoot_;
   const double pollSeconds_;
-  const StopToken& stop_;  // the console's is never requested: Ctrl-C ends its watch
+  // Checked between batches and, through the session, between the folders
+  // of a batch, so a stop ends the batch in hand as Ctrl-C ends it (the
+  // console's token is never requested: Ctrl-C ends its watch).
+  const StopToken& stop_;
   os::FolderAccess& access_ = os::SystemFolders();
   WarnOnce reporter_;
   TreeSession session_;

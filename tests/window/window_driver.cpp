@@ -19,7 +19,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
+#include <iterator>
 #include <map>
+#include <vector>
 #include <string>
 
 #include "window/win32/resource.h"
@@ -136,9 +139,80 @@ std::map<std::wstring, std::wstring> States(HWND window) {
   return states;
 }
 
+// The states shown once a run has ended: its counts, not its progress.
 bool Shown(HWND window) {
   const std::wstring status = Text(::GetDlgItem(window, IDC_STATUS_BAR));
-  return status.find(L" already current") != std::wstring::npos && status.find(L":") == std::wstring::npos;
+  return status.find(L" already current") != std::wstring::npos && !status.starts_with(L"Checking:") &&
+         !status.starts_with(L"Updating:");
+}
+
+std::wstring Status(HWND window) { return Text(::GetDlgItem(window, IDC_STATUS_BAR)); }
+
+// The control that has the window's focus, by its identifier (0: none of
+// its controls).
+int Focused(HWND window) {
+  GUITHREADINFO info{sizeof info};
+  if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) || info.hwndFocus == nullptr) {
+    return 0;
+  }
+  return info.hwndFocus == window ? 0 : ::GetDlgCtrlID(info.hwndFocus);
+}
+
+// Keys pressed as a person presses them, through the system's input, to the
+// window in front: modifiers held (VK_SHIFT, VK_CONTROL) around key.
+void Press(WORD key, std::initializer_list<WORD> held = {}) {
+  std::vector<INPUT> inputs;
+  const auto add = [&](WORD vk, bool up) {
+    INPUT input{INPUT_KEYBOARD};
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    inputs.push_back(input);
+  };
+  for (WORD vk : held) add(vk, false);
+  add(key, false);
+  add(key, true);
+  for (auto it = std::rbegin(held); it != std::rend(held); ++it) add(*it, true);
+  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// A box or dialog of the window's process in front of it (the folder
+// picker, About), or null.
+HWND BoxOf(HWND window) {
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  HWND found = nullptr;
+  for (HWND hwnd = ::GetTopWindow(nullptr); hwnd != nullptr && found == nullptr;
+       hwnd = ::GetWindow(hwnd, GW_HWNDNEXT)) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t name[64] = L"";
+    ::GetClassNameW(hwnd, name, 64);
+    if (owner == pid && hwnd != window && ::IsWindowVisible(hwnd) && wcscmp(name, L"#32770") == 0) {
+      found = hwnd;
+    }
+  }
+  return found;
+}
+
+// The window started on folder (the argument as given), once it shows its
+// states; null, with a failure added, if it never does.
+HWND StartOn(const std::wstring& folder, PROCESS_INFORMATION* started,
+             const std::function<bool(HWND)>& ready = Shown) {
+  *started = Start(g_windowExe, folder);
+  HWND window = nullptr;
+  if (!Eventually([&] { return (window = WindowOf(started->dwProcessId)) != nullptr && ready(window); }, 120)) {
+    ADD_FAILURE() << "the window did not show its states";
+    return nullptr;
+  }
+  ::SetForegroundWindow(window);
+  return window;
+}
+
+// Closes the window and waits for its process, which must end well.
+void CloseAndWait(HWND window, PROCESS_INFORMATION& started) {
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForEnd(started.hProcess, 120000), 0u);
+  ::CloseHandle(started.hProcess);
 }
 
 std::string Read(const fs::path& path) {
@@ -212,8 +286,9 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
                                     {L"Data", L"missing"},
                                     {L"Units", L"stale"},
                                     {L"Vehicles", L"missing"}}));
-  EXPECT_EQ(Text(::GetDlgItem(window, IDC_STATUS_BAR)),
-            L"5 folders visited, 5 manifests missing or stale, 0 already current, 0 failed, 1 warning");
+  EXPECT_TRUE(Text(::GetDlgItem(window, IDC_STATUS_BAR))
+                  .starts_with(L"5 folders visited, 5 manifests missing or stale, 0 already current, 0 failed, "
+                               L"1 warning; states as of "));
   EXPECT_FALSE(fs::exists(mod / "Mod.xml"));
   EXPECT_EQ(Read(mod / "Units/zenter.xml"), "old\r\n");
 
@@ -274,6 +349,236 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
   ::CloseHandle(started.hProcess);
   EXPECT_FALSE(HasTemporaryFile(mod));
   EXPECT_EQ(fs::path(window::settings::LastFolder()), mod);
+}
+
+// Keys as a person uses them: the focus in the tree from the start (the
+// window opened on a path ending in \", as a batch file's "%~dp0" gives
+// it), Tab and Shift+Tab round every control and wrapping, Escape in each
+// pane leaving the window open, the focus back where it was after About and
+// after the folder picker is cancelled.
+TEST(Window, KeysGoRoundEveryControlAndNeverCloseIt) {
+  const fs::path mod = fs::path(g_work) / "Keys" / "Data";
+  fs::remove_all(mod.parent_path());
+  MakeMod(mod);
+  PROCESS_INFORMATION started{};
+  HWND window = StartOn(mod.wstring() + L"\\", &started);
+  ASSERT_NE(window, nullptr);
+  const std::wstring title = Text(window);
+  // The tree tool takes the same line: a check that finds manifests
+  // missing (1), not a ROOT refused (2).
+  const PROCESS_INFORMATION check = Start(g_treeExe, mod.wstring() + L"\\", L"--check -q ");
+  EXPECT_EQ(WaitForEnd(check.hProcess), 1u);
+  ::CloseHandle(check.hProcess);
+  EXPECT_TRUE(Eventually([&] { return Focused(window) == IDC_TREE; }, 10)) << Focused(window);
+
+  const int order[] = {IDC_TREE, IDC_ATTENTION_LIST, IDC_DETAILS, IDC_LOG,
+                       IDC_OPEN_BUTTON, IDC_UPDATE_BUTTON, IDC_KEEP_CURRENT_BOX, IDC_TREE};
+  for (size_t i = 1; i < std::size(order); ++i) {
+    Press(VK_TAB);
+    EXPECT_TRUE(Eventually([&] { return Focused(window) == order[i]; }, 10)) << i << ": " << Focused(window);
+  }
+  for (size_t i = std::size(order) - 1; i-- > 0;) {
+    Press(VK_TAB, {VK_SHIFT});
+    EXPECT_TRUE(Eventually([&] { return Focused(window) == order[i]; }, 10)) << i << ": " << Focused(window);
+  }
+  // Escape in each pane, then Tab: once the Tab has moved the focus, any
+  // close the Escape asked for would have come first (input is taken after
+  // posted messages).
+  for (size_t i = 0; i < 4; ++i) {
+    Press(VK_ESCAPE);
+    Press(VK_TAB);
+    EXPECT_TRUE(Eventually([&] { return Focused(window) == order[i + 1]; }, 10)) << i;
+    ASSERT_TRUE(::IsWindow(window)) << "Escape closed the window in pane " << order[i];
+  }
+
+  // The focus is now in the Open button; back to the list, then About.
+  Press(VK_TAB, {VK_SHIFT});
+  Press(VK_TAB, {VK_SHIFT});
+  Press(VK_TAB, {VK_SHIFT});
+  ASSERT_TRUE(Eventually([&] { return Focused(window) == IDC_ATTENTION_LIST; }, 10));
+  ::PostMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
+  ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
+  ::SetForegroundWindow(BoxOf(window));
+  Press(VK_RETURN);
+  EXPECT_TRUE(Eventually([&] { return BoxOf(window) == nullptr && Focused(window) == IDC_ATTENTION_LIST; }, 10))
+      << Focused(window);
+  // The folder picker, cancelled: the same folder, the focus back.
+  Press('O', {VK_CONTROL});
+  ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
+  ::PostMessageW(BoxOf(window), WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(Eventually([&] { return BoxOf(window) == nullptr && Focused(window) == IDC_ATTENTION_LIST; }, 10))
+      << Focused(window);
+  EXPECT_EQ(Text(window), title);
+  CloseAndWait(window, started);
+}
+
+// Folders, each with a few XML files: folder i > 0 sits in folder
+// (i - 1) / 25, as in the window's benchmark.
+void MakeBigMod(const fs::path& root, int folders) {
+  std::vector<fs::path> paths{root};
+  for (int i = 1; i < folders; ++i) paths.push_back(paths[static_cast<size_t>((i - 1) / 25)] / ("f" + std::to_string(i)));
+  for (const fs::path& path : paths) {
+    fs::create_directories(path);
+    for (int k = 0; k < 5; ++k) Write(path / ("asset_" + std::to_string(k) + ".xml"), "<x/>");
+  }
+}
+
+// Each folder of a big mod given one more file.
+std::vector<fs::path> AddToEvery(const fs::path& root, const char* name) {
+  std::vector<fs::path> folders{root};
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_directory()) folders.push_back(entry.path());
+  }
+  for (const fs::path& folder : folders) Write(folder / name, "<x/>");
+  return folders;
+}
+
+int ManifestsHolding(const std::vector<fs::path>& folders, const char* name) {
+  int holding = 0;
+  for (const fs::path& folder : folders) {
+    const fs::path manifest = folder / (folder.filename() == "Data" ? "Mod.xml" : "zenter.xml");
+    if (Read(manifest).find(name) != std::string::npos) ++holding;
+  }
+  return holding;
+}
+
+double Since(ULONGLONG begin) { return static_cast<double>(::GetTickCount64() - begin) / 1000.0; }
+
+// Waits for a stop asked to end, checking that the status bar says
+// "Stopping..." for as long as it has not: the seconds it took.
+double StopTakes(HWND window, const std::function<bool()>& stopped, ULONGLONG asked) {
+  bool said = true;
+  EXPECT_TRUE(Eventually([&] {
+    // Read before asking whether it has stopped: a status read after might
+    // be the run's end.
+    const std::wstring status = Status(window);
+    if (stopped()) return true;
+    said = said && status.starts_with(L"Stopping");
+    return false;
+  }, 120, 20));
+  EXPECT_TRUE(said) << "the status bar forgot the stop";
+  return Since(asked);
+}
+
+// Stop that stops: an update stopped from its own button, a watch's batch
+// stopped by turning Keep current off, each in the midst and with no
+// temporary file left; the states then a snapshot that Check again (Ctrl+R)
+// looks at anew; closing in the midst of a watch's batch ends the process.
+TEST(Window, StopsInTheMidstAndChecksAgain) {
+  constexpr int kFolders = 2000;
+  const fs::path mod = fs::path(g_work) / "Big" / "Data";
+  fs::remove_all(mod.parent_path());
+  MakeBigMod(mod, kFolders);
+  PROCESS_INFORMATION started{};
+  HWND window = StartOn(mod.wstring(), &started);
+  ASSERT_NE(window, nullptr);
+  HWND update = ::GetDlgItem(window, IDC_UPDATE_BUTTON), keep = ::GetDlgItem(window, IDC_KEEP_CURRENT_BOX);
+  HWND log = ::GetDlgItem(window, IDC_LOG);
+
+  ::SendMessageW(update, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Eventually([&] {
+    const std::wstring status = Status(window);
+    return status.starts_with(L"Updating:") && status.find(L" 0 written") == std::wstring::npos;
+  }, 60, 10));
+  EXPECT_EQ(Text(update), L"&Stop");
+  ULONGLONG asked = ::GetTickCount64();
+  ::SendMessageW(update, BM_CLICK, 0, 0);
+  const double update_s = StopTakes(window, [&] { return Text(update) == L"&Update" && Shown(window); }, asked);
+  std::printf("stop during an update of %d folders: %.2f s\n", kFolders, update_s);
+  EXPECT_FALSE(HasTemporaryFile(mod));
+  EXPECT_LT(Manifests(mod).size(), static_cast<size_t>(kFolders));
+
+  // Everything written, then a watch given a batch of every folder.
+  ::SendMessageW(update, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Eventually([&] { return Shown(window) && Manifests(mod).size() == kFolders; }, 300));
+  ::SendMessageW(keep, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Eventually([&] { return Text(log).find(L" for changes") != std::wstring::npos; }, 120));
+  const size_t logged = Text(log).size();
+  std::vector<fs::path> folders = AddToEvery(mod, "new.xml");
+  ASSERT_TRUE(Eventually([&] { return Text(log).find(L" wrote ", logged) != std::wstring::npos; }, 120, 10));
+  asked = ::GetTickCount64();
+  ::SendMessageW(keep, BM_CLICK, 0, 0);
+  const double watch_s = StopTakes(window, [&] {
+    return ::SendMessageW(keep, BM_GETCHECK, 0, 0) == BST_UNCHECKED && ::IsWindowEnabled(update);
+  }, asked);
+  std::printf("stop during a watch's batch of %d folders: %.2f s\n", kFolders, watch_s);
+  EXPECT_LT(ManifestsHolding(folders, "new.xml"), kFolders / 2);
+  EXPECT_FALSE(HasTemporaryFile(mod));
+  EXPECT_NE(Text(log).find(L" no longer kept current"), std::wstring::npos);
+  EXPECT_NE(Status(window).find(L"; states as of "), std::wstring::npos) << Status(window).size();
+
+  // The states are a snapshot; Check again finds what the stop left stale.
+  Press('R', {VK_CONTROL});
+  ASSERT_TRUE(Eventually([&] {
+    const std::wstring status = Status(window);
+    return Shown(window) && status.find(L" missing or stale") != std::wstring::npos &&
+           status.find(L" 0 manifests missing or stale") == std::wstring::npos;
+  }, 120)) << Status(window).size();
+
+  // Closing in the midst of a watch's batch: the process ends, nothing left.
+  ::SendMessageW(keep, BM_CLICK, 0, 0);
+  ASSERT_TRUE(Eventually([&] { return ::IsWindowEnabled(update) == FALSE && Shown(window); }, 300));
+  const size_t watched = Text(log).size();
+  folders = AddToEvery(mod, "newer.xml");
+  ASSERT_TRUE(Eventually([&] { return Text(log).find(L" wrote ", watched) != std::wstring::npos; }, 120, 10));
+  asked = ::GetTickCount64();
+  CloseAndWait(window, started);
+  std::printf("close during a watch's batch of %d folders: %.2f s\n", kFolders, Since(asked));
+  EXPECT_LT(ManifestsHolding(folders, "newer.xml"), kFolders / 2);
+  EXPECT_FALSE(HasTemporaryFile(mod));
+}
+
+// Removes a folder as a Linux shell does, at once, whatever holds it open
+// (Wine, as Windows, removes a folder held open only once its last handle
+// is closed, and the watch holds ROOT). Wine starts a Unix program as it
+// starts any other.
+bool RemoveAtOnce(const fs::path& folder) {
+  std::wstring unix = folder.wstring().substr(2);  // Z:\x\y -> /x/y
+  for (wchar_t& c : unix) c = c == L'\\' ? L'/' : c;
+  std::wstring line = L"rm -rf \"" + unix + L"\"";
+  STARTUPINFOW startup{sizeof startup};
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(L"Z:\\bin\\rm", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+    return false;
+  }
+  ::CloseHandle(process.hThread);
+  WaitForEnd(process.hProcess);
+  ::CloseHandle(process.hProcess);
+  return Eventually([&] { return !fs::exists(folder); }, 10);
+}
+
+// What cannot be opened said plainly: the root of a drive refused where
+// the tree was, Update and Keep current greyed, not the folder the next
+// start opens; ROOT removed during Keep current said so, the tree marked.
+TEST(Window, SaysPlainlyWhatItCannotOpen) {
+  window::settings::SetLastFolder(L"");
+  PROCESS_INFORMATION started{};
+  HWND window = StartOn(L"Z:\\", &started,
+                        [](HWND w) { return Status(w).find(L"cannot be opened") != std::wstring::npos; });
+  ASSERT_NE(window, nullptr);
+  std::vector<std::wstring> labels = TreeLabels(window);
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_NE(labels[0].find(L"the root of a drive or share is no mod folder"), std::wstring::npos);
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_UPDATE_BUTTON)));
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX)));
+  CloseAndWait(window, started);
+  EXPECT_EQ(window::settings::LastFolder(), L"");
+
+  const fs::path mod = fs::path(g_work) / "Gone" / "Data";
+  fs::remove_all(mod.parent_path());
+  MakeMod(mod);
+  window = StartOn(mod.wstring(), &started);
+  ASSERT_NE(window, nullptr);
+  ::SendMessageW(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), BM_CLICK, 0, 0);
+  ASSERT_TRUE(Eventually([&] { return Text(::GetDlgItem(window, IDC_LOG)).find(L" for changes") != std::wstring::npos; }));
+  ASSERT_TRUE(RemoveAtOnce(mod));
+  EXPECT_TRUE(Eventually([&] { return Status(window).find(L"cannot be opened: it was removed") != std::wstring::npos; }, 60))
+      << Status(window).size();
+  EXPECT_EQ(TreeLabels(window).size(), 1u);
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX)));
+  EXPECT_EQ(::SendMessageW(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  CloseAndWait(window, started);
 }
 
 // Starts the window on a folder, places it for a screenshot, and leaves it

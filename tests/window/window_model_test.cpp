@@ -8,6 +8,10 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 
 #include "platform/platform.h"
 #include "tree/report_words.h"
@@ -115,7 +119,7 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
   // counted by state; the stale manifest's lines are --check's.
   EXPECT_EQ(shown.model.StatusText(),
             "5 folders visited, 5 manifests missing or stale, 0 already current, 0 failed, "
-            "2 warnings");
+            "2 warnings; states as of 12:00:00");
   window::Counts counts = shown.model.Count();
   EXPECT_EQ(counts.folders, 5u);
   EXPECT_EQ(counts.missingOrStale, 5u);
@@ -181,7 +185,8 @@ TEST(WindowModel, ShowsACheckThenAnUpdateThenAWatchsChangesInPlace) {
     }
   }
   EXPECT_EQ(removed, (std::vector<std::string>{"Data\\Art"}));
-  // The status still gives what the full run counted; the rows have moved on.
+  // The status still gives what the full run counted, the rows live and so
+  // no time; the rows have moved on.
   EXPECT_EQ(shown.model.StatusText(), tree::SummaryCounts(shown.summary, false));
   EXPECT_NE(shown.model.Count().written, shown.summary.changed);
   const std::vector<std::string>& log = shown.model.Log();
@@ -227,15 +232,16 @@ TEST(WindowModel, ShowsWhatTheRunSaid) {
   shown.Drain();
   EXPECT_EQ(shown.model.Details(""), "C:\\mymod\\data\\Mod.xml: current\n");
 
+  // However a watch ends, the log says so and the states become a snapshot.
   const struct {
     tree::StopReason stop;
-    const char* log;     // the log's last line
+    const char* log;     // the log's line before the watch's end
     const char* status;  // what the status bar adds to the counts
   } rows[] = {
       {tree::StopReason::OutOfMemory,
        "12:00:00 out of memory; the manifests not yet written are as they were",
-       "; out of memory; the manifests not yet written are as they were"},
-      {tree::StopReason::Requested, "12:00:00 stopped", ""},
+       "; out of memory; the manifests not yet written are as they were; states as of 12:00:00"},
+      {tree::StopReason::Requested, "12:00:00 watching C:\\mymod\\data for changes", "; states as of 12:00:00"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.stop));
@@ -248,8 +254,11 @@ TEST(WindowModel, ShowsWhatTheRunSaid) {
     shown.Drain();
     shown.model.EndRun();
     EXPECT_EQ(ended, row.stop == tree::StopReason::OutOfMemory ? tree::kExitFailed : tree::kExitDone);
-    ASSERT_FALSE(shown.model.Log().empty());
-    EXPECT_EQ(shown.model.Log().back(), row.log);
+    const std::vector<std::string>& log = shown.model.Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], row.log);
+    EXPECT_EQ(log.back(),
+              "12:00:00 no longer kept current: the states shown are as of now (Check again looks again)");
     EXPECT_EQ(shown.model.StatusText(),
               "0 folders visited, 0 manifests written, 0 already current, 0 failed" +
                   std::string(row.status));
@@ -274,4 +283,113 @@ TEST(WindowModel, TheQueueWakesOncePerBatchAndKeepsOneProgress) {
   queue.Current("B", "");
   EXPECT_EQ(wakes, 2);
   EXPECT_EQ(queue.Take().size(), 1u);
+}
+
+// A stop asked of the run in hand ends it as Ctrl-C ends the tree tool: in
+// the midst of an update, or of a watch's batch, with no temporary file left
+// and most of the batch not written. The stop is asked from the run's own
+// reports, at the first folder it lists, so it surely finds the run busy
+// (manifests are written, and reported, a batch of the writer's at a time).
+TEST(WindowRuns, AStopEndsAnUpdateOrAWatchsBatchInTheMidst) {
+  constexpr int kFolders = 1100;
+  for (const window::RunThread::Job job : {window::RunThread::Job::Update, window::RunThread::Job::Watch}) {
+    SCOPED_TRACE(static_cast<int>(job));
+    Mod mod;
+    for (int i = 0; i < kFolders; ++i) mod.File("f" + std::to_string(i) + ".xml"), mod.Folder("d" + std::to_string(i));
+    tree::Options options;
+    options.root = mod.Root();
+    const bool watch = job == window::RunThread::Job::Watch;
+    if (watch) {  // every manifest current first: the watch's batch writes them all again
+      window::EventQueue ignored([] {});
+      tree::TreeSession(options, ignored).Run();
+    }
+    std::mutex mutex;
+    std::vector<window::RunEvent> seen;
+    std::atomic<bool> watching{!watch}, ended{false};
+    std::unique_ptr<window::RunThread> runs;
+    window::EventQueue* queue = nullptr;
+    window::EventQueue events([&] {
+      std::lock_guard<std::mutex> lock(mutex);
+      for (window::RunEvent& event : queue->Take()) {
+        if (event.kind == window::RunEvent::Kind::Watching) watching = true;
+        if (event.kind == window::RunEvent::Kind::Listed && watching) runs->Stop();
+        seen.push_back(std::move(event));
+      }
+    });
+    queue = &events;
+    runs = std::make_unique<window::RunThread>(events, [&](window::RunThread::Job, int) { ended = true; });
+    ASSERT_TRUE(runs->Start(job, options));
+    const auto until = [](const std::atomic<bool>& flag) {
+      for (int i = 0; i < 1200 && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return flag.load();
+    };
+    ASSERT_TRUE(until(watching));
+    if (watch) {
+      for (int i = 0; i < kFolders; ++i) mod.File("d" + std::to_string(i) + "/new.xml");
+    }
+    const bool stopped = until(ended);
+    runs->Stop();  // a watch that never wrote must not hold the test
+    runs->Join();
+    EXPECT_TRUE(stopped);
+    std::lock_guard<std::mutex> lock(mutex);
+    int written = 0;
+    bool afterWatching = !watch;
+    for (const window::RunEvent& event : seen) {
+      if (event.kind == window::RunEvent::Kind::Watching) afterWatching = true;
+      if (event.kind == window::RunEvent::Kind::Written && afterWatching) ++written;
+    }
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().kind, window::RunEvent::Kind::Ended);
+    EXPECT_EQ(seen.back().outcome.stop, tree::StopReason::Requested);
+    EXPECT_LT(written, kFolders / 2);
+    for (const auto& entry : fs::recursive_directory_iterator(mod.Root())) {
+      EXPECT_NE(entry.path().filename().string().rfind("~mm", 0), 0u) << entry.path();
+    }
+  }
+}
+
+// A ROOT the engine refuses, or that is gone, is said where the tree was
+// and counted as nothing; looked at again once it is there, it shows its
+// rows, each name as the console shows it (a line feed as \x0a, a warning
+// about ROOT under ROOT's own name).
+TEST(WindowModel, SaysARefusalAndShowsNamesAsTheConsoleDoes) {
+  Mod mod;
+  const std::string root = mod.Root() + "/Data";
+  Presented shown;
+  shown.model.Reset(root);
+  tree::Options options;
+  options.root = root;
+  options.check = true;
+  const auto check = [&] {
+    shown.model.BeginRun(true);
+    tree::TreeSession session(options, shown.queue);
+    shown.queue.Ended(session.Run());
+    shown.Drain();
+    shown.model.EndRun();
+  };
+  check();
+  EXPECT_EQ(shown.model.Refused(), "no such folder");
+  EXPECT_EQ(shown.model.Label(*shown.model.Find("")), "Data \u2014 cannot be opened: no such folder");
+  EXPECT_EQ(shown.model.StatusText(), root + " cannot be opened: no such folder");
+  EXPECT_EQ(shown.model.Count().folders, 0u);
+  EXPECT_TRUE(shown.model.AttentionList().empty());
+
+  mod.Folder("Data/nl\nx");
+  mod.File("Data/nl\nx/a.xml");
+  mod.File("Data/bell\a.xml");
+  check();
+  EXPECT_EQ(shown.model.Refused(), "");
+  const window::Row* odd = shown.model.Find("nl\nx");
+  ASSERT_NE(odd, nullptr);
+  EXPECT_EQ(shown.model.Label(*odd), "nl\\x0ax \u2014 missing");
+  const std::string details = shown.model.Details("nl\nx");
+  EXPECT_EQ(details.find("nl\nx"), std::string::npos) << details;
+  EXPECT_NE(details.find("nl\\x0ax"), std::string::npos) << details;
+  bool rootWarning = false;
+  for (const window::Attention& line : shown.model.AttentionList()) {
+    EXPECT_EQ(line.shown.find('\n'), std::string::npos) << line.shown;
+    EXPECT_EQ(line.why.find('\a'), std::string::npos) << line.why;
+    if (line.what == "warning" && line.path.empty()) rootWarning = line.shown == "Data";
+  }
+  EXPECT_TRUE(rootWarning);
 }

@@ -31,7 +31,7 @@ RunThread::RunThread(EventQueue& queue, Ended ended, std::unique_ptr<KeepCurrent
 }
 
 RunThread::~RunThread() {
-  StopCheck();
+  Stop();
   Join();
 }
 
@@ -39,8 +39,6 @@ bool RunThread::Start(Job job, const tree::Options& given) {
   if (busy_) return false;
   Join();
   busy_ = true;
-  watching_ = job == Job::Watch;
-  checking_ = job == Job::Check;
   // A stop asked of an earlier run must not end this one.
   stop_ = std::make_unique<tree::StopToken>();
   tree::Options options = given;
@@ -52,7 +50,6 @@ bool RunThread::Start(Job job, const tree::Options& given) {
     } catch (const std::bad_alloc&) {
       // Not even that fits: the run has ended all the same.
     }
-    watching_ = false;
     busy_ = false;
     if (ended_) ended_(job, outcome.status);
   });
@@ -70,13 +67,8 @@ tree::Outcome RunThread::Run(Job job, const tree::Options& options) {
   }
 }
 
-void RunThread::StopWatch() {
-  if (watching_ && stop_) stop_->Request();
-}
-
-void RunThread::StopCheck() {
-  if (stop_ && busy_ && checking_) stop_->Request();
-  StopWatch();
+void RunThread::Stop() {
+  if (stop_ && busy_) stop_->Request();
 }
 
 void RunThread::Join() {

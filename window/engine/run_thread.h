@@ -39,15 +39,16 @@ class RunThread {
 
   RunThread(EventQueue& queue, Ended ended,
             std::unique_ptr<KeepCurrent> keepCurrent = WatchOverTreeWatcher());
-  // Stops a check or a watch and waits for the run in hand to end.
+  // Stops the run in hand and waits for it to end.
   ~RunThread();
 
   // Starts a job unless one runs: false then.
   bool Start(Job job, const tree::Options& options);
-  // Ends a watch; any other run goes on to its end.
-  void StopWatch();
-  // Ends a check at its next folder (it writes nothing), or a watch.
-  void StopCheck();
+  // Asks the run in hand to stop, as Ctrl-C stops the tree tool: a check or
+  // an update at its next folder, a watch in the midst of its batch; the
+  // batch in hand is abandoned and its temporary files removed. Returns at
+  // once; ended tells when it has stopped.
+  void Stop();
   // Waits for the run in hand, once it has ended or was told to.
   void Join();
   bool Busy() const { return busy_; }
@@ -61,8 +62,6 @@ class RunThread {
   std::unique_ptr<tree::StopToken> stop_;  // the run in hand's, made before it starts
   std::thread thread_;
   std::atomic<bool> busy_{false};
-  std::atomic<bool> watching_{false};
-  bool checking_ = false;  // the run in hand is a check (set and read by the window's thread)
 };
 
 }  // namespace window

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tree/options.h"
 #include "tree/paths.h"
 #include "tree/report_words.h"
 
@@ -12,6 +13,20 @@ std::string ParentOf(const std::string& path) { return std::string(tree::below::
 std::string LastName(const std::string& path) { return std::string(tree::below::Leaf(path)); }
 std::string ChildOf(const std::string& folder, const std::string& name) {
   return tree::below::Join(folder, name);
+}
+
+// Text as the console shows it, line by line: a control character or a
+// byte that is not UTF-8 in a name as its escape (\x0a), so a name can
+// neither split a line nor draw as a box.
+std::string Legible(std::string_view text) {
+  std::string shown;
+  for (size_t begin = 0;;) {
+    const size_t end = text.find('\n', begin);
+    shown += tree::ForPerson(text.substr(begin, end == std::string_view::npos ? end : end - begin));
+    if (end == std::string_view::npos) return shown;
+    shown += '\n';
+    begin = end + 1;
+  }
 }
 
 }  // namespace
@@ -26,6 +41,7 @@ const char* StateWord(State state) {
     case State::Failed: return "failed";
     case State::Skipped: return "skipped";
     case State::Link: return "link";
+    case State::Refused: return "cannot be opened";
   }
   return "";
 }
@@ -39,6 +55,8 @@ void ManifestTree::Reset(const std::string& shownRoot) {
   running_ = watching_ = false;
   tally_ = {};
   stop_ = tree::StopReason::None;
+  problem_.clear();
+  lookedAt_.clear();
   Row& root = rows_[""];
   root.name = shownRoot;
   Changed(ViewChange::Kind::Added, root);
@@ -50,11 +68,26 @@ void ManifestTree::BeginRun(bool checking) {
   running_ = true;
   tally_ = {};
   stop_ = tree::StopReason::None;
+  problem_.clear();
 }
 
 void ManifestTree::EndRun() {
   running_ = false;
   watching_ = false;
+}
+
+void ManifestTree::Refuse(const std::string& why) {
+  Row& root = rows_[""];
+  for (const std::string& child : std::vector<std::string>(root.children)) Remove(child);
+  warnings_.clear();
+  rows_[""].changes = {};
+  SetState(rows_[""], State::Refused, why);
+}
+
+const std::string& ManifestTree::Refused() const {
+  static const std::string none;
+  const Row* root = Find("");
+  return root != nullptr && root->state == State::Refused ? root->reason : none;
 }
 
 const Row* ManifestTree::Find(const std::string& path) const {
@@ -164,7 +197,7 @@ void ManifestTree::RemoveUnseen(const std::string& path) {
 }
 
 void ManifestTree::AddLog(const RunEvent& event, const std::string& text) {
-  log_.push_back(event.clock + " " + text);
+  log_.push_back(event.clock + " " + tree::ForPerson(text));
 }
 
 void ManifestTree::Apply(RunEvent event) {
@@ -224,6 +257,7 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
     case Kind::Summary:
       running_ = false;
       tally_ = event.tally;
+      lookedAt_ = event.clock;
       RemoveUnseen("");
       AddLog(event, tree::SummaryLine(event.tally, event.checking, event.seconds));
       break;
@@ -231,22 +265,47 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
       running_ = false;  // why is said once it has ended
       break;
     case Kind::Ended:
-      running_ = false;
-      stop_ = event.outcome.stop;
-      if (stop_ != tree::StopReason::None) AddLog(event, tree::StopWords(stop_));
+      Ended(event);
       break;
     case Kind::Watching:
       watching_ = true;
       checking_ = false;
       AddLog(event, tree::WatchingLine(event.text));
       break;
-    case Kind::Noticed:
     case Kind::Problem:
+      problem_ = event.text;
+      AddLog(event, event.text);
+      break;
+    case Kind::Noticed:
     case Kind::WatchNote:
       AddLog(event, event.text);
       break;
     default:
       break;
+  }
+}
+
+// How the run ended: a ROOT the engine would not run on is refused with its
+// reason; a watch's end is logged, for the states are a snapshot from then.
+void ManifestTree::Ended(const RunEvent& event) {
+  running_ = false;
+  stop_ = event.outcome.stop;
+  if (event.outcome.status == tree::kExitUsage) {
+    // The engine names ROOT first: "Z:\: the root of a drive ...".
+    std::string why = problem_.empty() ? std::string("the run could not start") : problem_;
+    if (why.starts_with(shownRoot_ + ": ")) why.erase(0, shownRoot_.size() + 2);
+    Refuse(why);
+    return;
+  }
+  if (watching_) {
+    lookedAt_ = event.clock;
+    if (stop_ != tree::StopReason::None && stop_ != tree::StopReason::Requested) {
+      AddLog(event, tree::StopWords(stop_));
+    }
+    AddLog(event, "no longer kept current: the states shown are as of now (Check again looks again)");
+    watching_ = false;
+  } else if (stop_ != tree::StopReason::None) {
+    AddLog(event, tree::StopWords(stop_));
   }
 }
 
@@ -262,6 +321,7 @@ Counts ManifestTree::Count() const {
       case State::Current: ++counts.current; break;
       case State::Failed: ++counts.failed; break;
       case State::Pending: break;
+      case State::Refused: continue;
     }
     ++counts.folders;
   }
@@ -270,6 +330,7 @@ Counts ManifestTree::Count() const {
 }
 
 std::string ManifestTree::StatusText() const {
+  if (!Refused().empty()) return ShownFolder("") + " cannot be opened: " + Refused();
   if (running_) {
     return std::string(checking_ ? "Checking: " : "Updating: ") + std::to_string(tally_.folders) +
            " folders visited, " + std::to_string(tally_.changed) +
@@ -281,18 +342,30 @@ std::string ManifestTree::StatusText() const {
   if (stop_ != tree::StopReason::None && stop_ != tree::StopReason::Requested) {
     text += "; " + tree::StopWords(stop_);
   }
+  // A watch keeps them live; otherwise they are a snapshot.
+  if (!watching_ && !lookedAt_.empty()) text += "; states as of " + lookedAt_;
   return text;
 }
 
 std::string ManifestTree::Label(const Row& row) const {
   // ROOT by its own name: the window's title gives its whole path.
-  std::string name = row.name;
-  if (row.path.empty()) {
-    while (name.size() > 1 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
-    const size_t cut = name.find_last_of("\\/");
-    if (cut != std::string::npos && cut + 1 < name.size()) name = name.substr(cut + 1);
-  }
-  return name + " \u2014 " + StateWord(row.state);
+  const std::string name = row.path.empty() ? RootName() : row.name;
+  std::string label = tree::ForPerson(name) + " \u2014 " + StateWord(row.state);
+  if (row.state == State::Refused) label += ": " + tree::ForPerson(row.reason);
+  return label;
+}
+
+// A folder in the list's first column: below ROOT, ROOT by its own name.
+std::string ManifestTree::ShownInList(const std::string& path) const {
+  return tree::ForPerson(path.empty() ? RootName() : path);
+}
+
+std::string ManifestTree::RootName() const {
+  std::string name = shownRoot_;
+  while (name.size() > 1 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+  const size_t cut = name.find_last_of("\\/");
+  if (cut != std::string::npos && cut + 1 < name.size()) name = name.substr(cut + 1);
+  return name;
 }
 
 std::string ManifestTree::ShownFolder(const std::string& path) const {
@@ -301,18 +374,20 @@ std::string ManifestTree::ShownFolder(const std::string& path) const {
   return shown;
 }
 
+// Each line as the console shows it; the reasons of a folder that failed
+// more than once, one a line.
 std::string ManifestTree::Details(const std::string& path) const {
   const Row* row = Find(path);
   if (row == nullptr) return "";
-  const std::string folder = ShownFolder(path);
-  const std::string& manifest = row->shownManifest;
+  const std::string folder = tree::ForPerson(ShownFolder(path));
+  const std::string manifest = tree::ForPerson(row->shownManifest);
   std::string text;
   switch (row->state) {
     case State::Missing:
     case State::Stale:
       for (const std::string& line :
-           tree::StaleEntry(manifest, row->state == State::Missing, row->changes)) {
-        text += line + "\n";
+           tree::StaleEntry(row->shownManifest, row->state == State::Missing, row->changes)) {
+        text += tree::ForPerson(line) + "\n";
       }
       break;
     case State::Current:
@@ -325,11 +400,12 @@ std::string ManifestTree::Details(const std::string& path) const {
     case State::Failed:
     case State::Skipped:
     case State::Link:
-      text = folder + ": " + StateWord(row->state) + ": " + row->reason + "\n";
+    case State::Refused:
+      text = folder + ": " + StateWord(row->state) + ": " + Legible(row->reason) + "\n";
       break;
   }
   for (const Warning& warning : warnings_) {
-    if (warning.folder == path) text += "warning: " + warning.text + "\n";
+    if (warning.folder == path) text += "warning: " + tree::ForPerson(warning.text) + "\n";
   }
   return text;
 }
@@ -347,20 +423,20 @@ std::vector<Attention> ManifestTree::AttentionList() const {
       const std::string& shown = row->shownManifest;
       const size_t cut = shown.find_last_of("\\/");
       const std::string manifest = cut == std::string::npos ? shown : shown.substr(cut + 1);
-      list.push_back({row->path, tree::below::Join(row->path, manifest),
+      list.push_back({row->path, tree::ForPerson(tree::below::Join(row->path, manifest)),
                       StateWord(row->state),
                       row->state == State::Missing ? "none yet: " + tree::ChangeInBrief(row->changes)
                                                    : tree::ChangeInBrief(row->changes)});
     } else if (row->state == State::Failed) {
-      list.push_back({row->path, row->path.empty() ? "." : row->path, "failed", row->reason});
+      list.push_back({row->path, ShownInList(row->path), "failed", Legible(row->reason)});
     }
     for (auto it = row->children.rbegin(); it != row->children.rend(); ++it) {
       if (const Row* child = Find(*it)) pending.push_back(child);
     }
   }
   for (const Warning& warning : warnings_) {
-    list.push_back({warning.folder, warning.folder.empty() ? "." : warning.folder, "warning",
-                    warning.text});
+    list.push_back({warning.folder, ShownInList(warning.folder), "warning",
+                    tree::ForPerson(warning.text)});
   }
   return list;
 }

@@ -27,6 +27,7 @@ enum class State {
   Failed,
   Skipped,  // hidden or ignored: neither visited nor included
   Link,     // included by its parent's manifest, never entered
+  Refused,  // ROOT alone: the engine would not run on it, or it is gone
 };
 
 // The word a row's label and the details use for a state.
@@ -85,14 +86,20 @@ class ManifestTree {
   void Apply(RunEvent event);
   // The run (or the watch) ended, whether or not it gave a summary.
   void EndRun();
+  // ROOT cannot be shown (refused by the engine, removed): every row below
+  // it goes, and ROOT says why.
+  void Refuse(const std::string& why);
+  // Why ROOT is refused; empty when it is not.
+  const std::string& Refused() const;
 
   const Row* Find(const std::string& path) const;
   const std::string& ShownRoot() const { return shownRoot_; }
 
   Counts Count() const;
   // The status bar: the counts of the run's summary line, without the
-  // seconds, and why it stopped if a stop it was not asked for cut it short;
-  // or a running run's progress.
+  // seconds, why it stopped if a stop it was not asked for cut it short, and
+  // when the states were last looked at unless a watch keeps them live; or a
+  // running run's progress; or why ROOT is refused.
   std::string StatusText() const;
   // The label of a row in the tree: its name and its state.
   std::string Label(const Row& row) const;
@@ -111,12 +118,15 @@ class ManifestTree {
  private:
   Row& Ensure(const std::string& path);
   std::string ShownFolder(const std::string& path) const;
+  std::string ShownInList(const std::string& path) const;
+  std::string RootName() const;  // ROOT's last name, as typed
   void SetState(Row& row, State state, std::string reason = "");
   void Reconcile(Row& row, const std::vector<tree::ListedFolder>& listed);
   void Remove(const std::string& path);
   void RemoveUnseen(const std::string& path);
   void ApplyToRun(const RunEvent& event);
   void AddLog(const RunEvent& event, const std::string& text);
+  void Ended(const RunEvent& event);
   void Changed(ViewChange::Kind kind, const Row& row);
 
   std::string shownRoot_;
@@ -130,6 +140,8 @@ class ManifestTree {
   bool watching_ = false;
   tree::Tally tally_;  // the run's, from its progress or its summary
   tree::StopReason stop_ = tree::StopReason::None;
+  std::string problem_;   // the run's last problem: a refusal says it
+  std::string lookedAt_;  // HH:MM:SS: when the states shown were last looked at
 };
 
 }  // namespace window

@@ -18,7 +18,7 @@ void AttentionList::Create(HWND parent, UINT dpi) {
   list_ = Child(parent, WC_LISTVIEWW, L"",
                 WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                 IDC_ATTENTION_LIST, WS_EX_CLIENTEDGE);
-  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
   const struct { unsigned title; int width; } columns[] = {
       {IDS_COLUMN_NAME, 260}, {IDS_COLUMN_STATE, 70}, {IDS_COLUMN_WHY, 260}};
   for (int i = 0; i < 3; ++i) {
@@ -28,6 +28,15 @@ void AttentionList::Create(HWND parent, UINT dpi) {
     column.cx = ::MulDiv(columns[i].width, static_cast<int>(dpi), 96);
     ListView_InsertColumn(list_, i, &column);
   }
+}
+
+void AttentionList::Fit(UINT dpi) {
+  RECT client;
+  ::GetClientRect(list_, &client);
+  const int name = std::min(::MulDiv(260, static_cast<int>(dpi), 96), static_cast<int>(client.right * 2 / 5));
+  ListView_SetColumnWidth(list_, 0, name);
+  ListView_SetColumnWidth(list_, 1, ::MulDiv(70, static_cast<int>(dpi), 96));
+  ListView_SetColumnWidth(list_, 2, LVSCW_AUTOSIZE_USEHEADER);
 }
 
 void AttentionList::Refresh(const ManifestTree& model) {
@@ -43,6 +52,9 @@ LRESULT AttentionList::Notify(NMHDR* header, const Attention** picked) {
   switch (header->code) {
     case LVN_GETDISPINFOW:
       ListText(reinterpret_cast<NMLVDISPINFOW*>(header));
+      return 0;
+    case LVN_GETINFOTIPW:
+      InfoTip(reinterpret_cast<NMLVGETINFOTIPW*>(header));
       return 0;
     case LVN_ITEMCHANGED: {
       const auto* view = reinterpret_cast<NMLISTVIEW*>(header);
@@ -72,6 +84,15 @@ void AttentionList::ListText(NMLVDISPINFOW* info) const {
   const size_t room = static_cast<size_t>(info->item.cchTextMax) - 1;
   wide.resize(std::min(wide.size(), room));
   wcscpy(info->item.pszText, wide.c_str());
+}
+
+// On hover, the whole line, however the columns cut it: every reason.
+void AttentionList::InfoTip(NMLVGETINFOTIPW* tip) const {
+  if (tip->iItem < 0 || static_cast<size_t>(tip->iItem) >= lines_.size() || tip->cchTextMax <= 0) return;
+  const Attention& line = lines_[static_cast<size_t>(tip->iItem)];
+  std::wstring text = Wide(line.shown + " (" + line.what + ")\n" + line.why);
+  text.resize(std::min(text.size(), static_cast<size_t>(tip->cchTextMax) - 1));
+  wcscpy(tip->pszText, text.c_str());
 }
 
 }  // namespace window

@@ -19,6 +19,9 @@ class AttentionList {
   // The list, its columns sized for dpi.
   void Create(HWND parent, UINT dpi);
   HWND Handle() const { return list_; }
+  // The columns fitted to the list's width at dpi: the last fills what the
+  // others leave.
+  void Fit(UINT dpi);
   // The lines taken again from the model: at once when the run has ended,
   // else at most once a second, for a first run's thousands of lines cost
   // the run its time.
@@ -30,6 +33,7 @@ class AttentionList {
 
  private:
   void ListText(NMLVDISPINFOW* info) const;
+  void InfoTip(NMLVGETINFOTIPW* tip) const;
 
   HWND list_ = nullptr;
   std::vector<Attention> lines_;

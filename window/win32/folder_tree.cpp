@@ -185,7 +185,10 @@ LRESULT FolderTree::Notify(NMHDR* header, bool* selectionChanged) {
 // write in amber: the state at a glance, the label saying it in words.
 LRESULT FolderTree::DrawItem(NMTVCUSTOMDRAW* draw) {
   if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
-  if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT || (draw->nmcd.uItemState & CDIS_SELECTED) != 0) {
+  // The selected row keeps its colour on the pale highlight of a tree
+  // without the focus; on the focused highlight the system's text reads.
+  const bool selected = (draw->nmcd.uItemState & CDIS_SELECTED) != 0;
+  if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT || (selected && ::GetFocus() == tree_)) {
     return CDRF_DODEFAULT;
   }
   const auto it = paths_.find(reinterpret_cast<HTREEITEM>(draw->nmcd.dwItemSpec));

@@ -63,6 +63,9 @@ bool MainWindow::Create(int show, const std::string& problem) {
                             ::LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_MAIN)), instance_, this);
   if (hwnd_ == nullptr) return false;
   Place(show);
+  // Where no activation gave it one yet, a control has the focus from the
+  // start.
+  if (HWND focus = ::GetFocus(); focus == nullptr || focus == hwnd_) RestoreFocus();
   ::SetTimer(hwnd_, kRefreshTimer, kRefreshMilliseconds, nullptr);
   // From here on the run posts what it has; what it had is taken now.
   poster_.store(hwnd_);
@@ -121,6 +124,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kEndedMessage: return MsgEnded(wParam, lParam);
     case WM_TIMER: return MsgTimer(wParam);
+    case WM_ACTIVATE: return MsgActivate(wParam);
     case WM_CLOSE: Close(); return 0;
     case WM_DESTROY: ::KillTimer(hwnd_, kRefreshTimer); ::PostQuitMessage(0); return 0;
     default: return ::DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -175,6 +179,47 @@ LRESULT MainWindow::MsgTimer(WPARAM wParam) {
   return 0;
 }
 
+// The focus kept while another window (a box, the folder picker) is in
+// front, and given back when this one is again, as a dialog's is: left to
+// itself, the frame would take it and the arrows do nothing.
+LRESULT MainWindow::MsgActivate(WPARAM wParam) {
+  if (LOWORD(wParam) == WA_INACTIVE) {
+    if (HWND focus = ::GetFocus(); focus != nullptr && ::IsChild(hwnd_, focus)) focus_ = focus;
+  } else if (HIWORD(wParam) == 0) {  // not minimised
+    RestoreFocus();
+  }
+  return 0;
+}
+
+// The control that had the focus, while it can have it; else the tree (the
+// Open button before a folder is open).
+void MainWindow::RestoreFocus() {
+  HWND to = focus_;
+  if (to == nullptr || !::IsWindow(to) || !::IsWindowEnabled(to) || !::IsWindowVisible(to)) {
+    to = folder_.empty() ? openButton_ : tree_.Handle();
+  }
+  ::SetFocus(to);
+}
+
+// Tab and Shift+Tab (with Ctrl too) go round every control that takes the
+// focus, the panes included, and wrap; a multi-line edit would keep them.
+// Escape stops the run in hand and never closes the window (a multi-line
+// edit posts WM_CLOSE to its parent on Escape).
+bool MainWindow::Key(const MSG& message) {
+  if (message.message != WM_KEYDOWN || (message.hwnd != hwnd_ && !::IsChild(hwnd_, message.hwnd))) {
+    return false;
+  }
+  if (message.wParam == VK_ESCAPE) {
+    Stop();
+    return true;
+  }
+  if (message.wParam != VK_TAB || ::GetKeyState(VK_MENU) < 0) return false;
+  HWND from = ::GetFocus();
+  if (from == hwnd_ || !::IsChild(hwnd_, from)) from = nullptr;
+  if (HWND next = ::GetNextDlgTabItem(hwnd_, from, ::GetKeyState(VK_SHIFT) < 0)) ::SetFocus(next);
+  return true;
+}
+
 void MainWindow::CreateControls() {
   // Created in tab order.
   const auto button = [this](unsigned text, DWORD style, unsigned id) {
@@ -222,6 +267,7 @@ void MainWindow::Layout() {
   const int listHeight = (mainBottom - top) / 2;
   ::MoveWindow(tree_.Handle(), gap, top, treeWidth, mainBottom - top, TRUE);
   ::MoveWindow(attention_.Handle(), rightX, top, rightWidth, listHeight, TRUE);
+  attention_.Fit(dpi_);
   ::MoveWindow(panes_.Details(), rightX, top + listHeight + s(6), rightWidth,
                mainBottom - top - listHeight - s(6), TRUE);
   ::MoveWindow(panes_.Log(), gap, mainBottom + s(6), width - 2 * gap, height - mainBottom - s(6) - gap, TRUE);
@@ -233,8 +279,17 @@ void MainWindow::Command(unsigned id) {
     case IDC_OPEN_BUTTON:
       if (const std::wstring folder = PickFolder(hwnd_, folder_); !folder.empty()) Open(folder);
       break;
-    case IDM_UPDATE:
-    case IDC_UPDATE_BUTTON: Start(RunThread::Job::Update); break;
+    case IDM_UPDATE: Start(RunThread::Job::Update); break;
+    // The button is Stop while a check or an update runs.
+    case IDC_UPDATE_BUTTON:
+      if (runs_.Busy()) {
+        Stop();
+      } else {
+        Start(RunThread::Job::Update);
+      }
+      break;
+    case IDM_CHECK_AGAIN: Start(RunThread::Job::Check); break;
+    case IDM_STOP: Stop(); break;
     case IDM_KEEP_CURRENT:
     case IDC_KEEP_CURRENT_BOX: ToggleWatch(); break;
     case IDM_EXPLORER_ADD: ExplorerEntry(true); break;
@@ -247,11 +302,19 @@ void MainWindow::Command(unsigned id) {
 
 void MainWindow::ToggleWatch() {
   if (watching_) {
-    runs_.StopWatch();
-    ::SetWindowTextW(status_, Text(IDS_STOPPING_WATCH).c_str());
+    Stop();
   } else {
     Start(RunThread::Job::Watch);
   }
+  UpdateCommands();
+}
+
+// The run in hand told to stop; the status bar says so until it has.
+void MainWindow::Stop() {
+  if (!runs_.Busy()) return;
+  runs_.Stop();
+  stopping_ = true;
+  ::SetWindowTextW(status_, Text(closing_ ? IDS_CLOSING : IDS_STOPPING).c_str());
   UpdateCommands();
 }
 
@@ -263,9 +326,9 @@ void MainWindow::Open(const std::wstring& given) {
     return;
   }
   if (runs_.Busy()) {
-    // A watch ends first; a check or an update finishes.
+    // A watch or a check ends first; an update finishes.
     pending_ = full;
-    runs_.StopWatch();
+    if (job_ != RunThread::Job::Update) Stop();
     return;
   }
   ::SetWindowTextW(hwnd_, (full + L" - " + title_).c_str());
@@ -278,13 +341,14 @@ void MainWindow::Open(const std::wstring& given) {
 void MainWindow::Begin(const std::wstring& full) {
   folder_ = full;
   folderKey_ = FolderKey(full);
-  settings::SetLastFolder(full);
   model_.Reset(Utf8(full));
   Start(RunThread::Job::Check);
 }
 
 void MainWindow::Start(RunThread::Job job) {
-  if (folder_.empty() || runs_.Busy()) return;
+  if (folder_.empty() || runs_.Busy() || closing_) return;
+  // A refused ROOT can only be looked at again.
+  if (job != RunThread::Job::Check && !model_.Refused().empty()) return;
   tree::Options options;
   options.root = Utf8(folder_);
   model_.BeginRun(job == RunThread::Job::Check);
@@ -301,6 +365,9 @@ void MainWindow::Ended(RunThread::Job job, int) {
   ApplyEvents();
   model_.EndRun();
   watching_ = false;
+  stopping_ = false;
+  RootGone(job);
+  Remember();
   if (job == RunThread::Job::Check && model_.Count().folders + model_.Count().skipped <= kOpenAllFolders) {
     tree_.OpenAll("");
   }
@@ -319,17 +386,39 @@ void MainWindow::Ended(RunThread::Job job, int) {
   }
 }
 
+// A refused ROOT is shown where the tree was, with why; a ROOT gone since a
+// run or a watch began is refused too, so no row claims a state it lost.
+void MainWindow::RootGone(RunThread::Job job) {
+  if (model_.Refused().empty() && !closing_ && job == RunThread::Job::Watch &&
+      ::GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD why = ::GetLastError();
+    if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
+      model_.Refuse("it was removed while it was kept current");
+    }
+  }
+  if (model_.Refused().empty()) return;
+  tree_.Apply(model_.TakeChanges());
+  tree_.Reveal("");
+}
+
+// The folder the next start opens: this one once a run could work in it;
+// never one the engine refuses, which would only be refused again.
+void MainWindow::Remember() {
+  if (model_.Refused().empty()) {
+    settings::SetLastFolder(folder_);
+  } else if (FolderKey(settings::LastFolder()) == folderKey_) {
+    settings::SetLastFolder(L"");
+  }
+}
+
 void MainWindow::Close() {
   WINDOWPLACEMENT place{sizeof place};
   if (::GetWindowPlacement(hwnd_, &place)) settings::SetWindowPlace(place);
-  // A watch ends as Ctrl-C ends it, an update writes what it began; a check
-  // writes nothing and ends at its next folder, waited for as the window
-  // goes.
-  if (job_ == RunThread::Job::Check) runs_.StopCheck();
-  if (runs_.Busy() && job_ != RunThread::Job::Check) {
+  // The run in hand stops as Ctrl-C stops the tree tool (its batch in hand
+  // abandoned, no temporary file left); the window goes once it has.
+  if (runs_.Busy()) {
     closing_ = true;
-    runs_.StopWatch();
-    ::SetWindowTextW(status_, Text(IDS_CLOSING).c_str());
+    Stop();
     return;
   }
   ::DestroyWindow(hwnd_);
@@ -345,24 +434,37 @@ void MainWindow::ExplorerEntry(bool add) {
 
 void MainWindow::Fail(const std::string& text) { Warn(hwnd_, Wide(text)); }
 
+// What can be done now: nothing but Check again on a refused ROOT; Stop
+// while a run is in hand, on the Update button too unless a watch runs.
 void MainWindow::UpdateCommands() {
   const bool open = !folder_.empty();
+  const bool usable = open && model_.Refused().empty();
   const bool busy = runs_.Busy();
-  const bool canUpdate = open && !busy && !closing_;
-  const bool canWatch = open && !closing_ && (!busy || watching_);
+  const bool idle = open && !busy && !closing_;
+  const bool canUpdate = usable && idle;
+  const bool canStop = busy && !stopping_;
+  const bool canWatch = usable && !closing_ && (!busy || (watching_ && !stopping_));
   const bool canOpen = !closing_ && (!busy || watching_);
+  const bool stopButton = busy && !watching_;
+  ::SetWindowTextW(updateButton_, Text(stopButton ? IDS_STOP_BUTTON : IDS_UPDATE_BUTTON).c_str());
   ::EnableWindow(openButton_, canOpen);
-  ::EnableWindow(updateButton_, canUpdate);
+  ::EnableWindow(updateButton_, stopButton ? canStop : canUpdate);
   ::EnableWindow(keepBox_, canWatch);
   ::SendMessageW(keepBox_, BM_SETCHECK, watching_ ? BST_CHECKED : BST_UNCHECKED, 0);
   HMENU menu = ::GetMenu(hwnd_);
   ::EnableMenuItem(menu, IDM_OPEN_FOLDER, canOpen ? MF_ENABLED : MF_GRAYED);
   ::EnableMenuItem(menu, IDM_UPDATE, canUpdate ? MF_ENABLED : MF_GRAYED);
+  ::EnableMenuItem(menu, IDM_CHECK_AGAIN, idle ? MF_ENABLED : MF_GRAYED);
+  ::EnableMenuItem(menu, IDM_STOP, canStop ? MF_ENABLED : MF_GRAYED);
   ::EnableMenuItem(menu, IDM_KEEP_CURRENT, canWatch ? MF_ENABLED : MF_GRAYED);
   ::CheckMenuItem(menu, IDM_KEEP_CURRENT, watching_ ? MF_CHECKED : MF_UNCHECKED);
   const bool entry = settings::ExplorerEntryPresent();
   ::EnableMenuItem(menu, IDM_EXPLORER_ADD, entry ? MF_GRAYED : MF_ENABLED);
   ::EnableMenuItem(menu, IDM_EXPLORER_REMOVE, entry ? MF_ENABLED : MF_GRAYED);
+  // A control greyed with the focus in it would leave the focus nowhere.
+  if (HWND focus = ::GetFocus(); focus != nullptr && ::IsChild(hwnd_, focus) && !::IsWindowEnabled(focus)) {
+    ::SetFocus(tree_.Handle());
+  }
 }
 
 // What the run queued, into the model, and the tree brought in line at once;
@@ -379,7 +481,12 @@ void MainWindow::ApplyEvents() {
 void MainWindow::Refresh() {
   dirty_ = false;
   attention_.Refresh(model_);
-  if (!folder_.empty()) ::SetWindowTextW(status_, Wide(model_.StatusText()).c_str());
+  // A stop asked is said until the run has ended.
+  if (stopping_) {
+    ::SetWindowTextW(status_, Text(closing_ ? IDS_CLOSING : IDS_STOPPING).c_str());
+  } else if (!folder_.empty()) {
+    ::SetWindowTextW(status_, Wide(model_.StatusText()).c_str());
+  }
   ShowDetails();
 }
 
@@ -409,6 +516,7 @@ int RunWindow(HINSTANCE instance, const std::wstring& folder, int show) {
   HACCEL accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAIN));
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (window.Key(message)) continue;
     if (::TranslateAcceleratorW(window.Handle(), accelerators, &message)) continue;
     if (::IsDialogMessageW(window.Handle(), &message)) continue;
     ::TranslateMessage(&message);

@@ -34,8 +34,9 @@ class MainWindow {
   // problem: why the folder the program was started on cannot be opened.
   bool Create(int show, const std::string& problem);
   HWND Handle() const { return hwnd_; }
-  // After the message loop: whether a check still runs (it writes nothing,
-  // so the process need not wait for it).
+  // A key the window takes before its controls do (Tab, Shift+Tab, Escape):
+  // whether it took it.
+  bool Key(const MSG& message);
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -46,6 +47,8 @@ class MainWindow {
   LRESULT MsgNotify(NMHDR* header);
   LRESULT MsgEnded(WPARAM wParam, LPARAM lParam);
   LRESULT MsgTimer(WPARAM wParam);
+  LRESULT MsgActivate(WPARAM wParam);
+  void RestoreFocus();
 
   void Place(int show);
   void CreateControls();
@@ -53,10 +56,13 @@ class MainWindow {
   void Layout();
   void Command(unsigned id);
   void ToggleWatch();
+  void Stop();
 
   void Open(const std::wstring& folder);
   void Start(RunThread::Job job);
   void Ended(RunThread::Job job, int status);
+  void RootGone(RunThread::Job job);
+  void Remember();
   void Close();
   void ExplorerEntry(bool add);
   void UpdateCommands();
@@ -87,7 +93,9 @@ class MainWindow {
   RunThread runs_;
   RunThread::Job job_ = RunThread::Job::Check;
   bool watching_ = false;
+  bool stopping_ = false;  // a stop asked, the run not yet ended
   bool closing_ = false;
+  HWND focus_ = nullptr;   // the control that had the focus when the window was left
   std::wstring folder_;     // full path of the folder shown
   std::wstring folderKey_;  // FolderKey(folder_)
   std::wstring pending_;    // a folder to open once the run in hand has ended

@@ -13,6 +13,8 @@
 #define IDM_UPDATE 101
 #define IDM_KEEP_CURRENT 102
 #define IDM_EXIT 103
+#define IDM_CHECK_AGAIN 104
+#define IDM_STOP 105
 #define IDM_EXPLORER_ADD 110
 #define IDM_EXPLORER_REMOVE 111
 #define IDM_ABOUT 120
@@ -31,7 +33,7 @@
 #define IDS_TITLE 300
 #define IDS_ABOUT 301
 #define IDS_OPEN_HINT 302
-#define IDS_STOPPING_WATCH 303
+#define IDS_STOPPING 303
 #define IDS_CLOSING 304
 #define IDS_PICK_FOLDER 305
 #define IDS_OPEN_BUTTON 306
@@ -42,6 +44,7 @@
 #define IDS_COLUMN_WHY 311
 #define IDS_CANNOT_ADD_ENTRY 312
 #define IDS_CANNOT_REMOVE_ENTRY 313
+#define IDS_STOP_BUTTON 314
 
 #ifndef RC_INVOKED
 namespace window::ids {

@@ -41,7 +41,13 @@ bool ResolveFolder(const std::wstring& given, std::wstring* full, std::string* p
     return false;
   }
   const os::Dword attributes = os::Os().GetFileAttributesA(resolved.c_str());
-  if (attributes == os::kInvalidFileAttributes || (attributes & os::kAttrDirectory) == 0) {
+  if (attributes == os::kInvalidFileAttributes) {
+    const os::Dword why = os::Os().GetLastError();
+    const bool gone = why == os::kErrorFileNotFound || why == os::kErrorPathNotFound;
+    *problem = Utf8(given) + (gone ? " does not exist" : " cannot be opened");
+    return false;
+  }
+  if ((attributes & os::kAttrDirectory) == 0) {
     *problem = Utf8(given) + " is not a folder";
     return false;
   }
