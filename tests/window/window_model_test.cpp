@@ -374,6 +374,7 @@ TEST(WindowModel, SaysARefusalAndShowsNamesAsTheConsoleDoes) {
   EXPECT_EQ(shown.model.Count().folders, 0u);
   EXPECT_TRUE(shown.model.AttentionList().empty());
 
+#ifndef _WIN32  // Windows names hold no control characters
   mod.Folder("Data/nl\nx");
   mod.File("Data/nl\nx/a.xml");
   mod.File("Data/bell\a.xml");
@@ -392,4 +393,5 @@ TEST(WindowModel, SaysARefusalAndShowsNamesAsTheConsoleDoes) {
     if (line.what == "warning" && line.path.empty()) rootWarning = line.shown == "Data";
   }
   EXPECT_TRUE(rootWarning);
+#endif
 }
