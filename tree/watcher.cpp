@@ -247,7 +247,7 @@ class Watcher {
   bool StampIgnoreFilesAbove() {
     const int64_t takenAt = StampTime();
     std::vector<os::FileStamp> stamps;
-    for (const std::string& folder : FoldersAbove(session_.ResolvedRoot()->fullPath)) {
+    for (const std::string& folder : above_) {
       os::FolderHandle handle;
       os::FileStamp stamp;
       if (access_.OpenToKeep(folder, &handle) == 0) access_.Stamp(handle, kIgnoreFileName, &stamp);
