@@ -81,6 +81,21 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds deadline)
   return true;
 }
 
+// Mounts folder at mount with bindfs, a FUSE file system, which tells
+// nothing of changes made beneath it: whether it could (root, /dev/fuse and
+// bindfs needed), saying why not.
+bool MountBindfs(const fs::path& folder, const fs::path& mount, const std::vector<std::string>& options) {
+  std::vector<std::string> argv{"bindfs"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.insert(argv.end(), {folder.string(), mount.string()});
+  if (getuid() != 0 || !fs::exists("/dev/fuse") ||
+      RunProcess({"/bin/sh", "-c", "command -v bindfs >/dev/null"}, "/") != 0 || RunProcess(argv, "/") != 0) {
+    std::printf("FUSE case skipped: needs bindfs, /dev/fuse and root, on Linux\n");
+    return false;
+  }
+  return true;
+}
+
 class TreeWatch : public ::testing::TestWithParam<TreeRunner> {
  protected:
   bool Wine() const { return GetParam().folderProgram.wine; }
@@ -376,16 +391,8 @@ TEST_P(TreeWatch, PollsWhatNotificationsCannotFollow) {
   const fs::path beneath = t.root() / "beneath", mount = t.root() / "mount";
   fs::create_directories(beneath / "Data");
   fs::create_directories(mount);
-  bool mounted = false;
-  if (Wine() || getuid() != 0 || !fs::exists("/dev/fuse") ||
-      RunProcess({"/bin/sh", "-c", "command -v bindfs >/dev/null"}, "/") != 0) {
-    std::printf("bindfs case skipped: needs bindfs, /dev/fuse and root, on Linux\n");
-  } else if (RunProcess({"bindfs", "--no-allow-other", beneath.string(), mount.string()}, "/") != 0) {
-    std::printf("bindfs case skipped: the mount failed\n");
-  } else {
-    mounted = true;
-    cases.push_back({"a FUSE mount", {}, mount / "Data", beneath / "Data", "the file system (fuse"});
-  }
+  const bool mounted = !Wine() && MountBindfs(beneath, mount, {"--no-allow-other"});
+  if (mounted) cases.push_back({"a FUSE mount", {}, mount / "Data", beneath / "Data", "the file system (fuse"});
   // No mount table to read (an empty file bound over it, in a mount
   // namespace of the watch's own): every folder polled, and said once.
   const fs::path untold = t.root() / "untold" / "Data";
@@ -458,15 +465,8 @@ TEST_P(TreeWatch, AFolderMadeUnreadableIsReportedAndLookedAtOnceReadable) {
   fs::create_directories(beneath);
   fs::create_directories(mount);
   for (const fs::path& p : {t.root() / "beneath", beneath, mount}) fs::permissions(p, fs::perms::all);
-  bool mounted = false;
-  if (geteuid() == 0 && fs::exists("/dev/fuse") &&
-      RunProcess({"/bin/sh", "-c", "command -v bindfs >/dev/null"}, "/") == 0 &&
-      RunProcess({"bindfs", "-o", "allow_other", (t.root() / "beneath").string(), mount.string()}, "/") == 0) {
-    mounted = true;
-    cases.push_back({"polled", mount / "Mod", beneath});
-  } else {
-    std::printf("polled case skipped: needs bindfs, /dev/fuse and root\n");
-  }
+  const bool mounted = MountBindfs(t.root() / "beneath", mount, {"-o", "allow_other"});
+  if (mounted) cases.push_back({"polled", mount / "Mod", beneath});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const fs::path& root = c.changed;

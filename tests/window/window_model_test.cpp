@@ -8,10 +8,6 @@
 #include <map>
 #include <memory>
 #include <new>
-#include <atomic>
-#include <chrono>
-#include <mutex>
-#include <thread>
 
 #include "platform/platform.h"
 #include "tree/report_words.h"
@@ -283,69 +279,6 @@ TEST(WindowModel, TheQueueWakesOncePerBatchAndKeepsOneProgress) {
   queue.Current("B", "");
   EXPECT_EQ(wakes, 2);
   EXPECT_EQ(queue.Take().size(), 1u);
-}
-
-// A stop asked of the run in hand ends it as Ctrl-C ends the tree tool: in
-// the midst of an update, or of a watch's batch, with no temporary file left
-// and most of the batch not written. The stop is asked from the run's own
-// reports, at the first folder it lists, so it surely finds the run busy
-// (manifests are written, and reported, a batch of the writer's at a time).
-TEST(WindowRuns, AStopEndsAnUpdateOrAWatchsBatchInTheMidst) {
-  constexpr int kFolders = 1100;
-  for (const window::RunThread::Job job : {window::RunThread::Job::Update, window::RunThread::Job::Watch}) {
-    SCOPED_TRACE(static_cast<int>(job));
-    Mod mod;
-    for (int i = 0; i < kFolders; ++i) mod.File("f" + std::to_string(i) + ".xml"), mod.Folder("d" + std::to_string(i));
-    tree::Options options;
-    options.root = mod.Root();
-    const bool watch = job == window::RunThread::Job::Watch;
-    if (watch) {  // every manifest current first: the watch's batch writes them all again
-      window::EventQueue ignored([] {});
-      tree::TreeSession(options, ignored).Run();
-    }
-    std::mutex mutex;
-    std::vector<window::RunEvent> seen;
-    std::atomic<bool> watching{!watch}, ended{false};
-    std::unique_ptr<window::RunThread> runs;
-    window::EventQueue* queue = nullptr;
-    window::EventQueue events([&] {
-      std::lock_guard<std::mutex> lock(mutex);
-      for (window::RunEvent& event : queue->Take()) {
-        if (event.kind == window::RunEvent::Kind::Watching) watching = true;
-        if (event.kind == window::RunEvent::Kind::Listed && watching) runs->Stop();
-        seen.push_back(std::move(event));
-      }
-    });
-    queue = &events;
-    runs = std::make_unique<window::RunThread>(events, [&](window::RunThread::Job, int) { ended = true; });
-    ASSERT_TRUE(runs->Start(job, options));
-    const auto until = [](const std::atomic<bool>& flag) {
-      for (int i = 0; i < 1200 && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      return flag.load();
-    };
-    ASSERT_TRUE(until(watching));
-    if (watch) {
-      for (int i = 0; i < kFolders; ++i) mod.File("d" + std::to_string(i) + "/new.xml");
-    }
-    const bool stopped = until(ended);
-    runs->Stop();  // a watch that never wrote must not hold the test
-    runs->Join();
-    EXPECT_TRUE(stopped);
-    std::lock_guard<std::mutex> lock(mutex);
-    int written = 0;
-    bool afterWatching = !watch;
-    for (const window::RunEvent& event : seen) {
-      if (event.kind == window::RunEvent::Kind::Watching) afterWatching = true;
-      if (event.kind == window::RunEvent::Kind::Written && afterWatching) ++written;
-    }
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.back().kind, window::RunEvent::Kind::Ended);
-    EXPECT_EQ(seen.back().outcome.stop, tree::StopReason::Requested);
-    EXPECT_LT(written, kFolders / 2);
-    for (const auto& entry : fs::recursive_directory_iterator(mod.Root())) {
-      EXPECT_NE(entry.path().filename().string().rfind("~mm", 0), 0u) << entry.path();
-    }
-  }
 }
 
 // A ROOT the engine refuses, or that is gone, is said where the tree was
