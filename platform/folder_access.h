@@ -165,8 +165,8 @@ class FolderAccess {
                       StagedFile* file) = 0;
 
   // How many staged files one Sync call serves well: many where one call
-  // syncs a whole file system (POSIX), one where each file is flushed as it
-  // replaces its target anyway (Windows).
+  // syncs a whole file system (POSIX), some where the files are flushed side
+  // by side (Windows), so that the disk takes them together.
   virtual size_t SyncBatchSize() const = 0;
 
   // Puts the bytes of staged files on disk before any of them replaces its
