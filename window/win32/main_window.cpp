@@ -271,6 +271,7 @@ void MainWindow::Layout() {
   ::MoveWindow(panes_.Details(), rightX, top + listHeight + s(6), rightWidth,
                mainBottom - top - listHeight - s(6), TRUE);
   ::MoveWindow(panes_.Log(), gap, mainBottom + s(6), width - 2 * gap, height - mainBottom - s(6) - gap, TRUE);
+  panes_.FitBars();
 }
 
 void MainWindow::Command(unsigned id) {
