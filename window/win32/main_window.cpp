@@ -6,6 +6,7 @@
 
 #include "window/win32/child_window.h"
 #include "window/win32/dialogs.h"
+#include "window/win32/placement.h"
 #include "window/win32/resource.h"
 #include "window/win32/settings.h"
 #include "window/win32/single_instance.h"
@@ -82,13 +83,26 @@ bool MainWindow::Create(int show, const std::string& problem) {
   return true;
 }
 
-// Shown as the user left it, but never minimised; else at a size of its own.
+// Shown as the user left it, but never minimised, at the same size to the
+// eye on the monitor it lands on; else at a size of its own.
 void MainWindow::Place(int show) {
   WINDOWPLACEMENT place{};
-  if (settings::WindowPlace(&place)) {
+  UINT savedDpi = 0;
+  if (settings::WindowPlace(&place, &savedDpi)) {
     if (place.showCmd == SW_SHOWMINIMIZED || place.showCmd == SW_MINIMIZE) place.showCmd = SW_SHOWNORMAL;
     if (show != SW_SHOWDEFAULT && show != SW_SHOWNORMAL) place.showCmd = show;
+    place.rcNormalPosition = Landed(place.rcNormalPosition, savedDpi);
+    // The rectangle is already in the units of the monitor it lands on: a
+    // move there from another monitor's DPI takes the new fonts, not the
+    // rectangle Windows suggests.
+    placing_ = true;
     ::SetWindowPlacement(hwnd_, &place);
+    placing_ = false;
+    if (const UINT dpi = DpiOf(hwnd_); dpi != dpi_) {
+      dpi_ = dpi;
+      SetFonts();
+      Layout();
+    }
     return;
   }
   const int scale = static_cast<int>(DpiOf(hwnd_));
@@ -134,6 +148,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT MainWindow::MsgDpiChanged(WPARAM wParam, LPARAM lParam) {
   dpi_ = HIWORD(wParam);
   SetFonts();
+  if (placing_) {
+    Layout();
+    return 0;
+  }
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -414,7 +432,7 @@ void MainWindow::Remember() {
 
 void MainWindow::Close() {
   WINDOWPLACEMENT place{sizeof place};
-  if (::GetWindowPlacement(hwnd_, &place)) settings::SetWindowPlace(place);
+  if (::GetWindowPlacement(hwnd_, &place)) settings::SetWindowPlace(place, dpi_);
   // The run in hand stops as Ctrl-C stops the tree tool (its batch in hand
   // abandoned, no temporary file left); the window goes once it has.
   if (runs_.Busy()) {
