@@ -4,10 +4,13 @@
 
 #include <vector>
 
+#include "rules/manifest_rule.h"
+
 #include "window/win32/child_window.h"
 #include "window/win32/dialogs.h"
 #include "window/win32/placement.h"
 #include "window/win32/resource.h"
+#include "window/win32/row_menu.h"
 #include "window/win32/settings.h"
 #include "window/win32/single_instance.h"
 #include "window/win32/wide_text.h"
@@ -139,6 +142,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kEndedMessage: return MsgEnded(wParam, lParam);
     case WM_TIMER: return MsgTimer(wParam);
     case WM_ACTIVATE: return MsgActivate(wParam);
+    case WM_CONTEXTMENU: return MsgContextMenu(reinterpret_cast<HWND>(wParam), lParam);
     case WM_CLOSE: Close(); return 0;
     case WM_DESTROY: ::KillTimer(hwnd_, kRefreshTimer); ::PostQuitMessage(0); return 0;
     default: return ::DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -206,6 +210,39 @@ LRESULT MainWindow::MsgActivate(WPARAM wParam) {
   } else if (HIWORD(wParam) == 0) {  // not minimised
     RestoreFocus();
   }
+  return 0;
+}
+
+// A row's menu, for a row of the tree or of the list: where it was
+// clicked, or at the selected row for the menu key (lParam -1).
+LRESULT MainWindow::MsgContextMenu(HWND from, LPARAM lParam) {
+  const bool byKey = lParam == -1;
+  POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  std::string path;
+  if (from == tree_.Handle()) {
+    if (!tree_.RowAt(byKey, &at, &path)) return 0;
+  } else if (from == attention_.Handle()) {
+    const Attention* line = attention_.LineAt(byKey, &at);
+    if (line == nullptr) return 0;
+    path = line->path;
+  } else {
+    return ::DefWindowProcW(hwnd_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(from), lParam);
+  }
+  const Row* row = model_.Find(path);
+  if (row == nullptr || folder_.empty()) return 0;
+  RowPaths paths{folder_, L""};
+  if (!path.empty()) {
+    if (paths.folder.back() != L'\\') paths.folder += L'\\';
+    paths.folder += Wide(path);
+  }
+  // Named as the run named it (the name as the file system holds it
+  // decides), else by the folder's path.
+  const size_t cut = row->shownManifest.find_last_of("\\/");
+  const std::wstring manifest =
+      row->shownManifest.empty() ? Wide(rules::ManifestNameFor(Utf8(paths.folder)))
+                                 : Wide(row->shownManifest.substr(cut == std::string::npos ? 0 : cut + 1));
+  paths.manifest = paths.folder + (paths.folder.back() == L'\\' ? L"" : L"\\") + manifest;
+  ShowRowMenu(hwnd_, at, paths);
   return 0;
 }
 

@@ -48,6 +48,7 @@ class MainWindow {
   LRESULT MsgEnded(WPARAM wParam, LPARAM lParam);
   LRESULT MsgTimer(WPARAM wParam);
   LRESULT MsgActivate(WPARAM wParam);
+  LRESULT MsgContextMenu(HWND from, LPARAM lParam);
   void RestoreFocus();
 
   void Place(int show);
