@@ -1,10 +1,11 @@
 // Folders and the files in them, worked on through open folders: a folder is
 // opened relative to its parent without following a link, listed once, and
-// its files are read, made, renamed over and removed through it. Each
-// back-end implements the whole interface: POSIX with descriptors (openat,
-// renameat), so that no path is looked up from / again; Windows with folders
-// opened by full path and held without delete sharing, so that none on the
-// way can be renamed or replaced while it is held. No caller asks which.
+// its files are read, made, renamed over and removed through it, so that no
+// path is looked up from the top again. Each back-end implements the whole
+// interface: POSIX with descriptors (openat, renameat); Windows with handles
+// (NtCreateFile relative to the folder's handle), each folder held without
+// delete sharing, so that none on the way can be renamed or replaced while
+// it is held. No caller asks which.
 //
 // Paths and names are the seam's narrow ones (UTF-8), with '\' separators.
 #pragma once
@@ -64,10 +65,13 @@ class FolderHandle {
 
 // One entry of a folder's listing: its name and attribute bits (the
 // directory bit as a listing through the seam sets it, a link to a folder
-// included; kAttrLink for a link; hidden, system).
+// included; kAttrLink for a link; hidden, system), and the number its file
+// system knows it by where the listing gives one (Windows: its file
+// reference), else 0.
 struct ListedEntry {
   std::string name;
   Dword attributes;
+  uint64_t fileId = 0;
 };
 
 // A new file written in a folder and not yet in its target's place. POSIX:
@@ -113,8 +117,11 @@ class FolderAccess {
 
   // Opens the sub-folder name of parent without following a link:
   // kErrorIsLink when it is one (now), kErrorPathNotFound when it is gone,
-  // kErrorDirectory when it is no folder any more.
-  virtual Dword OpenSub(const FolderHandle& parent, std::string_view name,
+  // kErrorDirectory when it is no folder any more. listed: the fileId the
+  // parent's listing gave it, 0 when there was none; where an open cannot be
+  // kept from following a link (Wine), the folder opened must carry that
+  // number, or else lie at the name's own path.
+  virtual Dword OpenSub(const FolderHandle& parent, std::string_view name, uint64_t listed,
                         FolderHandle* folder) = 0;
 
   // Opens the folder that holds folder now (POSIX: its ".."; Windows: the
@@ -134,8 +141,9 @@ class FolderAccess {
 
   // Lists the folder once, without . and .., in the order a listing through
   // the seam gives (POSIX: the NTFS order; Windows: the file system's). 0,
-  // or the Win32 error (kErrorPathNotFound: the folder is gone). POSIX: once
-  // for each handle, whose listing is read to its end.
+  // or the Win32 error (kErrorPathNotFound: the folder is gone). Once for
+  // each handle: POSIX reads its listing to its end, and Wine gives the same
+  // handle's first listing again.
   virtual Dword List(const FolderHandle& folder, std::vector<ListedEntry>* entries) = 0;
 
   // Reads the file name of the folder, at most limit bytes (one more tells

@@ -41,7 +41,7 @@ void ReadSubFolder(const os::ListedEntry& e, const SkipRules& skip, FolderListin
   // A link is listed as the per-folder program lists it, but never
   // entered: a loop ends, and nothing outside the tree is written.
   if ((e.attributes & os::kAttrLink) == 0) {
-    listing->subFolders.push_back({e.name, e.attributes});
+    listing->subFolders.push_back({e.name, e.attributes, e.fileId});
     listing->listed.push_back({e.name, ""});
   } else {
     listing->listed.push_back({e.name, "a link: included, never entered", true});

@@ -20,6 +20,7 @@ class SkipRules;
 struct SubFolder {
   std::string name;
   os::Dword attributes;
+  uint64_t fileId;  // as the listing gave it
 };
 
 // A file or folder the manifest cannot carry.

@@ -42,7 +42,7 @@ void Walker::WalkTo(Handle root, const SkipRules::Shared& top, const std::string
       const std::string name(names[i]);
       auto child = std::make_shared<os::FolderHandle>();
       if (name.empty() || rules::IsDotEntry(name) ||
-          run_.access.OpenSub(*parent.handle, name, child.get()) != 0 ||
+          run_.access.OpenSub(*parent.handle, name, 0, child.get()) != 0 ||
           parent.rules->Skips(name, run_.access.Attributes(*child, name))) {
         break;  // gone, a link now, or skipped: nothing to write
       }
@@ -212,7 +212,7 @@ void Walker::Descend(size_t base) {
       continue;
     }
     auto child = std::make_shared<os::FolderHandle>();
-    error = run_.access.OpenSub(*parent, sub.name, child.get());
+    error = run_.access.OpenSub(*parent, sub.name, sub.fileId, child.get());
     parent.reset();
     if (error == 0) {
       Visit(std::move(child), sub.name);
@@ -272,7 +272,7 @@ Walker::Handle Walker::HandleAt(size_t index, os::Dword* error) {
   }
   for (size_t i = held + 1; i <= index; ++i) {
     auto next = std::make_shared<os::FolderHandle>();
-    *error = run_.access.OpenSub(*current, stack_[i].name, next.get());
+    *error = run_.access.OpenSub(*current, stack_[i].name, 0, next.get());
     if (*error == 0 && !listed(*next, stack_[i])) *error = os::kErrorPathNotFound;
     if (*error != 0) return nullptr;
     current = std::move(next);

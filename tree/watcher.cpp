@@ -182,7 +182,7 @@ class Watcher {
     for (const os::ListedEntry& entry : entries) {
       if ((entry.attributes & os::kAttrDirectory) == 0 || (entry.attributes & os::kAttrLink) != 0) continue;
       os::FolderHandle sub;
-      if (access_.OpenSub(folder, entry.name, &sub) == 0 && access_.Identity(sub) == identity) return true;
+      if (access_.OpenSub(folder, entry.name, entry.fileId, &sub) == 0 && access_.Identity(sub) == identity) return true;
     }
     return false;
   }

@@ -157,7 +157,9 @@ class PosixFolders final : public FolderAccess {
     return 0;
   }
 
-  Dword OpenSub(const FolderHandle& parent, std::string_view name, FolderHandle* folder) override {
+  // O_NOFOLLOW keeps the open from following a link: no number to check.
+  Dword OpenSub(const FolderHandle& parent, std::string_view name, uint64_t,
+                FolderHandle* folder) override {
     const CName n(name);
     const int fd =
         openat(Fd(parent), n.get(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
@@ -318,7 +320,7 @@ class PosixFolders final : public FolderAccess {
     for (std::string_view rest = relative; !rest.empty();) {
       const size_t cut = std::min(rest.find('\\'), rest.size());
       FolderHandle next;
-      if (const Dword error = OpenSub(*at, rest.substr(0, cut), &next)) return error;
+      if (const Dword error = OpenSub(*at, rest.substr(0, cut), 0, &next)) return error;
       current = std::move(next);
       at = &current;
       rest.remove_prefix(std::min(cut + 1, rest.size()));

@@ -1,10 +1,11 @@
-// Folders on Windows: each opened by its full path with
-// FILE_FLAG_OPEN_REPARSE_POINT (a reparse point is refused, never entered)
-// and held without delete sharing while a walk works in it or beneath it, so
-// that no folder on the current path can be renamed or replaced meanwhile;
-// one FindFirstFileExW listing a folder; files made, renamed and removed by
-// full path inside the held folder. Paths reach Windows through the seam's
-// conversion (\\?\ forms), as every other file's do.
+// Folders on Windows: ROOT opened by its full path, each folder beneath it
+// relative to its parent's handle, without following a reparse point (one is
+// refused, never entered), and held without delete sharing while a walk
+// works in it or beneath it, so that no folder on the current path can be
+// renamed or replaced meanwhile; each listed once from its handle; its files
+// read, made, renamed and removed relative to that handle too, so that no
+// path is looked up from the drive's root again. Full paths reach Windows
+// through the seam's conversion (\\?\ forms), as every other file's do.
 #include <windows.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "platform/folder_access.h"
 #include "platform/path_parts.h"
 #include "platform/win32/win32_listing.h"
+#include "platform/win32/win32_nt.h"
 #include "platform/win32/win32_text.h"
 
 namespace os {
@@ -49,19 +51,20 @@ HANDLE OpenFolder(const std::string& path, DWORD flags, Dword* error) {
   return h;
 }
 
-// Whether the name at a seam path is a reparse point (a link, a junction)
-// as the file system tells it by name.
-bool NameIsLink(const std::string& path) {
-  win32::WideBuffer wide;
-  if (!win32::SystemPath(path.c_str(), &wide)) return false;
-  const DWORD attributes = ::GetFileAttributesW(wide.data());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+// Whether name in the folder is a reparse point (a link, a junction) as the
+// file system tells it by name.
+bool NameIsLink(const FolderHandle& folder, std::string_view name) {
+  DWORD attributes = 0;
+  return win32::AttributesIn(folder, name, &attributes) == 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 DWORD AttributesOf(HANDLE h) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(h, &info)) return INVALID_FILE_ATTRIBUTES;
-  return info.dwFileAttributes;
+  FILE_BASIC_INFO info;
+  if (!::GetFileInformationByHandleEx(h, FileBasicInfo, &info, sizeof info)) {
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return info.FileAttributes;
 }
 
 bool MarkForDeletion(HANDLE file, bool mark) {
@@ -84,20 +87,21 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
   return true;
 }
 
-// Reads file to its end or to limit bytes. 0 or the error.
+// Reads a file on disk to its end or to limit bytes, in as few reads as it
+// can: a read that gets less than it asked for has met the end, so that a
+// manifest costs one read. 0 or the error.
 Dword ReadAll(HANDLE file, size_t limit, std::string* bytes) {
-  LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-    bytes->reserve(static_cast<size_t>(
-        std::min<unsigned long long>(limit, static_cast<unsigned long long>(size.QuadPart))));
-  }
-  char buffer[65536];
   while (bytes->size() < limit) {
+    const size_t have = bytes->size();
+    // 64 KiB first, then as much again as was read: a huge limit costs
+    // nothing for a small file.
+    const size_t want = std::min({limit - have, std::max<size_t>(have, 65536), size_t{1} << 30});
+    bytes->resize(have + want);
     DWORD n = 0;
-    const size_t want = std::min(sizeof buffer, limit - bytes->size());
-    if (!::ReadFile(file, buffer, static_cast<DWORD>(want), &n, nullptr)) return ::GetLastError();
-    if (n == 0) break;
-    bytes->append(buffer, n);
+    const bool ok = ::ReadFile(file, bytes->data() + have, static_cast<DWORD>(want), &n, nullptr);
+    bytes->resize(have + (ok ? n : 0));
+    if (!ok) return ::GetLastError();
+    if (n < want) break;
   }
   return 0;
 }
@@ -114,33 +118,21 @@ Dword ReadRegularFile(HANDLE file, DWORD attributes, size_t limit, std::string* 
   return ReadAll(file, limit, bytes);
 }
 
-// Renames an open file over target (a full path) by its handle, flushed and
-// unmarked first; marked again when the rename fails.
-Dword RenameByHandle(HANDLE file, const std::string& target) {
-  // A rename by handle takes the target's full NT path.
-  std::wstring path = win32::Wide(target);
-  if (path.rfind(L"\\\\?\\", 0) == 0) {
-    path = L"\\??\\" + path.substr(4);
-  } else if (path.rfind(L"\\\\", 0) == 0) {
-    path = L"\\??\\UNC\\" + path.substr(2);
-  } else {
-    path = L"\\??\\" + path;
-  }
-  const size_t size = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
-  std::string buffer(size, '\0');
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = TRUE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
-  std::memcpy(rename->FileName, path.data(), path.size() * sizeof(wchar_t));
+// Renames an open file over target in the folder by its handle, flushed
+// and unmarked first; marked again when the rename fails.
+Dword RenameByHandle(HANDLE file, const FolderHandle& folder, std::string_view target) {
   if (!::FlushFileBuffers(file) || !MarkForDeletion(file, false)) return ::GetLastError();
-  if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size))) {
-    const Dword error = ::GetLastError();
+  if (const win32::NtStatus status = win32::RenameInto(file, folder, target); status != 0) {
     MarkForDeletion(file, true);
-    return error;
+    return win32::ErrorOfStatus(status);
   }
   return 0;
 }
+
+// How a file of a folder is opened to be read: never through a reparse
+// point, a folder refused by the open itself.
+constexpr ULONG kReadOptions =
+    win32::kOpenReparsePoint | win32::kOpenForBackup | win32::kOpenNonDirectory;
 
 // The name of a folder opened as ROOT, as the file system holds it: "" at
 // a drive root.
@@ -163,6 +155,57 @@ std::string RealOwnName(HANDLE h, const std::string& fullPath) {
   return name;
 }
 
+// The path an open file or folder lies at now, links resolved, in the
+// \\?\ form; "" when it cannot be told.
+std::wstring FinalPathOf(HANDLE h) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int tries = 0; tries < 2; ++tries) {
+    const DWORD length = ::GetFinalPathNameByHandleW(
+        h, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      while (!path.empty() && path.back() == L'\\') path.pop_back();
+      return path;
+    }
+    path.assign(length + 1, L'\0');
+  }
+  return {};
+}
+
+// Whether h, opened as relative (names joined by '\\') in parent, lies at
+// that path and not where a link on the way leads: 0, or kErrorIsLink.
+// Names are compared in any case, as the open matched them.
+Dword LiesAt(HANDLE h, const FolderHandle& parent, std::string_view relative) {
+  HANDLE above = reinterpret_cast<HANDLE>(parent.native());
+  HANDLE opened = INVALID_HANDLE_VALUE;
+  if (parent.native() == -1) {
+    Dword error = 0;
+    above = opened = OpenFolder(parent.path(), 0, &error);
+    if (opened == INVALID_HANDLE_VALUE) return error;
+  }
+  std::wstring expected = FinalPathOf(above);
+  if (opened != INVALID_HANDLE_VALUE) ::CloseHandle(opened);
+  const std::wstring found = FinalPathOf(h);
+  if (expected.empty() || found.empty()) return kErrorIsLink;
+  expected += L'\\';
+  expected += win32::Wide(relative);
+  const bool same = ::CompareStringOrdinal(expected.data(), static_cast<int>(expected.size()),
+                                           found.data(), static_cast<int>(found.size()),
+                                           TRUE) == CSTR_EQUAL;
+  return same ? 0 : kErrorIsLink;
+}
+
+// Whether the folder h, opened as name in parent, is the one its listing
+// named by listed: 0; kErrorIsLink when a link now stands there, else
+// kErrorPathNotFound (another folder was put in its place).
+Dword CarriesId(HANDLE h, uint64_t listed, const FolderHandle& parent, std::string_view name) {
+  uint64_t id = 0;
+  if (const win32::NtStatus status = win32::FileIdOf(h, &id)) return win32::ErrorOfStatus(status);
+  if (id == listed) return 0;
+  return NameIsLink(parent, name) ? kErrorIsLink : ERROR_PATH_NOT_FOUND;
+}
+
 class Win32Folders final : public FolderAccess {
  public:
   // Windows has no small limit on handles; a path of 32,767 units bounds the
@@ -181,21 +224,31 @@ class Win32Folders final : public FolderAccess {
     return 0;
   }
 
-  Dword OpenSub(const FolderHandle& parent, std::string_view name, FolderHandle* folder) override {
+  // Relative to the parent's handle (by its path where it has none).
+  // Windows keeps the open from following a reparse point, which the
+  // handle's attributes then show. Wine follows a Unix link whatever it is
+  // told and shows none, so there the folder opened must be the one the
+  // listing named (its file reference), or, with no listing to go by, lie
+  // at the name's own path.
+  Dword OpenSub(const FolderHandle& parent, std::string_view name, uint64_t listed,
+                FolderHandle* folder) override {
+    const bool wine = win32::UnderWine();
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const win32::NtStatus status =
+        win32::OpenIn(parent, name, kFolderAccess, kFolderShare, win32::kDispositionOpen,
+                      win32::kOpenReparsePoint | win32::kOpenForBackup |
+                          (wine ? win32::kOpenDirectory : 0),
+                      &h);
+    if (status != 0) {
+      const Dword error = win32::ErrorOfStatus(status);
+      return error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error;
+    }
     Dword error = 0;
-    std::string path = JoinPath(parent.path(), name);
-    // Wine follows a Unix link despite FILE_FLAG_OPEN_REPARSE_POINT and its
-    // handle shows no reparse point; only the name does. The name is asked
-    // before the open and after it, so that a link put there in between is
-    // refused too.
-    if (win32::UnderWine() && NameIsLink(path)) return kErrorIsLink;
-    HANDLE h = OpenFolder(path, FILE_FLAG_OPEN_REPARSE_POINT, &error);
-    if (h == INVALID_HANDLE_VALUE) return error;
-    const DWORD attributes = AttributesOf(h);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (wine) {
+      error = listed != 0 ? CarriesId(h, listed, parent, name) : LiesAt(h, parent, name);
+    } else if (const DWORD attributes = AttributesOf(h); attributes == INVALID_FILE_ATTRIBUTES) {
       error = ::GetLastError();
-    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-               (win32::UnderWine() && NameIsLink(path))) {
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
       error = kErrorIsLink;
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       error = ERROR_DIRECTORY;
@@ -204,7 +257,7 @@ class Win32Folders final : public FolderAccess {
       ::CloseHandle(h);
       return error;
     }
-    *folder = FolderHandle(reinterpret_cast<intptr_t>(h), std::move(path));
+    *folder = FolderHandle(reinterpret_cast<intptr_t>(h), JoinPath(parent.path(), name));
     return 0;
   }
 
@@ -229,26 +282,17 @@ class Win32Folders final : public FolderAccess {
     return AttributesOf(Native(folder));
   }
 
+  // From the folder's own handle: what a listing by path would give, with
+  // no path looked up.
   Dword List(const FolderHandle& folder, std::vector<ListedEntry>* entries) override {
-    entries->clear();
-    win32::WideBuffer wide;
-    if (!win32::SystemPath(JoinPath(folder.path(), "*").c_str(), &wide)) return ::GetLastError();
-    WIN32_FIND_DATAW found;
-    HANDLE find = win32::FindFirstBasic(wide.data(), &found);
-    if (find == INVALID_HANDLE_VALUE) {
-      const DWORD error = ::GetLastError();
-      return error == ERROR_FILE_NOT_FOUND ? 0 : error;  // nothing at all, not even . and ..
+    bool dots = false;
+    if (const win32::NtStatus status = win32::ListOpen(Native(folder), entries, &dots)) {
+      entries->clear();
+      return Removed(folder) ? ERROR_PATH_NOT_FOUND : win32::ErrorOfStatus(status);
     }
-    do {
-      std::string name = win32::Utf8(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
-      if (name == "." || name == "..") continue;
-      // kAttrLink is FILE_ATTRIBUTE_REPARSE_POINT: a junction, a mounted
-      // folder or a symbolic link.
-      entries->push_back({std::move(name), found.dwFileAttributes});
-    } while (::FindNextFileW(find, &found));
-    const DWORD error = ::GetLastError();
-    ::FindClose(find);
-    return error == ERROR_NO_MORE_FILES ? 0 : error;
+    // A folder removed while open lists nothing (a drive's root has no dots).
+    if (entries->empty() && Removed(folder)) return ERROR_PATH_NOT_FOUND;
+    return 0;
   }
 
   Dword ReadFile(const FolderHandle& folder, std::string_view name, size_t limit,
@@ -256,36 +300,48 @@ class Win32Folders final : public FolderAccess {
     bytes->clear();
     // Opened by this call alone, without the seam's waiting: the caller
     // decides how long a held manifest is waited for.
-    HANDLE file = OpenPath(JoinPath(folder.path(), name), GENERIC_READ, kShareAll, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
-    if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
-    const DWORD attributes = AttributesOf(file);
-    const Dword error = attributes != INVALID_FILE_ATTRIBUTES &&
-                                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                            ? kErrorIsLink
-                            : ReadRegularFile(file, attributes, limit, bytes);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const win32::NtStatus status = win32::OpenIn(folder, name, GENERIC_READ, kShareAll,
+                                                 win32::kDispositionOpen, kReadOptions, &file);
+    if (status == win32::kStatusFileIsADirectory) {
+      // A junction or a link to a folder is a link, as Windows tells it.
+      return !win32::UnderWine() && NameIsLink(folder, name) ? kErrorIsLink : kErrorIsFolder;
+    }
+    if (status != 0) return win32::ErrorOfStatus(status);
+    Dword error = 0;
+    if (win32::UnderWine()) {
+      // Wine's handle shows no reparse point, and a Unix named pipe has no
+      // attributes: only its type tells it.
+      if (::GetFileType(file) != FILE_TYPE_DISK) error = kErrorNotRegularFile;
+    } else if (const DWORD attributes = AttributesOf(file); attributes == INVALID_FILE_ATTRIBUTES) {
+      error = ::GetFileType(file) != FILE_TYPE_DISK ? kErrorNotRegularFile : ::GetLastError();
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      error = kErrorIsLink;
+    }
+    if (error == 0) error = ReadAll(file, limit, bytes);
     ::CloseHandle(file);
     return error;
   }
 
   Dword FileAttributes(const FolderHandle& folder, std::string_view name) override {
-    win32::WideBuffer wide;
-    if (!win32::SystemPath(JoinPath(folder.path(), name).c_str(), &wide)) {
+    DWORD attributes = 0;
+    if (const win32::NtStatus status = win32::AttributesIn(folder, name, &attributes)) {
+      ::SetLastError(win32::ErrorOfStatus(status));
       return INVALID_FILE_ATTRIBUTES;
     }
-    return ::GetFileAttributesW(wide.data());
+    return attributes;
   }
 
   Dword Stage(const FolderHandle& folder, std::string_view name, const std::string& bytes,
               StagedFile* staged) override {
-    // CREATE_NEW never opens a file someone else made. Kept open until its
-    // rename, it may be read meanwhile (by a concurrent run, once it is the
-    // manifest) and renamed over.
-    HANDLE file = OpenPath(JoinPath(folder.path(), name), GENERIC_WRITE | DELETE,
-                           FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-    if (file == INVALID_HANDLE_VALUE) {
-      const Dword error = ::GetLastError();
-      return error == ERROR_ALREADY_EXISTS ? kErrorFileExists : error;
+    // FILE_CREATE never opens a file someone else made, nor a link. Kept
+    // open until its rename, it may be read meanwhile (by a concurrent run,
+    // once it is the manifest) and renamed over.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (const win32::NtStatus status = win32::OpenIn(
+            folder, name, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+            win32::kDispositionCreate, win32::kOpenNonDirectory, &file)) {
+      return win32::ErrorOfStatus(status);
     }
     // Marked from just after its creation until just before its rename, so
     // that it goes with the process however the process ends.
@@ -312,8 +368,7 @@ class Win32Folders final : public FolderAccess {
   }
 
   Dword Replace(const FolderHandle& folder, StagedFile* file, std::string_view target) override {
-    const Dword error =
-        RenameByHandle(reinterpret_cast<HANDLE>(file->native), JoinPath(folder.path(), target));
+    const Dword error = RenameByHandle(reinterpret_cast<HANDLE>(file->native), folder, target);
     if (error != 0) return error;
     // It has become the manifest: closing it keeps it.
     ::CloseHandle(reinterpret_cast<HANDLE>(file->native));
@@ -335,10 +390,27 @@ class Win32Folders final : public FolderAccess {
     file->native = -1;
   }
 
+  // As DeleteFileW removes a file (a link itself), relative to the folder.
   bool Remove(const FolderHandle& folder, std::string_view name) override {
-    win32::WideBuffer wide;
-    return win32::SystemPath(JoinPath(folder.path(), name).c_str(), &wide) &&
-           ::DeleteFileW(wide.data());
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (const win32::NtStatus status =
+            win32::OpenIn(folder, name, DELETE, kShareAll, win32::kDispositionOpen,
+                          win32::kOpenNonDirectory | win32::kOpenReparsePoint, &file)) {
+      ::SetLastError(win32::ErrorOfStatus(status));
+      return false;
+    }
+    // Wine's open follows a link, and removing that would remove what it
+    // leads to: only a name that lies in the folder itself is removed.
+    if (win32::UnderWine()) {
+      if (const Dword error = LiesAt(file, folder, name)) {
+        ::CloseHandle(file);
+        ::SetLastError(error);
+        return false;
+      }
+    }
+    const bool removed = MarkForDeletion(file, true);
+    ::CloseHandle(file);
+    return removed;
   }
 
   // NTFS writes a rename to its log itself; there is no call to batch.
@@ -347,9 +419,10 @@ class Win32Folders final : public FolderAccess {
   Dword Stamp(const FolderHandle& folder, std::string_view name, FileStamp* stamp) override {
     HANDLE h = Native(folder);
     if (!name.empty()) {
-      h = OpenPath(JoinPath(folder.path(), name), FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING,
-                   FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
-      if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
+      const win32::NtStatus status =
+          win32::OpenIn(folder, name, FILE_READ_ATTRIBUTES, kShareAll, win32::kDispositionOpen,
+                        win32::kOpenReparsePoint | win32::kOpenForBackup, &h);
+      if (status != 0) return win32::ErrorOfStatus(status);
     }
     BY_HANDLE_FILE_INFORMATION info;
     const bool ok = ::GetFileInformationByHandle(h, &info) != 0;
@@ -377,10 +450,23 @@ class Win32Folders final : public FolderAccess {
       *folder = FolderHandle(reinterpret_cast<intptr_t>(h), top.path());
       return 0;
     }
-    // By its full path: the folder itself is checked, as OpenSub checks it.
-    const std::string_view above = PathParent(relative);
-    const FolderHandle parent(-1, above.empty() ? top.path() : JoinPath(top.path(), above));
-    return OpenSub(parent, PathLastName(relative), folder);
+    // Under Wine in one open beneath top, checked to lie at its own path,
+    // which a link anywhere on the way would change.
+    if (win32::UnderWine()) return OpenSub(top, relative, 0, folder);
+    // On Windows one name at a time, each refused when it is a reparse
+    // point: an open of the whole path would follow one on the way.
+    FolderHandle current;
+    const FolderHandle* at = &top;
+    for (std::string_view rest = relative; !rest.empty();) {
+      const size_t cut = std::min(rest.find('\\'), rest.size());
+      FolderHandle next;
+      if (const Dword error = OpenSub(*at, rest.substr(0, cut), 0, &next)) return error;
+      current = std::move(next);
+      at = &current;
+      rest.remove_prefix(std::min(cut + 1, rest.size()));
+    }
+    *folder = std::move(current);
+    return 0;
   }
 
   Dword OpenToKeep(const std::string& fullPath, FolderHandle* folder) override {

@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 
 #ifdef _WIN32
-extern "C" __declspec(dllimport) void* __stdcall GetProcAddress(void* module, const char* name);
+#include <windows.h>
 #endif
 
 namespace platform_test {
@@ -22,7 +22,8 @@ namespace platform_test {
 inline bool WineIgnoresReadOnly() {
 #ifdef _WIN32
   void* ntdll = os::NativePlatform().GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  return ntdll != nullptr &&
+         ::GetProcAddress(static_cast<HMODULE>(ntdll), "wine_get_version") != nullptr;
 #else
   return false;
 #endif

@@ -25,7 +25,7 @@ class SeamFolders final : public os::FolderAccess {
     *ownName = std::string(os::PathLastName(path));
     return 0;
   }
-  os::Dword OpenSub(const os::FolderHandle& parent, std::string_view name,
+  os::Dword OpenSub(const os::FolderHandle& parent, std::string_view name, uint64_t,
                     os::FolderHandle* folder) override {
     *folder = os::FolderHandle(-1, os::JoinPath(parent.path(), name));
     return 0;
