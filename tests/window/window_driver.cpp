@@ -8,14 +8,18 @@
 // window_driver --show WINDOW_EXE FOLDER              the window on FOLDER,
 //     placed at 0,0 and left open once its states show (for a screenshot)
 // window_driver --close                               every such window closed
+// window_driver --stop WINDOW_EXE FOLDER             a watch's batch stopped:
+//     seconds to stopped, manifests written, folders
 // window_driver --time WINDOW_EXE TREE_EXE FOLDER REPS the window to its states
 //     shown against the tree tool's --check, alternately; milliseconds
 #include <windows.h>
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -94,35 +98,57 @@ std::wstring Text(HWND control) {
   return text;
 }
 
+// Memory in the window's process, for the messages whose data one process
+// cannot hand another by pointer.
+class Remote {
+ public:
+  Remote(HWND window, size_t bytes) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    process_ = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    at_ = static_cast<char*>(::VirtualAllocEx(process_, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
+  }
+  ~Remote() {
+    ::VirtualFreeEx(process_, at_, 0, MEM_RELEASE);
+    ::CloseHandle(process_);
+  }
+  char* At() const { return at_; }
+  void Put(const void* data, size_t bytes, size_t offset = 0) {
+    SIZE_T moved = 0;
+    ::WriteProcessMemory(process_, at_ + offset, data, bytes, &moved);
+  }
+  void Get(void* data, size_t bytes, size_t offset = 0) {
+    SIZE_T moved = 0;
+    ::ReadProcessMemory(process_, at_ + offset, data, bytes, &moved);
+  }
+
+ private:
+  HANDLE process_;
+  char* at_;
+};
+
 // The labels of the tree's items, read through memory in the window's own
 // process, as one process reads another's tree view.
 std::vector<std::wstring> TreeLabels(HWND window) {
   HWND tree = ::GetDlgItem(window, IDC_TREE);
-  DWORD pid = 0;
-  ::GetWindowThreadProcessId(tree, &pid);
-  HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
   constexpr size_t kChars = 1024;
-  auto* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, sizeof(TVITEMW) + kChars * 2,
-                                                     MEM_COMMIT, PAGE_READWRITE));
+  Remote remote(window, sizeof(TVITEMW) + kChars * 2);
   std::vector<std::wstring> labels;
   std::function<void(HTREEITEM)> walk = [&](HTREEITEM item) {
     for (; item != nullptr; item = TreeView_GetNextSibling(tree, item)) {
       TVITEMW asked{TVIF_TEXT};
       asked.hItem = item;
-      asked.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(TVITEMW));
+      asked.pszText = reinterpret_cast<wchar_t*>(remote.At() + sizeof(TVITEMW));
       asked.cchTextMax = kChars;
       wchar_t text[kChars] = L"";
-      SIZE_T moved = 0;
-      ::WriteProcessMemory(process, remote, &asked, sizeof asked, &moved);
-      ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote));
-      ::ReadProcessMemory(process, remote + sizeof(TVITEMW), text, sizeof text - 2, &moved);
+      remote.Put(&asked, sizeof asked);
+      ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote.At()));
+      remote.Get(text, sizeof text - 2, sizeof(TVITEMW));
       labels.push_back(text);
       walk(TreeView_GetChild(tree, item));
     }
   };
   walk(TreeView_GetRoot(tree));
-  ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-  ::CloseHandle(process);
   return labels;
 }
 
@@ -351,67 +377,6 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
   EXPECT_EQ(fs::path(window::settings::LastFolder()), mod);
 }
 
-// Keys as a person uses them: the focus in the tree from the start (the
-// window opened on a path ending in \", as a batch file's "%~dp0" gives
-// it), Tab and Shift+Tab round every control and wrapping, Escape in each
-// pane leaving the window open, the focus back where it was after About and
-// after the folder picker is cancelled.
-TEST(Window, KeysGoRoundEveryControlAndNeverCloseIt) {
-  const fs::path mod = fs::path(g_work) / "Keys" / "Data";
-  fs::remove_all(mod.parent_path());
-  MakeMod(mod);
-  PROCESS_INFORMATION started{};
-  HWND window = StartOn(mod.wstring() + L"\\", &started);
-  ASSERT_NE(window, nullptr);
-  const std::wstring title = Text(window);
-  // The tree tool takes the same line: a check that finds manifests
-  // missing (1), not a ROOT refused (2).
-  const PROCESS_INFORMATION check = Start(g_treeExe, mod.wstring() + L"\\", L"--check -q ");
-  EXPECT_EQ(WaitForEnd(check.hProcess), 1u);
-  ::CloseHandle(check.hProcess);
-  EXPECT_TRUE(Eventually([&] { return Focused(window) == IDC_TREE; }, 10)) << Focused(window);
-
-  const int order[] = {IDC_TREE, IDC_ATTENTION_LIST, IDC_DETAILS, IDC_LOG,
-                       IDC_OPEN_BUTTON, IDC_UPDATE_BUTTON, IDC_KEEP_CURRENT_BOX, IDC_TREE};
-  for (size_t i = 1; i < std::size(order); ++i) {
-    Press(VK_TAB);
-    EXPECT_TRUE(Eventually([&] { return Focused(window) == order[i]; }, 10)) << i << ": " << Focused(window);
-  }
-  for (size_t i = std::size(order) - 1; i-- > 0;) {
-    Press(VK_TAB, {VK_SHIFT});
-    EXPECT_TRUE(Eventually([&] { return Focused(window) == order[i]; }, 10)) << i << ": " << Focused(window);
-  }
-  // Escape in each pane, then Tab: once the Tab has moved the focus, any
-  // close the Escape asked for would have come first (input is taken after
-  // posted messages).
-  for (size_t i = 0; i < 4; ++i) {
-    Press(VK_ESCAPE);
-    Press(VK_TAB);
-    EXPECT_TRUE(Eventually([&] { return Focused(window) == order[i + 1]; }, 10)) << i;
-    ASSERT_TRUE(::IsWindow(window)) << "Escape closed the window in pane " << order[i];
-  }
-
-  // The focus is now in the Open button; back to the list, then About.
-  Press(VK_TAB, {VK_SHIFT});
-  Press(VK_TAB, {VK_SHIFT});
-  Press(VK_TAB, {VK_SHIFT});
-  ASSERT_TRUE(Eventually([&] { return Focused(window) == IDC_ATTENTION_LIST; }, 10));
-  ::PostMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
-  ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
-  ::SetForegroundWindow(BoxOf(window));
-  Press(VK_RETURN);
-  EXPECT_TRUE(Eventually([&] { return BoxOf(window) == nullptr && Focused(window) == IDC_ATTENTION_LIST; }, 10))
-      << Focused(window);
-  // The folder picker, cancelled: the same folder, the focus back.
-  Press('O', {VK_CONTROL});
-  ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
-  ::PostMessageW(BoxOf(window), WM_COMMAND, IDCANCEL, 0);
-  EXPECT_TRUE(Eventually([&] { return BoxOf(window) == nullptr && Focused(window) == IDC_ATTENTION_LIST; }, 10))
-      << Focused(window);
-  EXPECT_EQ(Text(window), title);
-  CloseAndWait(window, started);
-}
-
 // Folders, each with a few XML files: folder i > 0 sits in folder
 // (i - 1) / 25, as in the window's benchmark.
 void MakeBigMod(const fs::path& root, int folders) {
@@ -460,82 +425,37 @@ double StopTakes(HWND window, const std::function<bool()>& stopped, ULONGLONG as
   return Since(asked);
 }
 
-// Stop that stops: an update stopped from its own button, a watch's batch
-// stopped by turning Keep current off, each in the midst and with no
-// temporary file left; the states then a snapshot that Check again (Ctrl+R)
-// looks at anew; closing in the midst of a watch's batch ends the process.
-TEST(Window, StopsInTheMidstAndChecksAgain) {
-  constexpr int kFolders = 2000;
-  const fs::path mod = fs::path(g_work) / "Big" / "Data";
-  fs::remove_all(mod.parent_path());
-  MakeBigMod(mod, kFolders);
-  PROCESS_INFORMATION started{};
-  HWND window = StartOn(mod.wstring(), &started);
-  ASSERT_NE(window, nullptr);
-  HWND update = ::GetDlgItem(window, IDC_UPDATE_BUTTON), keep = ::GetDlgItem(window, IDC_KEEP_CURRENT_BOX);
-  HWND log = ::GetDlgItem(window, IDC_LOG);
-
-  ::SendMessageW(update, BM_CLICK, 0, 0);
-  ASSERT_TRUE(Eventually([&] {
-    const std::wstring status = Status(window);
-    return status.starts_with(L"Updating:") && status.find(L" 0 written") == std::wstring::npos;
-  }, 60, 10));
-  EXPECT_EQ(Text(update), L"&Stop");
-  ULONGLONG asked = ::GetTickCount64();
-  ::SendMessageW(update, BM_CLICK, 0, 0);
-  const double update_s = StopTakes(window, [&] { return Text(update) == L"&Update" && Shown(window); }, asked);
-  std::printf("stop during an update of %d folders: %.2f s\n", kFolders, update_s);
-  EXPECT_FALSE(HasTemporaryFile(mod));
-  EXPECT_LT(Manifests(mod).size(), static_cast<size_t>(kFolders));
-
-  // Everything written, then a watch given a batch of every folder.
-  ::SendMessageW(update, BM_CLICK, 0, 0);
-  ASSERT_TRUE(Eventually([&] { return Shown(window) && Manifests(mod).size() == kFolders; }, 300));
+// Keep current turned on, a file added to every folder (*folders), and Keep
+// current turned off once the batch has written its first manifest: the
+// seconds from the stop asked to the window ready again, "Stopping..." said
+// until it was; negative when the watch or its batch never began.
+double StopInBatch(HWND window, const fs::path& root, const char* name, std::vector<fs::path>* folders) {
+  HWND keep = ::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), log = ::GetDlgItem(window, IDC_LOG);
   ::SendMessageW(keep, BM_CLICK, 0, 0);
-  ASSERT_TRUE(Eventually([&] { return Text(log).find(L" for changes") != std::wstring::npos; }, 120));
+  if (!Eventually([&] { return Text(log).find(L" for changes") != std::wstring::npos; }, 300)) return -1;
   const size_t logged = Text(log).size();
-  std::vector<fs::path> folders = AddToEvery(mod, "new.xml");
-  ASSERT_TRUE(Eventually([&] { return Text(log).find(L" wrote ", logged) != std::wstring::npos; }, 120, 10));
-  asked = ::GetTickCount64();
+  *folders = AddToEvery(root, name);
+  if (!Eventually([&] { return Text(log).find(L" wrote ", logged) != std::wstring::npos; }, 300, 10)) return -1;
+  const ULONGLONG asked = ::GetTickCount64();
   ::SendMessageW(keep, BM_CLICK, 0, 0);
-  const double watch_s = StopTakes(window, [&] {
-    return ::SendMessageW(keep, BM_GETCHECK, 0, 0) == BST_UNCHECKED && ::IsWindowEnabled(update);
+  return StopTakes(window, [&] {
+    return ::SendMessageW(keep, BM_GETCHECK, 0, 0) == BST_UNCHECKED &&
+           ::IsWindowEnabled(::GetDlgItem(window, IDC_UPDATE_BUTTON));
   }, asked);
-  std::printf("stop during a watch's batch of %d folders: %.2f s\n", kFolders, watch_s);
-  EXPECT_LT(ManifestsHolding(folders, "new.xml"), kFolders / 2);
-  EXPECT_FALSE(HasTemporaryFile(mod));
-  EXPECT_NE(Text(log).find(L" no longer kept current"), std::wstring::npos);
-  EXPECT_NE(Status(window).find(L"; states as of "), std::wstring::npos) << Status(window).size();
-
-  // The states are a snapshot; Check again finds what the stop left stale.
-  Press('R', {VK_CONTROL});
-  ASSERT_TRUE(Eventually([&] {
-    const std::wstring status = Status(window);
-    return Shown(window) && status.find(L" missing or stale") != std::wstring::npos &&
-           status.find(L" 0 manifests missing or stale") == std::wstring::npos;
-  }, 120)) << Status(window).size();
-
-  // Closing in the midst of a watch's batch: the process ends, nothing left.
-  ::SendMessageW(keep, BM_CLICK, 0, 0);
-  ASSERT_TRUE(Eventually([&] { return ::IsWindowEnabled(update) == FALSE && Shown(window); }, 300));
-  const size_t watched = Text(log).size();
-  folders = AddToEvery(mod, "newer.xml");
-  ASSERT_TRUE(Eventually([&] { return Text(log).find(L" wrote ", watched) != std::wstring::npos; }, 120, 10));
-  asked = ::GetTickCount64();
-  CloseAndWait(window, started);
-  std::printf("close during a watch's batch of %d folders: %.2f s\n", kFolders, Since(asked));
-  EXPECT_LT(ManifestsHolding(folders, "newer.xml"), kFolders / 2);
-  EXPECT_FALSE(HasTemporaryFile(mod));
 }
 
 // Removes a folder as a Linux shell does, at once, whatever holds it open
 // (Wine, as Windows, removes a folder held open only once its last handle
 // is closed, and the watch holds ROOT). Wine starts a Unix program as it
 // starts any other.
-bool RemoveAtOnce(const fs::path& folder) {
-  std::wstring unix = folder.wstring().substr(2);  // Z:\x\y -> /x/y
+std::wstring UnixPath(const fs::path& path) {
+  std::wstring unix = path.wstring().substr(2);  // Z:\x\y -> /x/y
   for (wchar_t& c : unix) c = c == L'\\' ? L'/' : c;
-  std::wstring line = L"rm -rf \"" + unix + L"\"";
+  return unix;
+}
+
+bool RemoveAtOnce(const fs::path& folder) {
+  std::wstring line = L"rm -rf \"" + UnixPath(folder) + L"\"";
   STARTUPINFOW startup{sizeof startup};
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(L"Z:\\bin\\rm", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
@@ -548,39 +468,271 @@ bool RemoveAtOnce(const fs::path& folder) {
   return Eventually([&] { return !fs::exists(folder); }, 10);
 }
 
-// What cannot be opened said plainly: the root of a drive refused where
-// the tree was, Update and Keep current greyed, not the folder the next
-// start opens; ROOT removed during Keep current said so, the tree marked.
-TEST(Window, SaysPlainlyWhatItCannotOpen) {
-  window::settings::SetLastFolder(L"");
-  PROCESS_INFORMATION started{};
-  HWND window = StartOn(L"Z:\\", &started,
-                        [](HWND w) { return Status(w).find(L"cannot be opened") != std::wstring::npos; });
-  ASSERT_NE(window, nullptr);
-  std::vector<std::wstring> labels = TreeLabels(window);
-  ASSERT_EQ(labels.size(), 1u);
-  EXPECT_NE(labels[0].find(L"the root of a drive or share is no mod folder"), std::wstring::npos);
-  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_UPDATE_BUTTON)));
-  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX)));
-  CloseAndWait(window, started);
-  EXPECT_EQ(window::settings::LastFolder(), L"");
-
-  const fs::path mod = fs::path(g_work) / "Gone" / "Data";
-  fs::remove_all(mod.parent_path());
-  MakeMod(mod);
-  window = StartOn(mod.wstring(), &started);
-  ASSERT_NE(window, nullptr);
-  ::SendMessageW(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), BM_CLICK, 0, 0);
-  ASSERT_TRUE(Eventually([&] { return Text(::GetDlgItem(window, IDC_LOG)).find(L" for changes") != std::wstring::npos; }));
-  ASSERT_TRUE(RemoveAtOnce(mod));
-  EXPECT_TRUE(Eventually([&] { return Status(window).find(L"cannot be opened: it was removed") != std::wstring::npos; }, 60))
-      << Status(window).size();
-  EXPECT_EQ(TreeLabels(window).size(), 1u);
-  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX)));
-  EXPECT_EQ(::SendMessageW(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-  CloseAndWait(window, started);
+// A folder dropped onto the window from Explorer: the drop's files as the
+// window's process holds them (a handle of one process means nothing in
+// another's).
+void Drop(HWND window, const fs::path& folder) {
+  const std::wstring path = folder.wstring();
+  std::vector<char> drop(sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t), 0);
+  auto* files = reinterpret_cast<DROPFILES*>(drop.data());
+  files->pFiles = sizeof(DROPFILES);
+  files->fWide = TRUE;
+  std::memcpy(drop.data() + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
+  Remote remote(window, drop.size());
+  remote.Put(drop.data(), drop.size());
+  ::SendMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote.At()), 0);
 }
 
+std::wstring Clipboard() {
+  std::wstring text;
+  HANDLE data = ::OpenClipboard(nullptr) ? ::GetClipboardData(CF_UNICODETEXT) : nullptr;
+  if (const auto* held = data == nullptr ? nullptr : static_cast<const wchar_t*>(::GlobalLock(data))) {
+    text = held;
+    ::GlobalUnlock(data);
+  }
+  ::CloseClipboard();
+  return text;
+}
+
+// The row menu of the row selected in the focused control, by the menu
+// key (VK_APPS, or Shift+F10), then its item by its underlined letter.
+void RowMenu(WORD item, bool shiftF10 = false) {
+  shiftF10 ? Press(VK_F10, {VK_SHIFT}) : Press(VK_APPS);
+  ASSERT_TRUE(Eventually([] {
+    HWND menu = ::FindWindowW(L"#32768", nullptr);
+    return menu != nullptr && ::IsWindowVisible(menu);
+  }, 10)) << "no menu";
+  Press(item);
+}
+
+// A value of the user's registry (a key of the suite's own prefix); text
+// when bytes is 0.
+void SetValue(HKEY key, const wchar_t* path, const wchar_t* name, DWORD type, const void* data, DWORD bytes = 0) {
+  if (bytes == 0) bytes = static_cast<DWORD>((wcslen(static_cast<const wchar_t*>(data)) + 1) * sizeof(wchar_t));
+  ::RegSetKeyValueW(key, path, name, type, data, bytes);
+}
+
+// Every gesture, as a table run against one start of the window (each
+// start under Wine costs seconds): each row a gesture and what it must
+// show, in turn, on the state the rows before it left. The start itself is
+// a folder dropped onto the exe (the folder as its argument), as the suite's
+// first case is too.
+TEST(Window, AnswersEveryGesture) {
+  const fs::path work(g_work), mod = work / "Keys" / "Data", gone = work / "Gone" / "Data";
+  const fs::path big = work / "Big" / "Data";
+  for (const fs::path& root : {mod, gone, big}) fs::remove_all(root.parent_path());
+  MakeMod(mod);
+  MakeMod(gone);
+  constexpr int kFolders = 2000;
+  MakeBigMod(big, kFolders);
+  // Started at 144 DPI on a placement left at 96 DPI on a monitor since
+  // gone; manifests open with a program that notes what it opened.
+  const DWORD dpi144 = 144, dpi96 = 96;
+  SetValue(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", REG_DWORD, &dpi144, sizeof dpi144);
+  SetValue(HKEY_CURRENT_USER, window::settings::kKey, L"WindowPlacementDpi", REG_DWORD, &dpi96, sizeof dpi96);
+  WINDOWPLACEMENT place{sizeof place, 0, SW_SHOWNORMAL, {}, {}, {4000, 4000, 4600, 4400}};
+  SetValue(HKEY_CURRENT_USER, window::settings::kKey, L"WindowPlacement", REG_BINARY, &place, sizeof place);
+  const fs::path opened = work / "opened.txt";
+  fs::remove(opened);
+  // A Unix program, as RemoveAtOnce starts one: no console window of
+  // Wine's comes in front of the window.
+  const std::wstring opener = L"Z:\\bin\\bash -c \"echo \\\"$0\\\" >> '" + UnixPath(opened) + L"'\" \"%1\"";
+  SetValue(HKEY_CLASSES_ROOT, L".xml", nullptr, REG_SZ, L"modmanifest.test");
+  SetValue(HKEY_CLASSES_ROOT, L"modmanifest.test\\shell\\open\\command", nullptr, REG_SZ, opener.c_str());
+
+  PROCESS_INFORMATION started{};
+  // A path ending in \", as a batch file's "%~dp0" gives it.
+  HWND window = StartOn(mod.wstring() + L"\\", &started);
+  ASSERT_NE(window, nullptr);
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels");
+  const std::wstring title = Text(window);
+  HWND update = ::GetDlgItem(window, IDC_UPDATE_BUTTON), keep = ::GetDlgItem(window, IDC_KEEP_CURRENT_BOX);
+  HWND log = ::GetDlgItem(window, IDC_LOG), list = ::GetDlgItem(window, IDC_ATTENTION_LIST);
+  const int order[] = {IDC_TREE, IDC_ATTENTION_LIST, IDC_DETAILS, IDC_LOG,
+                       IDC_OPEN_BUTTON, IDC_UPDATE_BUTTON, IDC_KEEP_CURRENT_BOX, IDC_TREE};
+  const auto focusOn = [&](int id) { return Eventually([&] { return Focused(window) == id; }, 10); };
+  RECT r{};
+  const auto rect = [&](HWND hwnd) -> const RECT& { ::GetWindowRect(hwnd, &r); return r; };
+  const auto buttonHeight = [&] { rect(::GetDlgItem(window, IDC_OPEN_BUTTON)); return r.bottom - r.top; };
+
+  const struct {
+    const char* gesture;
+    std::function<void()> shows;
+  } rows[] = {
+      {"a start at 144 DPI: the size left at 96 DPI, on the monitor; the focus in the tree", [&] {
+         rect(window);
+         EXPECT_EQ(r.right - r.left, 900);
+         EXPECT_EQ(r.bottom - r.top, 600);
+         EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= 1024 && r.bottom <= 768) << r.left << "," << r.top;
+         EXPECT_EQ(buttonHeight(), 39);
+         // Scroll bars only when the text needs them: none for a short log.
+         EXPECT_EQ(::GetWindowLongW(log, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL), 0);
+         EXPECT_TRUE(focusOn(IDC_TREE)) << Focused(window);
+         // The tree tool takes the same line: a check that finds manifests
+         // missing (1), not a ROOT refused (2).
+         const PROCESS_INFORMATION check = Start(g_treeExe, mod.wstring() + L"\\", L"--check -q ");
+         EXPECT_EQ(WaitForEnd(check.hProcess), 1u);
+         ::CloseHandle(check.hProcess);
+       }},
+      {"Tab and Shift+Tab: round every control, wrapping", [&] {
+         for (size_t i = 1; i < std::size(order); ++i) {
+           Press(VK_TAB);
+           EXPECT_TRUE(focusOn(order[i])) << i << ": " << Focused(window);
+         }
+         for (size_t i = std::size(order) - 1; i-- > 0;) {
+           Press(VK_TAB, {VK_SHIFT});
+           EXPECT_TRUE(focusOn(order[i])) << i << ": " << Focused(window);
+         }
+       }},
+      {"Escape in each pane, then Tab: the window stays", [&] {
+         // Once the Tab has moved the focus, any close the Escape asked for
+         // would have come first (input is taken after posted messages).
+         for (size_t i = 0; i < 4; ++i) {
+           Press(VK_ESCAPE);
+           Press(VK_TAB);
+           EXPECT_TRUE(focusOn(order[i + 1])) << i;
+           ASSERT_TRUE(::IsWindow(window)) << "Escape closed the window in pane " << order[i];
+         }
+       }},
+      {"About, then the folder picker cancelled: the focus back in the list", [&] {
+         for (int i = 0; i < 3; ++i) Press(VK_TAB, {VK_SHIFT});
+         ASSERT_TRUE(focusOn(IDC_ATTENTION_LIST));
+         ::PostMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
+         ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
+         ::SetForegroundWindow(BoxOf(window));
+         Press(VK_RETURN);
+         EXPECT_TRUE(Eventually([&] { return BoxOf(window) == nullptr && Focused(window) == IDC_ATTENTION_LIST; }, 10))
+             << Focused(window);
+         Press('O', {VK_CONTROL});
+         ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
+         ::PostMessageW(BoxOf(window), WM_COMMAND, IDCANCEL, 0);
+         EXPECT_TRUE(Eventually([&] { return BoxOf(window) == nullptr && Focused(window) == IDC_ATTENTION_LIST; }, 10))
+             << Focused(window);
+         EXPECT_EQ(Text(window), title);
+       }},
+      {"the row menu: Open manifest greyed while missing, else opening it; Copy path", [&] {
+         // The first line, ROOT's Mod.xml, is missing: its Open manifest does
+         // nothing. Then down to Units, whose manifest is there.
+         Press(VK_HOME);
+         ASSERT_NO_FATAL_FAILURE(RowMenu('M'));
+         HWND details = ::GetDlgItem(window, IDC_DETAILS);
+         ASSERT_TRUE(Eventually([&] {
+           if (Text(details).find(L"Units\\zenter.xml (stale)") != std::wstring::npos) return true;
+           Press(VK_DOWN);
+           return false;
+         }, 10, 300));
+         ASSERT_NO_FATAL_FAILURE(RowMenu('M', true));
+         EXPECT_TRUE(Eventually([&] { return Read(opened).find("zenter.xml") != std::string::npos; }));
+         EXPECT_EQ(Read(opened), (mod / "Units" / "zenter.xml").string() + "\n");
+         ASSERT_NO_FATAL_FAILURE(RowMenu('C'));
+         EXPECT_TRUE(Eventually([&] { return Clipboard() == (mod / "Units").wstring(); }, 10));
+       }},
+      {"a DPI change to 96: the rectangle Windows suggests, the controls refitted", [&] {
+         const RECT suggested{40, 30, 840, 590};
+         Remote remote(window, sizeof suggested);
+         remote.Put(&suggested, sizeof suggested);
+         ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(remote.At()));
+         EXPECT_TRUE(EqualRect(&rect(window), &suggested)) << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+         EXPECT_EQ(buttonHeight(), 26);
+         // The last column fills what the others leave.
+         RECT client;
+         ::GetClientRect(list, &client);
+         int columns = 0;
+         for (int i = 0; i < 3; ++i) columns += static_cast<int>(ListView_GetColumnWidth(list, i));
+         EXPECT_EQ(columns, client.right);
+       }},
+      {"the folder picker, a drive's root chosen: refused where the tree was, not kept", [&] {
+         Press('O', {VK_CONTROL});
+         ASSERT_TRUE(Eventually([&] { return BoxOf(window) != nullptr; }));
+         HWND box = BoxOf(window), name = nullptr;
+         for (HWND edit = nullptr; name == nullptr && (edit = ::FindWindowExW(box, edit, L"Edit", nullptr));) {
+           if (::IsWindowVisible(edit)) name = edit;
+         }
+         ASSERT_NE(name, nullptr) << "the picker has no name box";
+         ::SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Z:\\"));
+         ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+         ASSERT_TRUE(Eventually([&] { return Status(window).find(L"cannot be opened") != std::wstring::npos; }));
+         std::vector<std::wstring> labels = TreeLabels(window);
+         ASSERT_EQ(labels.size(), 1u);
+         EXPECT_NE(labels[0].find(L"the root of a drive or share is no mod folder"), std::wstring::npos);
+         EXPECT_FALSE(::IsWindowEnabled(update));
+         EXPECT_FALSE(::IsWindowEnabled(keep));
+         EXPECT_EQ(fs::path(window::settings::LastFolder()), mod);
+       }},
+      {"a folder dropped onto the window, kept current, removed: said so", [&] {
+         Drop(window, gone);
+         ASSERT_TRUE(Eventually([&] { return Shown(window) && Text(window).starts_with(gone.wstring()); }));
+         ::SendMessageW(keep, BM_CLICK, 0, 0);
+         ASSERT_TRUE(Eventually([&] { return Text(log).find(L" for changes") != std::wstring::npos; }));
+         ASSERT_TRUE(RemoveAtOnce(gone));
+         EXPECT_TRUE(Eventually([&] { return Status(window).find(L"cannot be opened: it was removed") != std::wstring::npos; }, 60))
+             << Status(window).size();
+         EXPECT_EQ(TreeLabels(window).size(), 1u);
+         EXPECT_FALSE(::IsWindowEnabled(keep));
+         EXPECT_EQ(::SendMessageW(keep, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+       }},
+      {"Stop during an update, from its own button: stopped in the midst", [&] {
+         Drop(window, big);
+         ASSERT_TRUE(Eventually([&] { return Shown(window) && Text(window).starts_with(big.wstring()); }, 120));
+         ::SendMessageW(update, BM_CLICK, 0, 0);
+         ASSERT_TRUE(Eventually([&] {
+           const std::wstring status = Status(window);
+           return status.starts_with(L"Updating:") && status.find(L" 0 written") == std::wstring::npos;
+         }, 60, 10));
+         EXPECT_EQ(Text(update), L"&Stop");
+         const ULONGLONG asked = ::GetTickCount64();
+         ::SendMessageW(update, BM_CLICK, 0, 0);
+         const double s = StopTakes(window, [&] { return Text(update) == L"&Update" && Shown(window); }, asked);
+         std::printf("stop during an update of %d folders: %.2f s\n", kFolders, s);
+         EXPECT_FALSE(HasTemporaryFile(big));
+         EXPECT_LT(Manifests(big).size(), static_cast<size_t>(kFolders));
+       }},
+      {"Keep current turned off in a watch's batch: stopped; the states a snapshot", [&] {
+         ::SendMessageW(update, BM_CLICK, 0, 0);
+         ASSERT_TRUE(Eventually([&] { return Shown(window) && Manifests(big).size() == kFolders; }, 300));
+         std::vector<fs::path> folders;
+         const double s = StopInBatch(window, big, "new.xml", &folders);
+         ASSERT_GE(s, 0) << "the watch's batch never began";
+         std::printf("stop during a watch's batch of %d folders: %.2f s\n", kFolders, s);
+         EXPECT_LT(ManifestsHolding(folders, "new.xml"), kFolders / 2);
+         EXPECT_FALSE(HasTemporaryFile(big));
+         EXPECT_NE(Text(log).find(L" no longer kept current"), std::wstring::npos);
+         EXPECT_NE(::GetWindowLongW(log, GWL_STYLE) & WS_VSCROLL, 0);
+         EXPECT_NE(Status(window).find(L"; states as of "), std::wstring::npos) << Status(window).size();
+       }},
+      {"Check again (Ctrl+R): what the stop left stale", [&] {
+         Press('R', {VK_CONTROL});
+         ASSERT_TRUE(Eventually([&] {
+           const std::wstring status = Status(window);
+           return Shown(window) && status.find(L" missing or stale") != std::wstring::npos &&
+                  status.find(L" 0 manifests missing or stale") == std::wstring::npos;
+         }, 120)) << Status(window).size();
+       }},
+      {"closing in the midst of a watch's batch: the process ends, nothing left", [&] {
+         ::SendMessageW(keep, BM_CLICK, 0, 0);
+         ASSERT_TRUE(Eventually([&] { return ::IsWindowEnabled(update) == FALSE && Shown(window); }, 300));
+         const size_t watched = Text(log).size();
+         const std::vector<fs::path> folders = AddToEvery(big, "newer.xml");
+         ASSERT_TRUE(Eventually([&] { return Text(log).find(L" wrote ", watched) != std::wstring::npos; }, 120, 10));
+         const ULONGLONG asked = ::GetTickCount64();
+         CloseAndWait(window, started);
+         std::printf("close during a watch's batch of %d folders: %.2f s\n", kFolders, Since(asked));
+         EXPECT_LT(ManifestsHolding(folders, "newer.xml"), kFolders / 2);
+         EXPECT_FALSE(HasTemporaryFile(big));
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.gesture);
+    // Keys go to the window in front (a program a row started may have
+    // come in front of it).
+    ::SetForegroundWindow(window);
+    row.shows();
+    if (HasFatalFailure()) break;
+  }
+  if (::WaitForSingleObject(started.hProcess, 0) == WAIT_TIMEOUT) CloseAndWait(window, started);
+  ::RegDeleteKeyValueW(HKEY_CLASSES_ROOT, L".xml", nullptr);
+  ::RegDeleteTreeW(HKEY_CLASSES_ROOT, L"modmanifest.test");
+}
 // Starts the window on a folder, places it for a screenshot, and leaves it
 // running once its states show. Prints its process id.
 int Show(const std::wstring& program, const std::wstring& folder) {
@@ -627,6 +779,23 @@ int Time(const std::wstring& window, const std::wstring& treeTool, const std::ws
   return 0;
 }
 
+// StopInBatch on a tree whose manifests are current: prints the seconds,
+// the manifests the batch wrote, and the folders.
+int StopTime(const std::wstring& program, const fs::path& folder) {
+  const PROCESS_INFORMATION started = Start(program, folder.wstring());
+  HWND window = nullptr;
+  if (!Eventually([&] { return (window = WindowOf(started.dwProcessId)) != nullptr && Shown(window); }, 300)) {
+    return 1;
+  }
+  std::vector<fs::path> folders;
+  const double s = StopInBatch(window, folder, "stop.xml", &folders);
+  std::printf("%.2f %d %zu\n", s, ManifestsHolding(folders, "stop.xml"), folders.size());
+  ::PostMessageW(window, WM_CLOSE, 0, 0);
+  WaitForEnd(started.hProcess);
+  ::CloseHandle(started.hProcess);
+  return s >= 0 ? 0 : 1;
+}
+
 // Closes every window of the class and waits until they are gone.
 int Close() {
   for (HWND hwnd : Windows()) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
@@ -640,6 +809,7 @@ int main(int argc, char** argv) {
   wchar_t** args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (count == 4 && wcscmp(args[1], L"--show") == 0) return Show(args[2], args[3]);
   if (count == 2 && wcscmp(args[1], L"--close") == 0) return Close();
+  if (count == 4 && wcscmp(args[1], L"--stop") == 0) return StopTime(args[2], args[3]);
   if (count == 6 && wcscmp(args[1], L"--time") == 0) return Time(args[2], args[3], args[4], _wtoi(args[5]));
   if (count < 4) {
     std::fprintf(stderr, "usage: window_driver WINDOW_EXE TREE_EXE WORK_FOLDER\n");

@@ -48,6 +48,24 @@ void AttentionList::Refresh(const ManifestTree& model) {
   ::InvalidateRect(list_, nullptr, FALSE);
 }
 
+const Attention* AttentionList::LineAt(bool byKey, POINT* at) {
+  int item = -1;
+  if (byKey) {
+    item = ListView_GetNextItem(list_, -1, LVNI_SELECTED);
+    RECT cell;
+    if (item < 0 || !ListView_GetItemRect(list_, item, &cell, LVIR_LABEL)) return nullptr;
+    *at = {cell.left, cell.bottom};
+    ::ClientToScreen(list_, at);
+  } else {
+    LVHITTESTINFO hit{*at};
+    ::ScreenToClient(list_, &hit.pt);
+    item = ListView_HitTest(list_, &hit);
+    if (item < 0) return nullptr;
+    ListView_SetItemState(list_, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  }
+  return static_cast<size_t>(item) < lines_.size() ? &lines_[static_cast<size_t>(item)] : nullptr;
+}
+
 LRESULT AttentionList::Notify(NMHDR* header, const Attention** picked) {
   switch (header->code) {
     case LVN_GETDISPINFOW:

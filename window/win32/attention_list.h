@@ -27,6 +27,11 @@ class AttentionList {
   // the run its time.
   void Refresh(const ManifestTree& model);
   const std::vector<Attention>& Lines() const { return lines_; }
+  // The line a context menu is for, and where the menu goes (screen
+  // coordinates): the line under *at, selected, for a click; the selected
+  // line, its menu below its first cell, for the menu key (byKey). Null
+  // when there is none.
+  const Attention* LineAt(bool byKey, POINT* at);
   // WM_NOTIFY from the list; *picked set to the line the user selected,
   // else left.
   LRESULT Notify(NMHDR* header, const Attention** picked);

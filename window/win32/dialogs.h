@@ -7,12 +7,17 @@
 
 #include <shellapi.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace window {
 
 // A string of the resource script (resource.h's IDS_).
 std::wstring Text(unsigned id);
+// A string of the resource script with its numbered arguments (%1, %2, ...)
+// put in.
+std::wstring Format(unsigned id, std::initializer_list<std::wstring> arguments);
 
 // The folder the user picks, starting at current (when not empty); empty
 // when the user picks none.

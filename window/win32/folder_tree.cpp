@@ -157,6 +157,27 @@ void FolderTree::Reveal(const std::string& path) {
   }
 }
 
+bool FolderTree::RowAt(bool byKey, POINT* at, std::string* path) {
+  HTREEITEM item = nullptr;
+  if (byKey) {
+    item = TreeView_GetSelection(tree_);
+    RECT label;
+    if (item == nullptr || !TreeView_GetItemRect(tree_, item, &label, TRUE)) return false;
+    *at = {label.left, label.bottom};
+    ::ClientToScreen(tree_, at);
+  } else {
+    TVHITTESTINFO hit{*at};
+    ::ScreenToClient(tree_, &hit.pt);
+    item = TreeView_HitTest(tree_, &hit);
+    if (item == nullptr || (hit.flags & TVHT_ONITEM) == 0) return false;
+    TreeView_SelectItem(tree_, item);
+  }
+  const auto it = paths_.find(item);
+  if (it == paths_.end()) return false;
+  *path = it->second;
+  return true;
+}
+
 LRESULT FolderTree::Notify(NMHDR* header, bool* selectionChanged) {
   switch (header->code) {
     case TVN_ITEMEXPANDINGW: {

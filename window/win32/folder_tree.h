@@ -31,6 +31,11 @@ class FolderTree {
   void OpenAll(const std::string& path);
   // Shows a row in the tree, every folder above it opened, and selects it.
   void Reveal(const std::string& path);
+  // The row a context menu is for, and where the menu goes (screen
+  // coordinates): the row under *at, selected, for a click; the selected
+  // row, its menu below its label, for the menu key (byKey). False when
+  // there is none.
+  bool RowAt(bool byKey, POINT* at, std::string* path);
   // The row the user selected ("" for ROOT or none).
   const std::string& Selected() const { return selected_; }
   // WM_NOTIFY from the tree; *selectionChanged tells that Selected() did.

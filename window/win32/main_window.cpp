@@ -4,9 +4,13 @@
 
 #include <vector>
 
+#include "rules/manifest_rule.h"
+
 #include "window/win32/child_window.h"
 #include "window/win32/dialogs.h"
+#include "window/win32/placement.h"
 #include "window/win32/resource.h"
+#include "window/win32/row_menu.h"
 #include "window/win32/settings.h"
 #include "window/win32/single_instance.h"
 #include "window/win32/wide_text.h"
@@ -82,13 +86,26 @@ bool MainWindow::Create(int show, const std::string& problem) {
   return true;
 }
 
-// Shown as the user left it, but never minimised; else at a size of its own.
+// Shown as the user left it, but never minimised, at the same size to the
+// eye on the monitor it lands on; else at a size of its own.
 void MainWindow::Place(int show) {
   WINDOWPLACEMENT place{};
-  if (settings::WindowPlace(&place)) {
+  UINT savedDpi = 0;
+  if (settings::WindowPlace(&place, &savedDpi)) {
     if (place.showCmd == SW_SHOWMINIMIZED || place.showCmd == SW_MINIMIZE) place.showCmd = SW_SHOWNORMAL;
     if (show != SW_SHOWDEFAULT && show != SW_SHOWNORMAL) place.showCmd = show;
+    place.rcNormalPosition = Landed(place.rcNormalPosition, savedDpi);
+    // The rectangle is already in the units of the monitor it lands on: a
+    // move there from another monitor's DPI takes the new fonts, not the
+    // rectangle Windows suggests.
+    placing_ = true;
     ::SetWindowPlacement(hwnd_, &place);
+    placing_ = false;
+    if (const UINT dpi = DpiOf(hwnd_); dpi != dpi_) {
+      dpi_ = dpi;
+      SetFonts();
+      Layout();
+    }
     return;
   }
   const int scale = static_cast<int>(DpiOf(hwnd_));
@@ -125,6 +142,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case kEndedMessage: return MsgEnded(wParam, lParam);
     case WM_TIMER: return MsgTimer(wParam);
     case WM_ACTIVATE: return MsgActivate(wParam);
+    case WM_CONTEXTMENU: return MsgContextMenu(reinterpret_cast<HWND>(wParam), lParam);
     case WM_CLOSE: Close(); return 0;
     case WM_DESTROY: ::KillTimer(hwnd_, kRefreshTimer); ::PostQuitMessage(0); return 0;
     default: return ::DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -134,6 +152,10 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT MainWindow::MsgDpiChanged(WPARAM wParam, LPARAM lParam) {
   dpi_ = HIWORD(wParam);
   SetFonts();
+  if (placing_) {
+    Layout();
+    return 0;
+  }
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -188,6 +210,39 @@ LRESULT MainWindow::MsgActivate(WPARAM wParam) {
   } else if (HIWORD(wParam) == 0) {  // not minimised
     RestoreFocus();
   }
+  return 0;
+}
+
+// A row's menu, for a row of the tree or of the list: where it was
+// clicked, or at the selected row for the menu key (lParam -1).
+LRESULT MainWindow::MsgContextMenu(HWND from, LPARAM lParam) {
+  const bool byKey = lParam == -1;
+  POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+  std::string path;
+  if (from == tree_.Handle()) {
+    if (!tree_.RowAt(byKey, &at, &path)) return 0;
+  } else if (from == attention_.Handle()) {
+    const Attention* line = attention_.LineAt(byKey, &at);
+    if (line == nullptr) return 0;
+    path = line->path;
+  } else {
+    return ::DefWindowProcW(hwnd_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(from), lParam);
+  }
+  const Row* row = model_.Find(path);
+  if (row == nullptr || folder_.empty()) return 0;
+  RowPaths paths{folder_, L""};
+  if (!path.empty()) {
+    if (paths.folder.back() != L'\\') paths.folder += L'\\';
+    paths.folder += Wide(path);
+  }
+  // Named as the run named it (the name as the file system holds it
+  // decides), else by the folder's path.
+  const size_t cut = row->shownManifest.find_last_of("\\/");
+  const std::wstring manifest =
+      row->shownManifest.empty() ? Wide(rules::ManifestNameFor(Utf8(paths.folder)))
+                                 : Wide(row->shownManifest.substr(cut == std::string::npos ? 0 : cut + 1));
+  paths.manifest = paths.folder + (paths.folder.back() == L'\\' ? L"" : L"\\") + manifest;
+  ShowRowMenu(hwnd_, at, paths);
   return 0;
 }
 
@@ -271,6 +326,7 @@ void MainWindow::Layout() {
   ::MoveWindow(panes_.Details(), rightX, top + listHeight + s(6), rightWidth,
                mainBottom - top - listHeight - s(6), TRUE);
   ::MoveWindow(panes_.Log(), gap, mainBottom + s(6), width - 2 * gap, height - mainBottom - s(6) - gap, TRUE);
+  panes_.FitBars();
 }
 
 void MainWindow::Command(unsigned id) {
@@ -413,7 +469,7 @@ void MainWindow::Remember() {
 
 void MainWindow::Close() {
   WINDOWPLACEMENT place{sizeof place};
-  if (::GetWindowPlacement(hwnd_, &place)) settings::SetWindowPlace(place);
+  if (::GetWindowPlacement(hwnd_, &place)) settings::SetWindowPlace(place, dpi_);
   // The run in hand stops as Ctrl-C stops the tree tool (its batch in hand
   // abandoned, no temporary file left); the window goes once it has.
   if (runs_.Busy()) {

@@ -48,6 +48,7 @@ class MainWindow {
   LRESULT MsgEnded(WPARAM wParam, LPARAM lParam);
   LRESULT MsgTimer(WPARAM wParam);
   LRESULT MsgActivate(WPARAM wParam);
+  LRESULT MsgContextMenu(HWND from, LPARAM lParam);
   void RestoreFocus();
 
   void Place(int show);
@@ -95,6 +96,7 @@ class MainWindow {
   bool watching_ = false;
   bool stopping_ = false;  // a stop asked, the run not yet ended
   bool closing_ = false;
+  bool placing_ = false;   // the saved placement being restored
   HWND focus_ = nullptr;   // the control that had the focus when the window was left
   std::wstring folder_;     // full path of the folder shown
   std::wstring folderKey_;  // FolderKey(folder_)

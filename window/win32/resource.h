@@ -18,6 +18,10 @@
 #define IDM_EXPLORER_ADD 110
 #define IDM_EXPLORER_REMOVE 111
 #define IDM_ABOUT 120
+// The menu of a row of the tree or the list.
+#define IDM_ROW_EXPLORE 130
+#define IDM_ROW_OPEN_MANIFEST 131
+#define IDM_ROW_COPY_PATH 132
 
 // Controls, in tab order.
 #define IDC_OPEN_BUTTON 200
@@ -45,6 +49,11 @@
 #define IDS_CANNOT_ADD_ENTRY 312
 #define IDS_CANNOT_REMOVE_ENTRY 313
 #define IDS_STOP_BUTTON 314
+#define IDS_ROW_EXPLORE 315
+#define IDS_ROW_OPEN_MANIFEST 316
+#define IDS_ROW_COPY_PATH 317
+#define IDS_CANNOT_OPEN 318
+#define IDS_CANNOT_COPY 319
 
 #ifndef RC_INVOKED
 namespace window::ids {

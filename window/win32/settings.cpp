@@ -5,6 +5,7 @@ namespace {
 
 constexpr wchar_t kLastFolder[] = L"LastFolder";
 constexpr wchar_t kPlacement[] = L"WindowPlacement";
+constexpr wchar_t kPlacementDpi[] = L"WindowPlacementDpi";
 
 // Sets a value of a key of the user's, made if need be.
 bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
@@ -44,15 +45,29 @@ std::wstring LastFolder() {
 
 void SetLastFolder(const std::wstring& folder) { SetText(kKey, kLastFolder, folder); }
 
-bool WindowPlace(WINDOWPLACEMENT* place) {
+bool WindowPlace(WINDOWPLACEMENT* place, UINT* dpi) {
   DWORD bytes = sizeof *place;
-  return ::RegGetValueW(HKEY_CURRENT_USER, kKey, kPlacement, RRF_RT_REG_BINARY, nullptr, place,
-                        &bytes) == ERROR_SUCCESS &&
-         bytes == sizeof *place && place->length == sizeof *place;
+  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kPlacement, RRF_RT_REG_BINARY, nullptr, place, &bytes) !=
+          ERROR_SUCCESS ||
+      bytes != sizeof *place || place->length != sizeof *place) {
+    return false;
+  }
+  DWORD saved = 0;
+  bytes = sizeof saved;
+  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kPlacementDpi, RRF_RT_REG_DWORD, nullptr, &saved, &bytes) !=
+          ERROR_SUCCESS ||
+      saved < 24 || saved > 24 * 96) {
+    saved = 0;
+  }
+  *dpi = saved;
+  return true;
 }
 
-void SetWindowPlace(const WINDOWPLACEMENT& place) {
-  SetValue(kKey, kPlacement, REG_BINARY, &place, sizeof place);
+void SetWindowPlace(const WINDOWPLACEMENT& place, UINT dpi) {
+  const DWORD saved = dpi;
+  if (SetValue(kKey, kPlacement, REG_BINARY, &place, sizeof place)) {
+    SetValue(kKey, kPlacementDpi, REG_DWORD, &saved, sizeof saved);
+  }
 }
 
 bool ExplorerEntryPresent() {

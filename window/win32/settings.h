@@ -18,9 +18,11 @@ inline constexpr wchar_t kExplorerText[] = L"Update mod manifests";
 std::wstring LastFolder();
 void SetLastFolder(const std::wstring& folder);
 
-// False when none is kept (or what is kept is not a placement).
-bool WindowPlace(WINDOWPLACEMENT* place);
-void SetWindowPlace(const WINDOWPLACEMENT& place);
+// The window's placement and the DPI it was kept at (0 for one kept by a
+// version that did not say). False when none is kept (or what is kept is
+// not a placement).
+bool WindowPlace(WINDOWPLACEMENT* place, UINT* dpi);
+void SetWindowPlace(const WINDOWPLACEMENT& place, UINT dpi);
 
 // The folder-menu entry: whether it is there, adding it (it starts program,
 // a full path, with the folder as its argument) and removing it. False, with
