@@ -215,6 +215,11 @@ class FolderAccess {
 
   // Whether a folder held open has been removed since (its last name gone).
   virtual bool Removed(const FolderHandle& folder) = 0;
+
+ protected:
+  // OpenBeneath one name at a time, each opened by OpenSub; relative is not
+  // empty.
+  Dword OpenNameByName(const FolderHandle& top, std::string_view relative, FolderHandle* folder);
 };
 
 // The folders of the system the program runs on.

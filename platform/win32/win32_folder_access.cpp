@@ -493,18 +493,7 @@ class Win32Folders final : public FolderAccess {
     if (win32::UnderWine()) return OpenSub(top, relative, 0, folder);
     // On Windows one name at a time, each refused when it is a reparse
     // point: an open of the whole path would follow one on the way.
-    FolderHandle current;
-    const FolderHandle* at = &top;
-    for (std::string_view rest = relative; !rest.empty();) {
-      const size_t cut = std::min(rest.find('\\'), rest.size());
-      FolderHandle next;
-      if (const Dword error = OpenSub(*at, rest.substr(0, cut), 0, &next)) return error;
-      current = std::move(next);
-      at = &current;
-      rest.remove_prefix(std::min(cut + 1, rest.size()));
-    }
-    *folder = std::move(current);
-    return 0;
+    return OpenNameByName(top, relative, folder);
   }
 
   Dword OpenToKeep(const std::string& fullPath, FolderHandle* folder) override {
