@@ -165,8 +165,8 @@ class FolderAccess {
                       StagedFile* file) = 0;
 
   // How many staged files one Sync call serves well: many where one call
-  // syncs a whole file system (POSIX), one where each file is flushed as it
-  // replaces its target anyway (Windows).
+  // syncs a whole file system (POSIX), some where the files are flushed side
+  // by side (Windows), so that the disk takes them together.
   virtual size_t SyncBatchSize() const = 0;
 
   // Puts the bytes of staged files on disk before any of them replaces its
@@ -215,6 +215,11 @@ class FolderAccess {
 
   // Whether a folder held open has been removed since (its last name gone).
   virtual bool Removed(const FolderHandle& folder) = 0;
+
+ protected:
+  // OpenBeneath one name at a time, each opened by OpenSub; relative is not
+  // empty.
+  Dword OpenNameByName(const FolderHandle& top, std::string_view relative, FolderHandle* folder);
 };
 
 // The folders of the system the program runs on.

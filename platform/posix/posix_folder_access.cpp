@@ -315,19 +315,8 @@ class PosixFolders final : public FolderAccess {
     }
     if (errno == ELOOP || errno == EXDEV) return kErrorIsLink;
     if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return ErrorOf(errno, true);
-    FolderHandle current;
-    const FolderHandle* at = &top;
-    for (std::string_view rest = relative; !rest.empty();) {
-      const size_t cut = std::min(rest.find('\\'), rest.size());
-      FolderHandle next;
-      if (const Dword error = OpenSub(*at, rest.substr(0, cut), 0, &next)) return error;
-      current = std::move(next);
-      at = &current;
-      rest.remove_prefix(std::min(cut + 1, rest.size()));
-    }
-    if (at == &top) return OpenBeneathItself(top, folder);
-    *folder = std::move(current);
-    return 0;
+    if (relative.empty()) return OpenBeneathItself(top, folder);
+    return OpenNameByName(top, relative, folder);
   }
 
   Dword OpenToKeep(const std::string& fullPath, FolderHandle* folder) override {
