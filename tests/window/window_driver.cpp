@@ -401,11 +401,12 @@ std::wstring MenuBarText(UINT item, UINT position) {
   HMODULE exe = ::LoadLibraryExW(g_windowExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   window::Speak(window::ChooseLanguage(window::settings::Language(), ::GetUserDefaultUILanguage()));
   HMENU bar = window::LoadMenuBar(exe);
-  const std::wstring text = MenuText(::GetSubMenu(bar, static_cast<int>(item)), position);
-  const std::wstring title = MenuText(bar, item);
+  std::wstring texts = MenuText(bar, item);
+  texts += L' ';
+  texts += MenuText(::GetSubMenu(bar, static_cast<int>(item)), position);
   ::DestroyMenu(bar);
   ::FreeLibrary(exe);
-  return title + L" " + text;
+  return texts;
 }
 
 // Under a Chinese UI language the window speaks Chinese throughout, names

@@ -83,9 +83,14 @@ void ShowAbout(HWND owner) {
 }
 
 std::wstring LastErrorText() {
+  const DWORD error = ::GetLastError();
   wchar_t text[256] = L"";
-  ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   ::GetLastError(), 0, text, 256, nullptr);
+  // In the language the window speaks where this Windows has its messages,
+  // else in its own.
+  constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  if (::FormatMessageW(kFlags, nullptr, error, Speaking(), text, 256, nullptr) == 0) {
+    ::FormatMessageW(kFlags, nullptr, error, 0, text, 256, nullptr);
+  }
   return text;
 }
 
