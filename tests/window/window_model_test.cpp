@@ -429,6 +429,8 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   shown.model.BeginRun(true);
   tree::IncludeChanges changes;
   changes.added = {"<Include source=\"A.xml\" />"};
+  shown.queue.Listed("", {{".git", "hidden", false, tree::NotEntered::DotName},
+                          {"Old", "excluded", false, tree::NotEntered::Excluded, "Old*"}});
   shown.queue.Stale("", "C:\\m\\Mod.xml", true, changes);
   shown.queue.Summary(tree::Tally{1, 1, 0, 0, 1, 0}, true, 0.5);
   shown.Drain();
@@ -436,4 +438,6 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   EXPECT_EQ(shown.model.Details(""), "C:\\m\\Mod.xml（缺失）\n+ <Include source=\"A.xml\" />\n");
   EXPECT_EQ(shown.model.AttentionList()[0].why, "尚无清单：需添加 1 行 Include");
   EXPECT_EQ(shown.model.Label(*shown.model.Find("")), "m — 缺失");
+  EXPECT_EQ(shown.model.Find(".git")->reason, "隐藏：名称以“.”开头");
+  EXPECT_EQ(shown.model.Find("Old")->reason, "被 --exclude “Old*”排除");
 }

@@ -104,8 +104,28 @@ std::string ManifestTree::ChangeInBrief(const tree::IncludeChanges& changes) con
   return Say(IDS_BRIEF_BOTH, {add, remove});
 }
 
+// Why a folder is not entered, in the window's words; the engine's where it
+// said no more than words.
+std::string ManifestTree::NotEnteredWords(const Row& row, const std::string& engineWords) const {
+  switch (row.notEntered) {
+    case tree::NotEntered::Entered: return engineWords;
+    case tree::NotEntered::DotName: return Say(IDS_SKIP_DOT_NAME);
+    case tree::NotEntered::HiddenAttribute: return Say(IDS_SKIP_HIDDEN_ATTRIBUTE);
+    case tree::NotEntered::Excluded: return Say(IDS_SKIP_EXCLUDED, {row.pattern});
+    case tree::NotEntered::Ignored: return Say(IDS_SKIP_IGNORED, {row.pattern});
+    case tree::NotEntered::HoldsBackslash: return Say(IDS_SKIP_HOLDS_BACKSLASH);
+    case tree::NotEntered::Link: return Say(IDS_SKIP_LINK);
+  }
+  return engineWords;
+}
+
 void ManifestTree::Reworded() {
-  for (const auto& [path, row] : rows_) Changed(ViewChange::Kind::Updated, row);
+  for (auto& [path, row] : rows_) {
+    if ((row.state == State::Skipped || row.state == State::Link) && row.notEntered != tree::NotEntered::Entered) {
+      row.reason = NotEnteredWords(row, row.reason);
+    }
+    Changed(ViewChange::Kind::Updated, row);
+  }
 }
 
 void ManifestTree::Reset(const std::string& shownRoot) {
@@ -226,7 +246,11 @@ void ManifestTree::Reconcile(Row& row, const std::vector<tree::ListedFolder>& li
     for (const std::string& grandChild : std::vector<std::string>(child.children)) Remove(grandChild);
     rows_[children[i]].children.clear();
     child.changes = {};
-    SetState(rows_[children[i]], listed[i].link ? State::Link : State::Skipped, listed[i].notEntered);
+    Row& skipped = rows_[children[i]];
+    skipped.notEntered = listed[i].why;
+    skipped.pattern = listed[i].pattern;
+    SetState(skipped, listed[i].link ? State::Link : State::Skipped,
+             NotEnteredWords(skipped, listed[i].notEntered));
   }
 }
 

@@ -36,6 +36,8 @@ struct Row {
   std::string name;  // ROOT: as the user gave it
   State state = State::Pending;
   std::string reason;         // Failed: what failed and why; Skipped, Link: why
+  tree::NotEntered notEntered = tree::NotEntered::Entered;  // Skipped, Link: why, as it happened
+  std::string pattern;                                       // the pattern that skipped it
   std::string shownManifest;  // once a run named it, as the run named it
   tree::IncludeChanges changes;  // Missing, Stale: the include lines writing would change
   std::vector<std::string> children;  // paths, in the listing's order
@@ -128,6 +130,7 @@ class ManifestTree {
   std::string StopWords(tree::StopReason reason) const;
   std::string NoLinesBecause(const tree::IncludeChanges& changes) const;
   std::string ChangeInBrief(const tree::IncludeChanges& changes) const;
+  std::string NotEnteredWords(const Row& row, const std::string& engineWords) const;
   Row& Ensure(const std::string& path);
   std::string ShownFolder(const std::string& path) const;
   std::string ShownInList(const std::string& path) const;
