@@ -440,4 +440,11 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   EXPECT_EQ(shown.model.Label(*shown.model.Find("")), "m — 缺失");
   EXPECT_EQ(shown.model.Find(".git")->reason, "隐藏：名称以“.”开头");
   EXPECT_EQ(shown.model.Find("Old")->reason, "被 --exclude “Old*”排除");
+  // Said in the window's words where the engine says what happened.
+  changes = {};
+  changes.notCompared = "larger";
+  changes.tooLarge = true;
+  shown.queue.Stale("", "C:\\m\\Mod.xml", false, changes);
+  shown.Drain();
+  EXPECT_EQ(shown.model.AttentionList()[0].why, "大于 16 MiB；不比较其中的行");
 }

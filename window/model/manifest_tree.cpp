@@ -88,6 +88,7 @@ std::string ManifestTree::StopWords(tree::StopReason reason) const {
 // Why a stale entry lists no include line: the engine's words when it did
 // not compare them.
 std::string ManifestTree::NoLinesBecause(const tree::IncludeChanges& changes) const {
+  if (changes.tooLarge) return Say(IDS_LINES_TOO_LARGE);
   if (changes.notCompared != nullptr) return changes.notCompared;
   return Say(changes.reordered ? IDS_LINES_REORDERED : IDS_LINES_AGREE);
 }

@@ -63,6 +63,7 @@
 #define IDS_SKIP_IGNORED 453
 #define IDS_SKIP_HOLDS_BACKSLASH 454
 #define IDS_SKIP_LINK 455
+#define IDS_LINES_TOO_LARGE 456
 
 #ifndef RC_INVOKED
 #include <functional>
