@@ -28,13 +28,20 @@ void ReadFile(const os::ListedEntry& e, std::string_view manifestName,
 void ReadSubFolder(const os::ListedEntry& e, const SkipRules& skip, FolderListing* listing,
                    std::vector<LeftOut>* leftOut) {
   if (rules::IsDotEntry(e.name)) return;
+  // Each not entered with why, in words and as what happened.
+  const auto notEntered = [&](NotEntered why, std::string pattern = {}) {
+    listing->listed.push_back(
+        {e.name, SkipRules::Words(why, pattern), why == NotEntered::Link, why, std::move(pattern)});
+  };
   if (skip.Skips(e.name, e.attributes)) {
-    listing->listed.push_back({e.name, skip.Why(e.name, e.attributes)});
+    std::string pattern;
+    const NotEntered why = skip.Why(e.name, e.attributes, &pattern);
+    notEntered(why, std::move(pattern));
     return;
   }
   if (rules::HoldsBackslash(e.name)) {
     leftOut->push_back({e.name, rules::kHoldsBackslash});
-    listing->listed.push_back({e.name, std::string("left out: ") + rules::kHoldsBackslash});
+    notEntered(NotEntered::HoldsBackslash);
     return;
   }
   if (const char* why = listing->entries.AddSubFolder(e.name)) leftOut->push_back({e.name, why});
@@ -44,7 +51,7 @@ void ReadSubFolder(const os::ListedEntry& e, const SkipRules& skip, FolderListin
     listing->subFolders.push_back({e.name, e.attributes, e.fileId});
     listing->listed.push_back({e.name, ""});
   } else {
-    listing->listed.push_back({e.name, "a link: included, never entered", true});
+    notEntered(NotEntered::Link);
   }
 }
 

@@ -118,6 +118,7 @@ void FolderUpdate::ReportChanges(const WalkFolder& folder, bool missing, bool re
   IncludeChanges changes;
   if (read && onDisk_.size() > kLargestCompared) {
     changes.notCompared = "larger than 16 MiB; its lines are not compared";
+    changes.tooLarge = true;
   } else {
     changes = CompareIncludes(read ? std::string_view(onDisk_) : std::string_view(), wanted);
   }

@@ -15,6 +15,7 @@ struct IncludeChanges {
   // Why the lines were not compared (the old manifest is too large to read
   // whole); null when they were.
   const char* notCompared = nullptr;
+  bool tooLarge = false;  // notCompared as what happened: the old manifest is over 16 MiB
 };
 
 // Compares the include lines (Include elements, not the Includes that holds

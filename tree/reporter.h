@@ -20,11 +20,25 @@ struct Tally {
   unsigned long leftovers = 0;  // temporary files of ended runs removed
 };
 
+// Why the walk does not enter a sub-folder, for a presenter that says it in
+// words of its own.
+enum class NotEntered {
+  Entered,
+  DotName,          // hidden: its name begins with "."
+  HiddenAttribute,  // hidden: the hidden or system attribute
+  Excluded,         // by an --exclude pattern
+  Ignored,          // by a pattern of a .modmanifestignore
+  HoldsBackslash,   // its name holds '\': left out
+  Link,             // included, never entered
+};
+
 // A sub-folder as its folder's listing shows it to the walk.
 struct ListedFolder {
   std::string name;
   std::string notEntered;  // why the walk does not enter it (skipped, a link); "" when it does
   bool link = false;       // a link: its parent's manifest includes it all the same
+  NotEntered why = NotEntered::Entered;  // notEntered, as what happened
+  std::string pattern;                   // Excluded, Ignored: the pattern that matched
 };
 
 // Folders are named relative to ROOT ('\' between names, "" for ROOT);

@@ -1,5 +1,7 @@
 #include "tree/skip_rules.h"
 
+#include "rules/manifest_rule.h"
+
 namespace tree {
 
 SkipRules::Shared SkipRules::AtTop(const std::vector<std::string>& excludes,
@@ -18,27 +20,38 @@ SkipRules::Shared SkipRules::Beneath(const Shared& parent, std::vector<NamePatte
 }
 
 bool SkipRules::Skips(std::string_view name, os::Dword attributes) const {
-  if (WhyHidden(name, attributes) != nullptr) return true;
+  if (WhyHidden(name, attributes) != NotEntered::Entered) return true;
   bool excluded = false;
   return Matching(FoldName(name), &excluded) != nullptr;
 }
 
-std::string SkipRules::Why(std::string_view name, os::Dword attributes) const {
-  if (const char* why = WhyHidden(name, attributes)) return why;
+NotEntered SkipRules::Why(std::string_view name, os::Dword attributes, std::string* pattern) const {
+  if (const NotEntered why = WhyHidden(name, attributes); why != NotEntered::Entered) return why;
   bool excluded = false;
-  const NamePattern* pattern = Matching(FoldName(name), &excluded);
-  if (pattern == nullptr) return "";
-  return excluded ? "excluded by --exclude \"" + pattern->Text() + "\""
-                  : "excluded by \"" + pattern->Text() + "\" in a .modmanifestignore";
+  const NamePattern* matching = Matching(FoldName(name), &excluded);
+  if (matching == nullptr) return NotEntered::Entered;
+  *pattern = matching->Text();
+  return excluded ? NotEntered::Excluded : NotEntered::Ignored;
 }
 
-const char* SkipRules::WhyHidden(std::string_view name, os::Dword attributes) const {
-  if (hidden_) return nullptr;
-  if (name.starts_with('.')) return "hidden: its name begins with \".\"";
-  if ((attributes & (os::kAttrHidden | os::kAttrSystem)) != 0) {
-    return "hidden: it has the hidden or system attribute";
+std::string SkipRules::Words(NotEntered why, const std::string& pattern) {
+  switch (why) {
+    case NotEntered::Entered: return "";
+    case NotEntered::DotName: return "hidden: its name begins with \".\"";
+    case NotEntered::HiddenAttribute: return "hidden: it has the hidden or system attribute";
+    case NotEntered::Excluded: return "excluded by --exclude \"" + pattern + "\"";
+    case NotEntered::Ignored: return "excluded by \"" + pattern + "\" in a .modmanifestignore";
+    case NotEntered::HoldsBackslash: return std::string("left out: ") + rules::kHoldsBackslash;
+    case NotEntered::Link: return "a link: included, never entered";
   }
-  return nullptr;
+  return "";
+}
+
+NotEntered SkipRules::WhyHidden(std::string_view name, os::Dword attributes) const {
+  if (hidden_) return NotEntered::Entered;
+  if (name.starts_with('.')) return NotEntered::DotName;
+  if ((attributes & (os::kAttrHidden | os::kAttrSystem)) != 0) return NotEntered::HiddenAttribute;
+  return NotEntered::Entered;
 }
 
 const NamePattern* SkipRules::Matching(const FoldedName& folded, bool* excluded) const {

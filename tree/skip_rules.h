@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "tree/name_pattern.h"
+#include "tree/reporter.h"
 
 namespace tree {
 
@@ -30,8 +31,11 @@ class SkipRules {
   // Whether a sub-folder of the folder these rules belong to is skipped.
   // attributes: the Win32 attribute bits its listing gave (hidden, system).
   bool Skips(std::string_view name, os::Dword attributes) const;
-  // Why a sub-folder is skipped, as a person reads it ("" when it is not).
-  std::string Why(std::string_view name, os::Dword attributes) const;
+  // Why a sub-folder is skipped (Entered when it is not), and the pattern
+  // that matched for Excluded and Ignored.
+  NotEntered Why(std::string_view name, os::Dword attributes, std::string* pattern) const;
+  // The same as a person reads it ("" when it is not skipped).
+  static std::string Words(NotEntered why, const std::string& pattern);
 
   // excludes: how many of the patterns, the first ones, came from --exclude.
   SkipRules(Shared parent, std::vector<NamePattern> patterns, bool hidden, size_t excludes = 0)
@@ -41,7 +45,7 @@ class SkipRules {
         excludes_(excludes) {}
 
  private:
-  const char* WhyHidden(std::string_view name, os::Dword attributes) const;
+  NotEntered WhyHidden(std::string_view name, os::Dword attributes) const;
   // The first pattern that matches, and whether it came from --exclude.
   const NamePattern* Matching(const FoldedName& folded, bool* excluded) const;
 

@@ -2,7 +2,9 @@
 // starts the window on a test tree, finds it by its class, reads the tree's
 // items and states, presses Update and compares every manifest with the tree
 // tool's bytes, turns Keep current on and waits for a new file's line,
-// adds and removes the Explorer entry, and closes the window.
+// adds and removes the Explorer entry, and closes the window. Under a
+// Chinese UI language (LANG=zh_CN.UTF-8) it runs only the window in
+// Chinese: its menus and states, the same Update, the language chosen.
 //
 // window_driver WINDOW_EXE TREE_EXE WORK_FOLDER       the whole suite
 // window_driver --show WINDOW_EXE FOLDER              the window on FOLDER,
@@ -31,6 +33,7 @@
 
 #include "window/win32/resource.h"
 #include "window/win32/settings.h"
+#include "window/win32/texts.h"
 
 namespace fs = std::filesystem;
 namespace ids = window::ids;
@@ -38,6 +41,8 @@ namespace ids = window::ids;
 namespace {
 
 std::wstring g_windowExe, g_treeExe, g_work;
+// The UI language is Chinese: the window speaks it.
+bool g_chinese = false;
 
 // Waits for what() to hold, checking every pause ms, for at most seconds.
 bool Eventually(const std::function<bool()>& what, double seconds = 30, DWORD pause = 50) {
@@ -168,6 +173,9 @@ std::map<std::wstring, std::wstring> States(HWND window) {
 // The states shown once a run has ended: its counts, not its progress.
 bool Shown(HWND window) {
   const std::wstring status = Text(::GetDlgItem(window, IDC_STATUS_BAR));
+  if (g_chinese) {
+    return status.find(L" 个已是最新") != std::wstring::npos && !status.starts_with(L"正在");
+  }
   return status.find(L" already current") != std::wstring::npos && !status.starts_with(L"Checking:") &&
          !status.starts_with(L"Updating:");
 }
@@ -379,6 +387,82 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
 
 // Folders, each with a few XML files: folder i > 0 sits in folder
 // (i - 1) / 25, as in the window's benchmark.
+// A menu's item.
+std::wstring MenuText(HMENU menu, UINT position) {
+  wchar_t text[256] = L"";
+  ::GetMenuStringW(menu, position, text, 256, MF_BYPOSITION);
+  return text;
+}
+
+// The menu bar the window loads for this UI language, from its own
+// resources: Wine keeps a menu in the process that made it, so another
+// process cannot read the window's.
+std::wstring MenuBarText(UINT item, UINT position) {
+  HMODULE exe = ::LoadLibraryExW(g_windowExe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  window::Speak(window::ChooseLanguage(window::settings::Language(), ::GetUserDefaultUILanguage()));
+  HMENU bar = window::LoadMenuBar(exe);
+  std::wstring texts = MenuText(bar, item);
+  texts += L' ';
+  texts += MenuText(::GetSubMenu(bar, static_cast<int>(item)), position);
+  ::DestroyMenu(bar);
+  ::FreeLibrary(exe);
+  return texts;
+}
+
+// Under a Chinese UI language the window speaks Chinese throughout, names
+// in any script shown as they are, and writes the bytes the tree tool
+// writes; the View menu's choice of English holds until Automatic.
+TEST(WindowInChinese, SpeaksChineseAndUpdatesTheSameBytes) {
+  EXPECT_EQ(PRIMARYLANGID(::GetUserDefaultUILanguage()), LANG_CHINESE);
+  const fs::path work(g_work);
+  const fs::path mod = work / L"模组" / "Data";
+  const fs::path reference = work / L"参照" / "Data";
+  fs::remove_all(mod.parent_path());
+  fs::remove_all(reference.parent_path());
+  for (const fs::path& root : {mod, reference}) {
+    MakeMod(root);
+    fs::create_directories(root / L"单位");
+    Write(root / L"单位" / L"坦克.xml", "<x/>");
+  }
+  const PROCESS_INFORMATION tree = Start(g_treeExe, reference.wstring(), L"-q ");
+  ASSERT_EQ(WaitForEnd(tree.hProcess), 0u);
+  ::CloseHandle(tree.hProcess);
+  PROCESS_INFORMATION started{};
+  HWND window = StartOn(mod.wstring(), &started);
+  ASSERT_NE(window, nullptr);
+
+  EXPECT_TRUE(Status(window).starts_with(L"已查看 6 个文件夹，6 个清单缺失或过期，0 个已是最新，0 个失败，"
+                                         L"1 个警告；状态截至 "))
+      << Status(window).size();
+  std::map<std::wstring, std::wstring> states = States(window);
+  EXPECT_EQ(states[L"单位"], L"缺失");
+  EXPECT_EQ(states[L"Units"], L"过期");
+  EXPECT_EQ(states[L".git"], L"已跳过");
+  EXPECT_TRUE(Text(window).ends_with(L"\\Data - 模组清单"));
+  EXPECT_EQ(MenuBarText(0, 1), L"文件(&F) 更新(&U)\tF5");
+  EXPECT_EQ(MenuBarText(1, 0), L"查看(&V) 语言(&L)");
+  EXPECT_EQ(Text(::GetDlgItem(window, IDC_KEEP_CURRENT_BOX)), L"保持最新(&K)");
+
+  ::SendMessageW(::GetDlgItem(window, IDC_UPDATE_BUTTON), BM_CLICK, 0, 0);
+  ASSERT_TRUE(Eventually([&] { return Shown(window) && Status(window).find(L"已写入 6 个清单") != std::wstring::npos; }));
+  EXPECT_EQ(States(window)[L"单位"], L"已写入");
+  ASSERT_EQ(Manifests(mod), Manifests(reference));
+  for (const std::string& manifest : Manifests(reference)) {
+    EXPECT_EQ(Read(mod / manifest), Read(reference / manifest)) << manifest;
+  }
+
+  // English chosen: said at once, and kept; Automatic forgets it.
+  ::SendMessageW(window, WM_COMMAND, IDM_LANGUAGE_ENGLISH, 0);
+  EXPECT_EQ(Text(::GetDlgItem(window, IDC_UPDATE_BUTTON)), L"&Update");
+  EXPECT_EQ(States(window)[L"单位"], L"written");
+  EXPECT_EQ(window::settings::Language(), L"en");
+  EXPECT_EQ(MenuBarText(0, 1), L"&File &Update\tF5");
+  ::SendMessageW(window, WM_COMMAND, IDM_LANGUAGE_AUTO, 0);
+  EXPECT_TRUE(Status(window).starts_with(L"已查看 6 个文件夹，已写入 6 个清单")) << Status(window).size();
+  EXPECT_EQ(window::settings::Language(), L"");
+  CloseAndWait(window, started);
+}
+
 void MakeBigMod(const fs::path& root, int folders) {
   std::vector<fs::path> paths{root};
   for (int i = 1; i < folders; ++i) paths.push_back(paths[static_cast<size_t>((i - 1) / 25)] / ("f" + std::to_string(i)));
@@ -807,6 +891,7 @@ int Close() {
 int main(int argc, char** argv) {
   int count = 0;
   wchar_t** args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  g_chinese = PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_CHINESE;
   if (count == 4 && wcscmp(args[1], L"--show") == 0) return Show(args[2], args[3]);
   if (count == 2 && wcscmp(args[1], L"--close") == 0) return Close();
   if (count == 4 && wcscmp(args[1], L"--stop") == 0) return StopTime(args[2], args[3]);
@@ -819,5 +904,8 @@ int main(int argc, char** argv) {
   g_treeExe = args[2];
   g_work = args[3];
   testing::InitGoogleTest(&argc, argv);
+  if (testing::GTEST_FLAG(filter) == "*") {
+    testing::GTEST_FLAG(filter) = g_chinese ? "WindowInChinese.*" : "-WindowInChinese.*";
+  }
   return RUN_ALL_TESTS();
 }

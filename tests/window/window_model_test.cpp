@@ -8,17 +8,81 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <regex>
+#include <sstream>
 
 #include "platform/platform.h"
 #include "tree/report_words.h"
 #include "tree/session.h"
 #include "window/engine/run_thread.h"
 #include "window/model/manifest_tree.h"
+#include "window/model/phrases.h"
 
 namespace fs = std::filesystem;
 using window::State;
 
 namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The string tables of the window's resource script, by language (the
+// LANGUAGE statement's first word) and identifier, read as the resource
+// compiler reads them: a string's pieces joined ("" a quote, \n a line
+// end), a macro among them (the version) as "".
+using Tables = std::map<std::string, std::map<unsigned, std::string>>;
+struct Resources {
+  std::map<std::string, unsigned> ids;  // IDS_ names, from the headers
+  Tables tables;
+};
+
+const Resources& WindowResources() {
+  static const Resources resources = [] {
+    Resources read;
+    const std::regex define(R"(#define (IDS_\w+) (\d+))");
+    for (const char* header : {"/window/win32/resource.h", "/window/model/phrases.h"}) {
+      const std::string text = ReadFile(MM_SOURCE_DIR + std::string(header));
+      for (std::sregex_iterator it(text.begin(), text.end(), define), end; it != end; ++it) {
+        read.ids[(*it)[1]] = static_cast<unsigned>(std::stoul((*it)[2]));
+      }
+    }
+    std::istringstream rc(ReadFile(MM_SOURCE_DIR "/app/window.rc"));
+    std::string language, line;
+    bool inTable = false;
+    while (std::getline(rc, line)) {
+      std::istringstream words(line);
+      std::string first;
+      words >> first;
+      if (first == "LANGUAGE") words >> language, language.pop_back();  // "LANG_X,"
+      if (first == "STRINGTABLE") inTable = true;
+      if (first == "END") inTable = false;
+      if (!inTable || read.ids.count(first) == 0) continue;
+      std::string text;
+      for (size_t i = line.find(first) + first.size(); i < line.size(); ++i) {
+        if (line[i] != '"') continue;
+        for (++i; i < line.size() && !(line[i] == '"' && (i + 1 == line.size() || line[i + 1] != '"')); ++i) {
+          if (line[i] == '"') ++i;  // "" is a quote
+          if (line[i] == '\\' && i + 1 < line.size()) text += line[++i] == 'n' ? '\n' : line[i];
+          else text += line[i];
+        }
+      }
+      read.tables[language][read.ids[first]] = text;
+    }
+    return read;
+  }();
+  return resources;
+}
+
+// The model's words in a language of the resource script.
+window::Phrases PhrasesOf(const std::string& language) {
+  return [&table = WindowResources().tables.at(language)](unsigned id, const std::vector<std::string>& arguments) {
+    return window::FillIn(table.at(id), arguments);
+  };
+}
 
 class Mod {
  public:
@@ -46,7 +110,7 @@ class Mod {
 // A run presented to the model as the window presents it: through the queue,
 // taken in batches.
 struct Presented {
-  window::ManifestTree model;
+  window::ManifestTree model{PhrasesOf("LANG_ENGLISH")};
   int wakes = 0;
   window::EventQueue queue{[this] { ++wakes; }, [] { return std::string("12:00:00"); }};
   tree::Tally summary;
@@ -327,4 +391,60 @@ TEST(WindowModel, SaysARefusalAndShowsNamesAsTheConsoleDoes) {
   }
   EXPECT_TRUE(rootWarning);
 #endif
+}
+
+// Every string in both languages, with the same numbered arguments, the
+// Chinese with its own punctuation; the arguments put in as FormatMessageW
+// puts them, reordered as a translation needs.
+TEST(WindowModel, EveryTextInBothLanguages) {
+  const Resources& read = WindowResources();
+  ASSERT_GT(read.ids.size(), 70u);
+  const auto& english = read.tables.at("LANG_ENGLISH");
+  const auto& chinese = read.tables.at("LANG_CHINESE");
+  for (const auto& [name, id] : read.ids) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(english.count(id) + chinese.count(id), 2u);
+    EXPECT_EQ(window::Arguments(english.at(id)), window::Arguments(chinese.at(id)));
+    const std::string& text = chinese.at(id);
+    EXPECT_EQ(text.find_first_of(",;:"), std::string::npos) << text;
+    for (size_t open = text.find('('); open != std::string::npos; open = text.find('(', open + 1)) {
+      EXPECT_EQ(text[open + 1], '&') << text;  // only a mnemonic's: 更新(&U)
+    }
+  }
+  const struct {
+    const char* format;
+    std::vector<std::string> arguments;
+    const char* filled;
+  } rows[] = {
+      {"%2 in %1", {"Data", "Mod.xml"}, "Mod.xml in Data"},
+      {"100%% of %1%n%3", {"50% %2", "x"}, "100% of 50% %2\n%3"},
+      {"%10 and %1", {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"}, "j and a"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(window::FillIn(row.format, row.arguments), row.filled);
+
+  // The model in Chinese: counts with their measure words, the entry's
+  // words around include lines that stay as they are.
+  Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"))};
+  shown.model.Reset("C:\\m");
+  shown.model.BeginRun(true);
+  tree::IncludeChanges changes;
+  changes.added = {"<Include source=\"A.xml\" />"};
+  shown.queue.Listed("", {{".git", "hidden", false, tree::NotEntered::DotName},
+                          {"Old", "excluded", false, tree::NotEntered::Excluded, "Old*"}});
+  shown.queue.Stale("", "C:\\m\\Mod.xml", true, changes);
+  shown.queue.Summary(tree::Tally{1, 1, 0, 0, 1, 0}, true, 0.5);
+  shown.Drain();
+  EXPECT_EQ(shown.model.StatusText(), "已查看 1 个文件夹，1 个清单缺失或过期，0 个已是最新，0 个失败，1 个警告；状态截至 12:00:00");
+  EXPECT_EQ(shown.model.Details(""), "C:\\m\\Mod.xml（缺失）\n+ <Include source=\"A.xml\" />\n");
+  EXPECT_EQ(shown.model.AttentionList()[0].why, "尚无清单：需添加 1 行 Include");
+  EXPECT_EQ(shown.model.Label(*shown.model.Find("")), "m — 缺失");
+  EXPECT_EQ(shown.model.Find(".git")->reason, "隐藏：名称以“.”开头");
+  EXPECT_EQ(shown.model.Find("Old")->reason, "被 --exclude “Old*”排除");
+  // Said in the window's words where the engine says what happened.
+  changes = {};
+  changes.notCompared = "larger";
+  changes.tooLarge = true;
+  shown.queue.Stale("", "C:\\m\\Mod.xml", false, changes);
+  shown.Drain();
+  EXPECT_EQ(shown.model.AttentionList()[0].why, "大于 16 MiB；不比较其中的行");
 }

@@ -1,6 +1,7 @@
 #include "window/model/manifest_tree.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "tree/options.h"
 #include "tree/paths.h"
@@ -31,19 +32,101 @@ std::string Legible(std::string_view text) {
 
 }  // namespace
 
-const char* StateWord(State state) {
+std::string ManifestTree::Say(unsigned id, const std::vector<std::string>& arguments) const {
+  return phrases_(id, arguments);
+}
+
+std::string ManifestTree::StateWord(State state) const {
   switch (state) {
-    case State::Pending: return "not yet looked at";
-    case State::Current: return "current";
-    case State::Missing: return "missing";
-    case State::Stale: return "stale";
-    case State::Written: return "written";
-    case State::Failed: return "failed";
-    case State::Skipped: return "skipped";
-    case State::Link: return "link";
-    case State::Refused: return "cannot be opened";
+    case State::Pending: return Say(IDS_STATE_PENDING);
+    case State::Current: return Say(IDS_STATE_CURRENT);
+    case State::Missing: return Say(IDS_STATE_MISSING);
+    case State::Stale: return Say(IDS_STATE_STALE);
+    case State::Written: return Say(IDS_STATE_WRITTEN);
+    case State::Failed: return Say(IDS_STATE_FAILED);
+    case State::Skipped: return Say(IDS_STATE_SKIPPED);
+    case State::Link: return Say(IDS_STATE_LINK);
+    case State::Refused: return Say(IDS_STATE_REFUSED);
   }
   return "";
+}
+
+// "1 folder", "3 folders": the phrase for one and the one for more (a
+// language without plurals has the same text in both).
+std::string ManifestTree::Counted(unsigned long n, unsigned one, unsigned many) const {
+  return Say(n == 1 ? one : many, {std::to_string(n)});
+}
+
+// The counts of the run's summary, without its seconds.
+std::string ManifestTree::SummaryCounts(const tree::Tally& tally, bool checking) const {
+  std::string text = Say(checking ? IDS_COUNTS_CHECKED : IDS_COUNTS_UPDATED,
+                         {Counted(tally.folders, IDS_FOLDERS_ONE, IDS_FOLDERS),
+                          Counted(tally.changed, IDS_MANIFESTS_ONE, IDS_MANIFESTS),
+                          std::to_string(tally.current), std::to_string(tally.failed)});
+  if (tally.warnings > 0) {
+    text = Say(tally.warnings == 1 ? IDS_COUNTS_WARNINGS_ONE : IDS_COUNTS_WARNINGS,
+               {text, std::to_string(tally.warnings)});
+  }
+  if (tally.leftovers > 0) {
+    text = Say(tally.leftovers == 1 ? IDS_COUNTS_LEFTOVERS_ONE : IDS_COUNTS_LEFTOVERS,
+               {text, std::to_string(tally.leftovers)});
+  }
+  return text;
+}
+
+std::string ManifestTree::StopWords(tree::StopReason reason) const {
+  switch (reason) {
+    case tree::StopReason::None: return "";
+    case tree::StopReason::OutOfMemory: return Say(IDS_STOP_OUT_OF_MEMORY);
+    case tree::StopReason::OutputFailed: return Say(IDS_STOP_OUTPUT_FAILED);
+    case tree::StopReason::Interrupted:
+    case tree::StopReason::Requested: return Say(IDS_STOPPED);
+  }
+  return "";
+}
+
+// Why a stale entry lists no include line: the engine's words when it did
+// not compare them.
+std::string ManifestTree::NoLinesBecause(const tree::IncludeChanges& changes) const {
+  if (changes.tooLarge) return Say(IDS_LINES_TOO_LARGE);
+  if (changes.notCompared != nullptr) return changes.notCompared;
+  return Say(changes.reordered ? IDS_LINES_REORDERED : IDS_LINES_AGREE);
+}
+
+// "2 include lines to add, 1 to remove".
+std::string ManifestTree::ChangeInBrief(const tree::IncludeChanges& changes) const {
+  if (changes.notCompared != nullptr || (changes.added.empty() && changes.removed.empty())) {
+    return NoLinesBecause(changes);
+  }
+  const std::string add = Counted(changes.added.size(), IDS_BRIEF_ADD_ONE, IDS_BRIEF_ADD);
+  const std::string remove = Say(IDS_BRIEF_REMOVE, {std::to_string(changes.removed.size())});
+  if (changes.removed.empty()) return add;
+  if (changes.added.empty()) return remove;
+  return Say(IDS_BRIEF_BOTH, {add, remove});
+}
+
+// Why a folder is not entered, in the window's words; the engine's where it
+// said no more than words.
+std::string ManifestTree::NotEnteredWords(const Row& row, const std::string& engineWords) const {
+  switch (row.notEntered) {
+    case tree::NotEntered::Entered: return engineWords;
+    case tree::NotEntered::DotName: return Say(IDS_SKIP_DOT_NAME);
+    case tree::NotEntered::HiddenAttribute: return Say(IDS_SKIP_HIDDEN_ATTRIBUTE);
+    case tree::NotEntered::Excluded: return Say(IDS_SKIP_EXCLUDED, {row.pattern});
+    case tree::NotEntered::Ignored: return Say(IDS_SKIP_IGNORED, {row.pattern});
+    case tree::NotEntered::HoldsBackslash: return Say(IDS_SKIP_HOLDS_BACKSLASH);
+    case tree::NotEntered::Link: return Say(IDS_SKIP_LINK);
+  }
+  return engineWords;
+}
+
+void ManifestTree::Reworded() {
+  for (auto& [path, row] : rows_) {
+    if ((row.state == State::Skipped || row.state == State::Link) && row.notEntered != tree::NotEntered::Entered) {
+      row.reason = NotEnteredWords(row, row.reason);
+    }
+    Changed(ViewChange::Kind::Updated, row);
+  }
 }
 
 void ManifestTree::Reset(const std::string& shownRoot) {
@@ -164,7 +247,11 @@ void ManifestTree::Reconcile(Row& row, const std::vector<tree::ListedFolder>& li
     for (const std::string& grandChild : std::vector<std::string>(child.children)) Remove(grandChild);
     rows_[children[i]].children.clear();
     child.changes = {};
-    SetState(rows_[children[i]], listed[i].link ? State::Link : State::Skipped, listed[i].notEntered);
+    Row& skipped = rows_[children[i]];
+    skipped.notEntered = listed[i].why;
+    skipped.pattern = listed[i].pattern;
+    SetState(skipped, listed[i].link ? State::Link : State::Skipped,
+             NotEnteredWords(skipped, listed[i].notEntered));
   }
 }
 
@@ -223,7 +310,7 @@ void ManifestTree::Apply(RunEvent event) {
                     : event.kind == Kind::Current ? State::Current
                     : event.missing               ? State::Missing
                                                   : State::Stale);
-      if (written && watching_) AddLog(event, tree::WroteLine(event.text));
+      if (written && watching_) AddLog(event, Say(IDS_LOG_WROTE, {event.text}));
       return;
     }
     case Kind::Failed: {
@@ -249,18 +336,21 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
   using Kind = RunEvent::Kind;
   switch (event.kind) {
     case Kind::Leftover:
-      AddLog(event, tree::RemovedLine(event.text));
+      AddLog(event, Say(IDS_LOG_REMOVED, {event.text}));
       break;
     case Kind::Progress:
       tally_ = event.tally;
       break;
-    case Kind::Summary:
+    case Kind::Summary: {
       running_ = false;
       tally_ = event.tally;
       lookedAt_ = event.clock;
       RemoveUnseen("");
-      AddLog(event, tree::SummaryLine(event.tally, event.checking, event.seconds));
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.2f", event.seconds);
+      AddLog(event, Say(IDS_SUMMARY_SECONDS, {SummaryCounts(event.tally, event.checking), seconds}));
       break;
+    }
     case Kind::Stopped:
       running_ = false;  // why is said once it has ended
       break;
@@ -270,7 +360,7 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
     case Kind::Watching:
       watching_ = true;
       checking_ = false;
-      AddLog(event, tree::WatchingLine(event.text));
+      AddLog(event, Say(IDS_LOG_WATCHING, {event.text}));
       break;
     case Kind::Problem:
       problem_ = event.text;
@@ -292,7 +382,7 @@ void ManifestTree::Ended(const RunEvent& event) {
   stop_ = event.outcome.stop;
   if (event.outcome.status == tree::kExitUsage) {
     // The engine names ROOT first: "Z:\: the root of a drive ...".
-    std::string why = problem_.empty() ? std::string("the run could not start") : problem_;
+    std::string why = problem_.empty() ? Say(IDS_COULD_NOT_START) : problem_;
     if (why.starts_with(shownRoot_ + ": ")) why.erase(0, shownRoot_.size() + 2);
     Refuse(why);
     return;
@@ -300,12 +390,12 @@ void ManifestTree::Ended(const RunEvent& event) {
   if (watching_) {
     lookedAt_ = event.clock;
     if (stop_ != tree::StopReason::None && stop_ != tree::StopReason::Requested) {
-      AddLog(event, tree::StopWords(stop_));
+      AddLog(event, StopWords(stop_));
     }
-    AddLog(event, "no longer kept current: the states shown are as of now (Check again looks again)");
+    AddLog(event, Say(IDS_LOG_NO_LONGER_KEPT));
     watching_ = false;
   } else if (stop_ != tree::StopReason::None) {
-    AddLog(event, tree::StopWords(stop_));
+    AddLog(event, StopWords(stop_));
   }
 }
 
@@ -330,29 +420,29 @@ Counts ManifestTree::Count() const {
 }
 
 std::string ManifestTree::StatusText() const {
-  if (!Refused().empty()) return ShownFolder("") + " cannot be opened: " + Refused();
+  if (!Refused().empty()) return Say(IDS_STATUS_REFUSED, {ShownFolder(""), Refused()});
   if (running_) {
-    return std::string(checking_ ? "Checking: " : "Updating: ") + std::to_string(tally_.folders) +
-           " folders visited, " + std::to_string(tally_.changed) +
-           (checking_ ? " missing or stale" : " written");
+    return Say(checking_ ? IDS_STATUS_CHECKING : IDS_STATUS_UPDATING,
+               {std::to_string(tally_.folders), std::to_string(tally_.changed)});
   }
   // What the run counted, as its summary line gives it.
-  std::string text = tree::SummaryCounts(tally_, checking_);
+  std::string text = SummaryCounts(tally_, checking_);
   // A stop the user did not ask for is news.
   if (stop_ != tree::StopReason::None && stop_ != tree::StopReason::Requested) {
-    text += "; " + tree::StopWords(stop_);
+    text = Say(IDS_STATUS_STOP, {text, StopWords(stop_)});
   }
   // A watch keeps them live; otherwise they are a snapshot.
-  if (!watching_ && !lookedAt_.empty()) text += "; states as of " + lookedAt_;
+  if (!watching_ && !lookedAt_.empty()) text = Say(IDS_STATUS_AS_OF, {text, lookedAt_});
   return text;
 }
 
 std::string ManifestTree::Label(const Row& row) const {
   // ROOT by its own name: the window's title gives its whole path.
-  const std::string name = row.path.empty() ? RootName() : row.name;
-  std::string label = tree::ForPerson(name) + " \u2014 " + StateWord(row.state);
-  if (row.state == State::Refused) label += ": " + tree::ForPerson(row.reason);
-  return label;
+  const std::string name = tree::ForPerson(row.path.empty() ? RootName() : row.name);
+  if (row.state == State::Refused) {
+    return Say(IDS_LABEL_WHY, {name, StateWord(row.state), tree::ForPerson(row.reason)});
+  }
+  return Say(IDS_LABEL, {name, StateWord(row.state)});
 }
 
 // A folder in the list's first column: below ROOT, ROOT by its own name.
@@ -384,28 +474,34 @@ std::string ManifestTree::Details(const std::string& path) const {
   std::string text;
   switch (row->state) {
     case State::Missing:
-    case State::Stale:
-      for (const std::string& line :
-           tree::StaleEntry(row->shownManifest, row->state == State::Missing, row->changes)) {
-        text += tree::ForPerson(line) + "\n";
+    case State::Stale: {
+      // The include lines as they are written; only the words around them
+      // are the window's.
+      text = Say(row->state == State::Missing ? IDS_ENTRY_MISSING : IDS_ENTRY_STALE, {manifest}) + "\n";
+      const tree::IncludeChanges& changes = row->changes;
+      for (const std::string& line : changes.added) text += tree::ForPerson("+ " + line) + "\n";
+      for (const std::string& line : changes.removed) text += tree::ForPerson("- " + line) + "\n";
+      if (changes.notCompared != nullptr || (changes.added.empty() && changes.removed.empty())) {
+        text += Say(IDS_ENTRY_NO_LINES, {tree::ForPerson(NoLinesBecause(changes))}) + "\n";
       }
       break;
+    }
     case State::Current:
     case State::Written:
-      text = manifest + ": " + StateWord(row->state) + "\n";
+      text = Say(IDS_DETAILS_STATE, {manifest, StateWord(row->state)}) + "\n";
       break;
     case State::Pending:
-      text = folder + ": " + StateWord(row->state) + "\n";
+      text = Say(IDS_DETAILS_STATE, {folder, StateWord(row->state)}) + "\n";
       break;
     case State::Failed:
     case State::Skipped:
     case State::Link:
     case State::Refused:
-      text = folder + ": " + StateWord(row->state) + ": " + Legible(row->reason) + "\n";
+      text = Say(IDS_DETAILS_WHY, {folder, StateWord(row->state), Legible(row->reason)}) + "\n";
       break;
   }
   for (const Warning& warning : warnings_) {
-    if (warning.folder == path) text += "warning: " + tree::ForPerson(warning.text) + "\n";
+    if (warning.folder == path) text += Say(IDS_DETAILS_WARNING, {tree::ForPerson(warning.text)}) + "\n";
   }
   return text;
 }
@@ -425,17 +521,17 @@ std::vector<Attention> ManifestTree::AttentionList() const {
       const std::string manifest = cut == std::string::npos ? shown : shown.substr(cut + 1);
       list.push_back({row->path, tree::ForPerson(tree::below::Join(row->path, manifest)),
                       StateWord(row->state),
-                      row->state == State::Missing ? "none yet: " + tree::ChangeInBrief(row->changes)
-                                                   : tree::ChangeInBrief(row->changes)});
+                      row->state == State::Missing ? Say(IDS_BRIEF_NONE_YET, {ChangeInBrief(row->changes)})
+                                                   : ChangeInBrief(row->changes)});
     } else if (row->state == State::Failed) {
-      list.push_back({row->path, ShownInList(row->path), "failed", Legible(row->reason)});
+      list.push_back({row->path, ShownInList(row->path), StateWord(State::Failed), Legible(row->reason)});
     }
     for (auto it = row->children.rbegin(); it != row->children.rend(); ++it) {
       if (const Row* child = Find(*it)) pending.push_back(child);
     }
   }
   for (const Warning& warning : warnings_) {
-    list.push_back({warning.folder, ShownInList(warning.folder), "warning",
+    list.push_back({warning.folder, ShownInList(warning.folder), Say(IDS_WARNING),
                     tree::ForPerson(warning.text)});
   }
   return list;

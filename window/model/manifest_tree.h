@@ -14,6 +14,7 @@
 #include "tree/manifest_diff.h"
 #include "tree/outcome.h"
 #include "tree/reporter.h"
+#include "window/model/phrases.h"
 #include "window/model/run_events.h"
 
 namespace window {
@@ -30,14 +31,13 @@ enum class State {
   Refused,  // ROOT alone: the engine would not run on it, or it is gone
 };
 
-// The word a row's label and the details use for a state.
-const char* StateWord(State state);
-
 struct Row {
   std::string path;  // relative to ROOT, '\' separators; "" for ROOT
   std::string name;  // ROOT: as the user gave it
   State state = State::Pending;
   std::string reason;         // Failed: what failed and why; Skipped, Link: why
+  tree::NotEntered notEntered = tree::NotEntered::Entered;  // Skipped, Link: why, as it happened
+  std::string pattern;                                       // the pattern that skipped it
   std::string shownManifest;  // once a run named it, as the run named it
   tree::IncludeChanges changes;  // Missing, Stale: the include lines writing would change
   std::vector<std::string> children;  // paths, in the listing's order
@@ -73,12 +73,15 @@ struct ViewChange {
 struct Attention {
   std::string path;   // the folder, relative to ROOT
   std::string shown;  // the manifest or folder, below ROOT ("." for ROOT)
-  std::string what;   // "missing", "stale", "failed", "warning"
+  std::string what;   // the state's word: missing, stale, failed, or the word for a warning
   std::string why;
 };
 
 class ManifestTree {
  public:
+  // phrases: the words of every text it gives (its states, counts, log).
+  explicit ManifestTree(Phrases phrases) : phrases_(std::move(phrases)) {}
+
   // A new ROOT: every row goes; the view starts afresh.
   void Reset(const std::string& shownRoot);
   // A full run begins: what it does not report again is gone at its end.
@@ -114,8 +117,20 @@ class ManifestTree {
   // The changes since the last call, for the view to draw.
   std::vector<ViewChange> TakeChanges();
   bool Running() const { return running_; }
+  // The phrases changed language: every row is to be drawn again.
+  void Reworded();
+
+  // The word a row's label and the details use for a state.
+  std::string StateWord(State state) const;
 
  private:
+  std::string Say(unsigned id, const std::vector<std::string>& arguments = {}) const;
+  std::string Counted(unsigned long n, unsigned one, unsigned many) const;
+  std::string SummaryCounts(const tree::Tally& tally, bool checking) const;
+  std::string StopWords(tree::StopReason reason) const;
+  std::string NoLinesBecause(const tree::IncludeChanges& changes) const;
+  std::string ChangeInBrief(const tree::IncludeChanges& changes) const;
+  std::string NotEnteredWords(const Row& row, const std::string& engineWords) const;
   Row& Ensure(const std::string& path);
   std::string ShownFolder(const std::string& path) const;
   std::string ShownInList(const std::string& path) const;
@@ -129,6 +144,7 @@ class ManifestTree {
   void Ended(const RunEvent& event);
   void Changed(ViewChange::Kind kind, const Row& row);
 
+  Phrases phrases_;
   std::string shownRoot_;
   std::map<std::string, Row> rows_;
   std::vector<Warning> warnings_;

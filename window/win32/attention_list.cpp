@@ -19,14 +19,22 @@ void AttentionList::Create(HWND parent, UINT dpi) {
                 WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                 IDC_ATTENTION_LIST, WS_EX_CLIENTEDGE);
   ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_INFOTIP);
-  const struct { unsigned title; int width; } columns[] = {
-      {IDS_COLUMN_NAME, 260}, {IDS_COLUMN_STATE, 70}, {IDS_COLUMN_WHY, 260}};
+  const int widths[] = {260, 70, 260};
   for (int i = 0; i < 3; ++i) {
-    const std::wstring title = Text(columns[i].title);
-    LVCOLUMNW column{LVCF_TEXT | LVCF_WIDTH};
-    column.pszText = const_cast<wchar_t*>(title.c_str());
-    column.cx = ::MulDiv(columns[i].width, static_cast<int>(dpi), 96);
+    LVCOLUMNW column{LVCF_WIDTH};
+    column.cx = ::MulDiv(widths[i], static_cast<int>(dpi), 96);
     ListView_InsertColumn(list_, i, &column);
+  }
+  Reword();
+}
+
+void AttentionList::Reword() {
+  const unsigned titles[] = {IDS_COLUMN_NAME, IDS_COLUMN_STATE, IDS_COLUMN_WHY};
+  for (int i = 0; i < 3; ++i) {
+    const std::wstring title = Text(titles[i]);
+    LVCOLUMNW column{LVCF_TEXT};
+    column.pszText = const_cast<wchar_t*>(title.c_str());
+    ListView_SetColumn(list_, i, &column);
   }
 }
 
@@ -108,7 +116,7 @@ void AttentionList::ListText(NMLVDISPINFOW* info) const {
 void AttentionList::InfoTip(NMLVGETINFOTIPW* tip) const {
   if (tip->iItem < 0 || static_cast<size_t>(tip->iItem) >= lines_.size() || tip->cchTextMax <= 0) return;
   const Attention& line = lines_[static_cast<size_t>(tip->iItem)];
-  std::wstring text = Wide(line.shown + " (" + line.what + ")\n" + line.why);
+  std::wstring text = Format(IDS_LINE_TIP, {Wide(line.shown), Wide(line.what), Wide(line.why)});
   text.resize(std::min(text.size(), static_cast<size_t>(tip->cchTextMax) - 1));
   wcscpy(tip->pszText, text.c_str());
 }

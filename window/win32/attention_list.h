@@ -19,6 +19,8 @@ class AttentionList {
   // The list, its columns sized for dpi.
   void Create(HWND parent, UINT dpi);
   HWND Handle() const { return list_; }
+  // The columns' titles, in the language now spoken.
+  void Reword();
   // The columns fitted to the list's width at dpi: the last fills what the
   // others leave.
   void Fit(UINT dpi);

@@ -54,28 +54,6 @@ std::wstring PickWithBrowser(HWND owner) {
 
 }  // namespace
 
-std::wstring Text(unsigned id) {
-  // The string as the module holds it, not terminated: its length is told.
-  const wchar_t* text = nullptr;
-  const int length = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
-  return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
-}
-
-std::wstring Format(unsigned id, std::initializer_list<std::wstring> arguments) {
-  std::vector<DWORD_PTR> values;
-  for (const std::wstring& argument : arguments) values.push_back(reinterpret_cast<DWORD_PTR>(argument.c_str()));
-  const std::wstring format = Text(id);
-  wchar_t* text = nullptr;
-  if (::FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                       format.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&text), 0,
-                       reinterpret_cast<va_list*>(values.data())) == 0) {
-    return format;
-  }
-  std::wstring formatted = text;
-  ::LocalFree(text);
-  return formatted;
-}
-
 std::wstring PickFolder(HWND owner, const std::wstring& current) {
   IFileOpenDialog* dialog = nullptr;
   if (FAILED(::CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
@@ -105,9 +83,14 @@ void ShowAbout(HWND owner) {
 }
 
 std::wstring LastErrorText() {
+  const DWORD error = ::GetLastError();
   wchar_t text[256] = L"";
-  ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   ::GetLastError(), 0, text, 256, nullptr);
+  // In the language the window speaks where this Windows has its messages,
+  // else in its own.
+  constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  if (::FormatMessageW(kFlags, nullptr, error, Speaking(), text, 256, nullptr) == 0) {
+    ::FormatMessageW(kFlags, nullptr, error, 0, text, 256, nullptr);
+  }
   return text;
 }
 

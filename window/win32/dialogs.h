@@ -1,23 +1,16 @@
-// The boxes the window opens over itself (the folder picker, the messages),
-// the folder dropped on it, and the texts of the resource script that they
-// and the window show.
+// The boxes the window opens over itself (the folder picker, the messages)
+// and the folder dropped on it.
 #pragma once
 
 #include <windows.h>
 
 #include <shellapi.h>
 
-#include <initializer_list>
 #include <string>
-#include <vector>
+
+#include "window/win32/texts.h"
 
 namespace window {
-
-// A string of the resource script (resource.h's IDS_).
-std::wstring Text(unsigned id);
-// A string of the resource script with its numbered arguments (%1, %2, ...)
-// put in.
-std::wstring Format(unsigned id, std::initializer_list<std::wstring> arguments);
 
 // The folder the user picks, starting at current (when not empty); empty
 // when the user picks none.

@@ -34,6 +34,7 @@ constexpr unsigned long kOpenAllFolders = 300;
 MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance),
       title_(Text(IDS_TITLE)),
+      model_(&Phrase),
       queue_([this] {
         if (HWND hwnd = poster_.load()) ::PostMessageW(hwnd, kEventsMessage, 0, 0);
       }),
@@ -64,7 +65,7 @@ bool MainWindow::Create(int show, const std::string& problem) {
   hwnd_ = ::CreateWindowExW(WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES, ids::kWindowClass, title_.c_str(),
                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
-                            ::LoadMenuW(instance_, MAKEINTRESOURCEW(IDR_MAIN)), instance_, this);
+                            LoadMenuBar(instance_), instance_, this);
   if (hwnd_ == nullptr) return false;
   Place(show);
   // Where no activation gave it one yet, a control has the focus from the
@@ -74,7 +75,7 @@ bool MainWindow::Create(int show, const std::string& problem) {
   // From here on the run posts what it has; what it had is taken now.
   poster_.store(hwnd_);
   if (!folder_.empty()) {
-    ::SetWindowTextW(hwnd_, (folder_ + L" - " + title_).c_str());
+    ::SetWindowTextW(hwnd_, Format(IDS_WINDOW_TITLE, {folder_, title_}).c_str());
     ApplyEvents();
     if (ended_.exchange(false)) Ended(job_, endedStatus_.load());
   } else {
@@ -351,6 +352,9 @@ void MainWindow::Command(unsigned id) {
     case IDM_EXPLORER_ADD: ExplorerEntry(true); break;
     case IDM_EXPLORER_REMOVE: ExplorerEntry(false); break;
     case IDM_ABOUT: ShowAbout(hwnd_); break;
+    case IDM_LANGUAGE_AUTO: Relanguage(L""); break;
+    case IDM_LANGUAGE_ENGLISH: Relanguage(L"en"); break;
+    case IDM_LANGUAGE_CHINESE: Relanguage(L"zh-CN"); break;
     case IDM_EXIT: Close(); break;
     default: break;
   }
@@ -387,7 +391,7 @@ void MainWindow::Open(const std::wstring& given) {
     if (job_ != RunThread::Job::Update) Stop();
     return;
   }
-  ::SetWindowTextW(hwnd_, (full + L" - " + title_).c_str());
+  ::SetWindowTextW(hwnd_, Format(IDS_WINDOW_TITLE, {full, title_}).c_str());
   tree_.Clear();
   panes_.Clear();
   Begin(full);
@@ -449,7 +453,7 @@ void MainWindow::RootGone(RunThread::Job job) {
       ::GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES) {
     const DWORD why = ::GetLastError();
     if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
-      model_.Refuse("it was removed while it was kept current");
+      model_.Refuse(Phrase(IDS_REMOVED_WHILE_KEPT, {}));
     }
   }
   if (model_.Refused().empty()) return;
@@ -483,8 +487,30 @@ void MainWindow::Close() {
 void MainWindow::ExplorerEntry(bool add) {
   std::wstring program(kLongestPath, L'\0');
   program.resize(::GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size())));
-  const bool done = add ? settings::AddExplorerEntry(program) : settings::RemoveExplorerEntry();
-  if (!done) Warn(hwnd_, Text(add ? IDS_CANNOT_ADD_ENTRY : IDS_CANNOT_REMOVE_ENTRY) + LastErrorText());
+  const bool done = add ? settings::AddExplorerEntry(program, Text(IDS_EXPLORER_ENTRY))
+                        : settings::RemoveExplorerEntry();
+  if (!done) Warn(hwnd_, Format(add ? IDS_CANNOT_ADD_ENTRY : IDS_CANNOT_REMOVE_ENTRY, {LastErrorText()}));
+  UpdateCommands();
+}
+
+// Every text said again in the language chosen (empty: the user's UI
+// language), which the next start speaks too. The log keeps its lines as
+// they were said.
+void MainWindow::Relanguage(const std::wstring& chosen) {
+  settings::SetLanguage(chosen);
+  Speak(ChooseLanguage(chosen, ::GetUserDefaultUILanguage()));
+  title_ = Text(IDS_TITLE);
+  HMENU old = ::GetMenu(hwnd_);
+  ::SetMenu(hwnd_, LoadMenuBar(instance_));
+  ::DestroyMenu(old);
+  ::SetWindowTextW(hwnd_, folder_.empty() ? title_.c_str() : Format(IDS_WINDOW_TITLE, {folder_, title_}).c_str());
+  ::SetWindowTextW(openButton_, Text(IDS_OPEN_BUTTON).c_str());
+  ::SetWindowTextW(keepBox_, Text(IDS_KEEP_CURRENT_BOX).c_str());
+  attention_.Reword();
+  model_.Reworded();
+  tree_.Apply(model_.TakeChanges());
+  if (folder_.empty()) ::SetWindowTextW(status_, Text(IDS_OPEN_HINT).c_str());
+  Refresh();
   UpdateCommands();
 }
 
@@ -514,6 +540,12 @@ void MainWindow::UpdateCommands() {
   ::EnableMenuItem(menu, IDM_STOP, canStop ? MF_ENABLED : MF_GRAYED);
   ::EnableMenuItem(menu, IDM_KEEP_CURRENT, canWatch ? MF_ENABLED : MF_GRAYED);
   ::CheckMenuItem(menu, IDM_KEEP_CURRENT, watching_ ? MF_CHECKED : MF_UNCHECKED);
+  const std::wstring chosen = settings::Language();
+  ::CheckMenuRadioItem(menu, IDM_LANGUAGE_AUTO, IDM_LANGUAGE_CHINESE,
+                       chosen == L"en"      ? IDM_LANGUAGE_ENGLISH
+                       : chosen == L"zh-CN" ? IDM_LANGUAGE_CHINESE
+                                            : IDM_LANGUAGE_AUTO,
+                       MF_BYCOMMAND);
   const bool entry = settings::ExplorerEntryPresent();
   ::EnableMenuItem(menu, IDM_EXPLORER_ADD, entry ? MF_GRAYED : MF_ENABLED);
   ::EnableMenuItem(menu, IDM_EXPLORER_REMOVE, entry ? MF_ENABLED : MF_GRAYED);
@@ -552,6 +584,7 @@ void MainWindow::ShowDetails() {
 }
 
 int RunWindow(HINSTANCE instance, const std::wstring& folder, int show) {
+  Speak(ChooseLanguage(settings::Language(), ::GetUserDefaultUILanguage()));
   // The folder given, else the last one while it is still there (one since
   // removed or renamed is no error of this start's).
   const std::wstring wanted = folder.empty() ? settings::LastFolder() : folder;

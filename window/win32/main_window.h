@@ -66,6 +66,7 @@ class MainWindow {
   void Remember();
   void Close();
   void ExplorerEntry(bool add);
+  void Relanguage(const std::wstring& chosen);
   void UpdateCommands();
 
   void ApplyEvents();
@@ -75,7 +76,7 @@ class MainWindow {
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
-  const std::wstring title_;
+  std::wstring title_;
   // What the run's thread may post to (null until the window is made), and
   // the end of a run that it could not yet post; taken once.
   std::atomic<HWND> poster_{nullptr};

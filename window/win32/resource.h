@@ -1,8 +1,8 @@
 // What the window's resource script, its code and the programs that drive it
-// (its test driver) agree on: the resources' identifiers, the command
-// identifiers of the menus, buttons and accelerators, the controls'
-// identifiers, and the window class. The resource compiler reads the
-// #defines alone.
+// (its test driver) agree on: the resources' identifiers (a string's is the
+// same in every language), the command identifiers of the menus, buttons
+// and accelerators, the controls' identifiers, and the window class. The
+// resource compiler reads the #defines alone.
 #pragma once
 
 // The icon, the menu bar and the accelerators.
@@ -18,6 +18,10 @@
 #define IDM_EXPLORER_ADD 110
 #define IDM_EXPLORER_REMOVE 111
 #define IDM_ABOUT 120
+// View, Language: the user's UI language, or one chosen.
+#define IDM_LANGUAGE_AUTO 140
+#define IDM_LANGUAGE_ENGLISH 141
+#define IDM_LANGUAGE_CHINESE 142
 // The menu of a row of the tree or the list.
 #define IDM_ROW_EXPLORE 130
 #define IDM_ROW_OPEN_MANIFEST 131
@@ -54,6 +58,15 @@
 #define IDS_ROW_COPY_PATH 317
 #define IDS_CANNOT_OPEN 318
 #define IDS_CANNOT_COPY 319
+#define IDS_EXPLORER_ENTRY 320
+#define IDS_CANNOT_FIND_FOLDER 321
+#define IDS_DOES_NOT_EXIST 322
+#define IDS_CANNOT_BE_OPENED 323
+#define IDS_NOT_A_FOLDER 324
+#define IDS_LINE_TIP 325
+#define IDS_WINDOW_TITLE 326
+// The model's (400 on).
+#include "window/model/phrases.h"
 
 #ifndef RC_INVOKED
 namespace window::ids {

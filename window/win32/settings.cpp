@@ -6,6 +6,7 @@ namespace {
 constexpr wchar_t kLastFolder[] = L"LastFolder";
 constexpr wchar_t kPlacement[] = L"WindowPlacement";
 constexpr wchar_t kPlacementDpi[] = L"WindowPlacementDpi";
+constexpr wchar_t kLanguage[] = L"Language";
 
 // Sets a value of a key of the user's, made if need be.
 bool SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
@@ -25,25 +26,38 @@ bool SetText(const wchar_t* key, const wchar_t* name, const std::wstring& text) 
                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-}  // namespace
-
-std::wstring LastFolder() {
+// A text value of the window's key; empty when there is none.
+std::wstring ReadText(const wchar_t* name) {
   DWORD bytes = 0;
-  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kLastFolder, RRF_RT_REG_SZ, nullptr, nullptr,
-                     &bytes) != ERROR_SUCCESS) {
+  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+      ERROR_SUCCESS) {
     return L"";
   }
-  std::wstring folder(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
-  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, kLastFolder, RRF_RT_REG_SZ, nullptr, folder.data(),
-                     &bytes) != ERROR_SUCCESS) {
+  std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+  bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  if (::RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes) !=
+      ERROR_SUCCESS) {
     return L"";
   }
-  folder.resize(wcsnlen(folder.c_str(), folder.size()));
-  return folder;
+  text.resize(wcsnlen(text.c_str(), text.size()));
+  return text;
 }
 
+}  // namespace
+
+std::wstring LastFolder() { return ReadText(kLastFolder); }
+
 void SetLastFolder(const std::wstring& folder) { SetText(kKey, kLastFolder, folder); }
+
+std::wstring Language() { return ReadText(kLanguage); }
+
+void SetLanguage(const std::wstring& language) {
+  if (language.empty()) {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kLanguage);
+  } else {
+    SetText(kKey, kLanguage, language);
+  }
+}
 
 bool WindowPlace(WINDOWPLACEMENT* place, UINT* dpi) {
   DWORD bytes = sizeof *place;
@@ -79,10 +93,10 @@ bool ExplorerEntryPresent() {
   return true;
 }
 
-bool AddExplorerEntry(const std::wstring& program) {
+bool AddExplorerEntry(const std::wstring& program, const std::wstring& caption) {
   const std::wstring command = L"\"" + program + L"\" \"%1\"";
   const std::wstring commandKey = std::wstring(kExplorerKey) + L"\\command";
-  if (SetText(kExplorerKey, nullptr, kExplorerText) &&
+  if (SetText(kExplorerKey, nullptr, caption) &&
       SetText(kExplorerKey, L"Icon", L"\"" + program + L"\",0") &&
       SetText(commandKey.c_str(), nullptr, command)) {
     return true;

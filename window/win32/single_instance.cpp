@@ -3,6 +3,7 @@
 #include "platform/folder_access.h"
 #include "platform/platform.h"
 #include "window/win32/resource.h"
+#include "window/win32/texts.h"
 #include "window/win32/wide_text.h"
 
 namespace window {
@@ -37,18 +38,18 @@ bool ResolveFolder(const std::wstring& given, std::wstring* full, std::string* p
   std::string resolved;
   os::Dword error = 0;
   if (!os::FullPath(Utf8(given), &resolved, &error)) {
-    *problem = "cannot find the folder " + Utf8(given);
+    *problem = Utf8(Format(IDS_CANNOT_FIND_FOLDER, {given}));
     return false;
   }
   const os::Dword attributes = os::Os().GetFileAttributesA(resolved.c_str());
   if (attributes == os::kInvalidFileAttributes) {
     const os::Dword why = os::Os().GetLastError();
     const bool gone = why == os::kErrorFileNotFound || why == os::kErrorPathNotFound;
-    *problem = Utf8(given) + (gone ? " does not exist" : " cannot be opened");
+    *problem = Utf8(Format(gone ? IDS_DOES_NOT_EXIST : IDS_CANNOT_BE_OPENED, {given}));
     return false;
   }
   if ((attributes & os::kAttrDirectory) == 0) {
-    *problem = Utf8(given) + " is not a folder";
+    *problem = Utf8(Format(IDS_NOT_A_FOLDER, {given}));
     return false;
   }
   *full = Wide(resolved);
