@@ -82,7 +82,7 @@ class Watcher {
     // the run has said why.
     if (first.status == kExitUsage || first.stop != StopReason::None) return first;
     if (!session_.Reached() || source_ == nullptr) {
-      reporter_.Problem("cannot watch " + shownRoot_ + ": the run could not work in it");
+      reporter_.Problem(RunProblem(ProblemCode::WatchUnworkable, {shownRoot_}));
       return {kExitFailed};
     }
     if (CannotGoOn()) return {kExitFailed};
@@ -110,7 +110,7 @@ class Watcher {
     bool limit = false;
     source_ = os::OpenChangeSource(rootPath_, &problem, &limit);
     if (source_ == nullptr) {
-      reporter_.Problem("cannot watch " + shownRoot_ + ": " + problem);
+      reporter_.Problem(RunProblem(ProblemCode::CannotWatch, {shownRoot_, problem}));
       return false;
     }
     // One case rule for every name the watch keeps: the source's.
@@ -215,7 +215,7 @@ class Watcher {
   }
 
   Outcome StoppedWatching(const std::string& problem) {
-    reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
+    reporter_.Problem(RunProblem(ProblemCode::StoppedWatching, {shownRoot_, problem}));
     return {kExitFailed};
   }
 
@@ -363,7 +363,7 @@ class Watcher {
       os::FolderHandle handle;
       const os::Dword error = access_.OpenBeneath(*heldRoot_, folder.path, &handle);
       if (error == os::kErrorAccessDenied) {
-        reporter_.Failed(folder.path, CannotList(ShownFolder(folder.path), error));
+        reporter_.Failed(folder.path, Failure(FailCode::CannotList, {ShownFolder(folder.path)}, error));
       }
     }
   }

@@ -424,7 +424,8 @@ TEST(WindowModel, EveryTextInBothLanguages) {
 
   // The model in Chinese: counts with their measure words, the entry's
   // words around include lines that stay as they are.
-  Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"))};
+  Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"),
+                                       [](unsigned long error) { return "错误 " + std::to_string(error); })};
   shown.model.Reset("C:\\m");
   shown.model.BeginRun(true);
   tree::IncludeChanges changes;
@@ -447,4 +448,17 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   shown.queue.Stale("", "C:\\m\\Mod.xml", false, changes);
   shown.Drain();
   EXPECT_EQ(shown.model.AttentionList()[0].why, "大于 16 MiB；不比较其中的行");
+  shown.queue.Failed("Old", tree::Failure(tree::FailCode::CannotList, {"C:\\m\\Old"}, 5));
+  shown.queue.Failed("Old", tree::Failure(tree::FailCode::WriteRefused, {"C:\\m\\Old\\Mod.xml", "is read-only"}));
+  shown.queue.Warned("", tree::Warning(tree::WarnCode::LeftOut, {"C:\\m\\a\\b", "C:\\m\\Mod.xml",
+                                                               "its name holds \\"}));
+  shown.queue.Problem(tree::RunProblem(tree::ProblemCode::NoSuchFolder, {"C:\\m"}));
+  shown.Drain();
+  EXPECT_EQ(shown.model.Find("Old")->reason,
+            "无法列出文件夹 C:\\m\\Old：错误 5\n无法写入 C:\\m\\Old\\Mod.xml：该清单是只读的");
+  EXPECT_EQ(shown.model.Warnings()[0].text, "C:\\m\\a\\b 未列入 C:\\m\\Mod.xml：名称中含有 \\");
+  EXPECT_EQ(shown.model.Log().back(), "12:00:00 C:\\m：没有这个文件夹");
+  shown.queue.Ended({tree::kExitUsage});
+  shown.Drain();
+  EXPECT_EQ(shown.model.StatusText(), "C:\\m 无法打开：没有这个文件夹");
 }
