@@ -86,7 +86,7 @@ void ConsoleReporter::Watching(const std::string& shownRoot) {
   if (!quiet_) Say(Stream::Out, WatchingLine(shownRoot) + " (Ctrl-C to stop)");
 }
 
-void ConsoleReporter::WatchNote(const std::string& text) { Problem(text); }
+void ConsoleReporter::WatchNote(const Note& note) { Problem(Words(note)); }
 
 // Clears the progress line, so that what follows starts on a clean line.
 void ConsoleReporter::ClearProgress() {

@@ -39,7 +39,7 @@ class ConsoleReporter final : public Reporter {
   void Stopped() override { ClearProgress(); }
   void Problem(const RunProblem& why) override;
   void Watching(const std::string& shownRoot) override;
-  void WatchNote(const std::string& text) override;
+  void WatchNote(const Note& note) override;
 
  private:
   // Writes one line, through ForPerson: every line printed goes this way.

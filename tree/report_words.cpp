@@ -148,6 +148,19 @@ std::string Words(const RunProblem& why) {
   return Value(v, 0);
 }
 
+std::string Words(const Note& note) {
+  const auto& v = note.values;
+  switch (note.code) {
+    case NoteCode::Text: break;
+    case NoteCode::CannotWatch:
+      return "cannot watch " + Value(v, 0) + ": " + Value(v, 1) + "; changes there go unseen";
+    case NoteCode::PollingUnseen:
+      return "polling " + Value(v, 0) + ": " + Value(v, 1) + " does not report changes made elsewhere";
+    case NoteCode::PollingAsAsked: return "polling " + Value(v, 0) + " every " + Value(v, 1) + " s, as --poll asks";
+  }
+  return Value(v, 0);
+}
+
 std::string StopWords(StopReason reason) {
   switch (reason) {
     case StopReason::None: return "";

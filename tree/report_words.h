@@ -48,6 +48,7 @@ std::string CannotList(const std::string& shown, os::Dword error);
 std::string Words(const Failure& why);
 std::string Words(const Warning& warning);
 std::string Words(const RunProblem& why);
+std::string Words(const Note& note);
 
 // Why a run ended early, as a person is told: "out of memory; the manifests
 // not yet written are as they were", "stopped".

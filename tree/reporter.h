@@ -91,6 +91,15 @@ enum class ProblemCode {
 };
 using RunProblem = Said<ProblemCode>;
 
+// A watch's own remark.
+enum class NoteCode {
+  Text,            // values: the words
+  CannotWatch,     // values: the shown folder, why
+  PollingUnseen,   // values: the shown folder, what does not report changes ("a network share")
+  PollingAsAsked,  // values: the shown ROOT, the seconds
+};
+using Note = Said<NoteCode>;
+
 // Folders are named relative to ROOT ('\' between names, "" for ROOT);
 // shown paths are as the user sees them (ROOT as given, then the names). A
 // shown manifest is named as the run decided it (Mod.xml or zenter.xml, by
@@ -132,7 +141,7 @@ class Reporter {
   // manifest written is a change the user made.
   virtual void Watching(const std::string& shownRoot) = 0;
   // The watch's own remarks (a folder it polls, one it cannot watch).
-  virtual void WatchNote(const std::string& text) = 0;
+  virtual void WatchNote(const Note& note) = 0;
 };
 
 }  // namespace tree

@@ -59,7 +59,7 @@ class WarnOnce final : public Reporter {
   void Stopped() override { presenter_.Stopped(); }
   void Problem(const RunProblem& why) override { presenter_.Problem(why); }
   void Watching(const std::string& shownRoot) override { presenter_.Watching(shownRoot); }
-  void WatchNote(const std::string& text) override { presenter_.WatchNote(text); }
+  void WatchNote(const Note& note) override { presenter_.WatchNote(note); }
 
  private:
   // The folder's update is over: what it warned of is what holds now.

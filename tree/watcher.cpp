@@ -399,8 +399,7 @@ class Watcher {
       case os::WatchStart::Failed:
         // One folder the watch cannot see (no permission, say) costs only
         // that folder, as in a run; it is tried again when it changes.
-        reporter_.WatchNote("cannot watch " + ShownFolder(folder) + ": " + problem +
-                            "; changes there go unseen");
+        reporter_.WatchNote(Note(NoteCode::CannotWatch, {ShownFolder(folder), problem}));
         return;
     }
   }
@@ -419,12 +418,11 @@ class Watcher {
     poller_->Add(folder, handle, rules::ManifestNameFor(name));
     if (polled || (!folder.empty() && poller_->Polls(std::string(below::Parent(folder))))) return;
     if (!reason.empty()) {
-      reporter_.WatchNote("polling " + ShownFolder(folder) + ": " + reason +
-                          " does not report changes made elsewhere");
+      reporter_.WatchNote(Note(NoteCode::PollingUnseen, {ShownFolder(folder), reason}));
     } else if (folder.empty()) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g", pollSeconds_);
-      reporter_.WatchNote("polling " + shownRoot_ + " every " + seconds + " s, as --poll asks");
+      reporter_.WatchNote(Note(NoteCode::PollingAsAsked, {shownRoot_, seconds}));
     }
   }
 

@@ -412,7 +412,7 @@ struct Recorder final : tree::Reporter {
   void Stopped() override {}
   void Problem(const tree::RunProblem&) override {}
   void Watching(const std::string&) override {}
-  void WatchNote(const std::string&) override {}
+  void WatchNote(const tree::Note&) override {}
 };
 
 // The session over a real tree: a full run, then updates of chosen folders;

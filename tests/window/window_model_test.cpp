@@ -452,11 +452,13 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   shown.queue.Failed("Old", tree::Failure(tree::FailCode::WriteRefused, {"C:\\m\\Old\\Mod.xml", "is read-only"}));
   shown.queue.Warned("", tree::Warning(tree::WarnCode::LeftOut, {"C:\\m\\a\\b", "C:\\m\\Mod.xml",
                                                                "its name holds \\"}));
+  shown.queue.WatchNote(tree::Note(tree::NoteCode::PollingUnseen, {"C:\\m", "a network share"}));
   shown.queue.Problem(tree::RunProblem(tree::ProblemCode::NoSuchFolder, {"C:\\m"}));
   shown.Drain();
   EXPECT_EQ(shown.model.Find("Old")->reason,
             "无法列出文件夹 C:\\m\\Old：错误 5\n无法写入 C:\\m\\Old\\Mod.xml：该清单是只读的");
   EXPECT_EQ(shown.model.Warnings()[0].text, "C:\\m\\a\\b 未列入 C:\\m\\Mod.xml：名称中含有 \\");
+  EXPECT_EQ(shown.model.Log().end()[-2], "12:00:00 正在轮询 C:\\m：网络共享不报告在别处所做的更改");
   EXPECT_EQ(shown.model.Log().back(), "12:00:00 C:\\m：没有这个文件夹");
   shown.queue.Ended({tree::kExitUsage});
   shown.Drain();

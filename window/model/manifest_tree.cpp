@@ -7,6 +7,7 @@
 #include "tree/options.h"
 #include "tree/paths.h"
 #include "rules/manifest_rule.h"
+#include "tree/change_filter.h"
 #include "tree/error_text.h"
 #include "tree/report_words.h"
 
@@ -52,6 +53,11 @@ unsigned ReasonPhrase(const std::string& reason) {
       {rules::kHoldsBackslash, IDS_LEFT_OUT_BACKSLASH},
       {"its name holds control characters", IDS_LEFT_OUT_CONTROLS},
       {"its name is not valid UTF-8", IDS_LEFT_OUT_NOT_UTF8},
+      {"a network share", IDS_UNSEEN_NETWORK_SHARE},
+      {tree::kRootRemoved.data(), IDS_WATCH_ROOT_REMOVED},
+      {tree::kRootMoved.data(), IDS_WATCH_ROOT_MOVED},
+      {tree::kRootUnmounted.data(), IDS_WATCH_ROOT_UNMOUNTED},
+      {"an ignore file above it cannot be used", IDS_WATCH_ABOVE_UNUSABLE},
   };
   for (const auto& known : kReasons) {
     if (reason == known.engine) return known.id;
@@ -175,7 +181,10 @@ std::string ManifestTree::FailureWords(const tree::Failure& why) const {
 // Every reason a folder failed for, a line each.
 std::string ManifestTree::FailureWords(const std::vector<tree::Failure>& failures) const {
   std::string text;
-  for (const tree::Failure& why : failures) text += (text.empty() ? "" : "\n") + FailureWords(why);
+  for (const tree::Failure& why : failures) {
+    if (!text.empty()) text += '\n';
+    text += FailureWords(why);
+  }
   return text;
 }
 
@@ -213,10 +222,29 @@ std::string ManifestTree::ProblemWords(const tree::RunProblem& why) const {
   switch (why.code) {
     case tree::ProblemCode::CannotWatch: return Say(IDS_PROBLEM_CANNOT_WATCH, {At(v, 0), At(v, 1)});
     case tree::ProblemCode::WatchUnworkable: return Say(IDS_PROBLEM_WATCH_UNWORKABLE, {At(v, 0)});
-    case tree::ProblemCode::StoppedWatching: return Say(IDS_PROBLEM_STOPPED_WATCHING, {At(v, 0), At(v, 1)});
+    case tree::ProblemCode::StoppedWatching:
+      return Say(IDS_PROBLEM_STOPPED_WATCHING, {At(v, 0), Reason(At(v, 1))});
     case tree::ProblemCode::OutputFailed: return Say(IDS_PROBLEM_OUTPUT_FAILED, {ErrorText(why.error)});
     default: return tree::Words(why);
   }
+}
+
+std::string ManifestTree::NoteWords(const tree::Note& note) const {
+  const auto& v = note.values;
+  switch (note.code) {
+    case tree::NoteCode::Text: break;
+    case tree::NoteCode::CannotWatch: return Say(IDS_NOTE_CANNOT_WATCH, {At(v, 0), At(v, 1)});
+    case tree::NoteCode::PollingUnseen: return Say(IDS_NOTE_POLLING_UNSEEN, {At(v, 0), Reason(At(v, 1))});
+    case tree::NoteCode::PollingAsAsked: return Say(IDS_NOTE_POLLING_AS_ASKED, {At(v, 0), At(v, 1)});
+  }
+  return tree::Words(note);
+}
+
+// One of the engine's fixed reasons in the window's words; any other as
+// the engine says it.
+std::string ManifestTree::Reason(const std::string& engineWords) const {
+  const unsigned id = ReasonPhrase(engineWords);
+  return id != 0 ? Say(id) : engineWords;
 }
 
 void ManifestTree::Reworded() {
@@ -470,8 +498,10 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
       AddLog(event, ProblemWords(event.problem));
       break;
     case Kind::Noticed:
-    case Kind::WatchNote:
       AddLog(event, event.text);
+      break;
+    case Kind::WatchNote:
+      AddLog(event, NoteWords(event.note));
       break;
     default:
       break;

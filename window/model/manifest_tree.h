@@ -141,6 +141,8 @@ class ManifestTree {
   std::string WarningWords(const tree::Warning& warning) const;
   std::string RootReason(const tree::RunProblem& why) const;
   std::string ProblemWords(const tree::RunProblem& why) const;
+  std::string NoteWords(const tree::Note& note) const;
+  std::string Reason(const std::string& engineWords) const;
   Row& Ensure(const std::string& path);
   std::string ShownFolder(const std::string& path) const;
   std::string ShownInList(const std::string& path) const;

@@ -119,8 +119,10 @@ void EventQueue::Watching(const std::string& shownRoot) {
   Push(Make(RunEvent::Kind::Watching, "", shownRoot));
 }
 
-void EventQueue::WatchNote(const std::string& text) {
-  Push(Make(RunEvent::Kind::WatchNote, "", text));
+void EventQueue::WatchNote(const tree::Note& note) {
+  RunEvent event = Make(RunEvent::Kind::WatchNote);
+  event.note = note;
+  Push(std::move(event));
 }
 
 void EventQueue::Ended(const tree::Outcome& outcome) {

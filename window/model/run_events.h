@@ -28,7 +28,7 @@ struct RunEvent {
     Stopped,
     Problem,    // problem
     Watching,   // text: the shown ROOT
-    WatchNote,  // text
+    WatchNote,  // note
     Ended,      // outcome: how the run, the update or the watch ended
   };
   Kind kind;
@@ -45,6 +45,7 @@ struct RunEvent {
   tree::Failure failure;
   tree::Warning warning;
   tree::RunProblem problem;
+  tree::Note note;
 };
 
 // The reporter a window's runs report to. Thread-safe: the run's thread
@@ -75,7 +76,7 @@ class EventQueue final : public tree::Reporter {
   void Stopped() override;
   void Problem(const tree::RunProblem& why) override;
   void Watching(const std::string& shownRoot) override;
-  void WatchNote(const std::string& text) override;
+  void WatchNote(const tree::Note& note) override;
   // Not the run's own report: how it ended, queued by the thread that ran
   // it once it returned, after everything the run reported.
   void Ended(const tree::Outcome& outcome);
