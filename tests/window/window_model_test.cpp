@@ -422,6 +422,48 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   };
   for (const auto& row : rows) EXPECT_EQ(window::FillIn(row.format, row.arguments), row.filled);
 
+  // In English the window says what the console says, code by code.
+  using tree::FailCode, tree::WarnCode, tree::ProblemCode, tree::NoteCode;
+  Presented said;
+  said.model.Reset("C:\\m");
+  const tree::Failure failures[] = {
+      {FailCode::CannotList, {"C:\\m\\A"}, 5},
+      {FailCode::CannotRead, {"C:\\m\\A\\.modmanifestignore", "C:\\m\\A"}, 32},
+      {FailCode::CannotRead, {"C:\\m\\Mod.xml"}, 5},
+      {FailCode::CannotWrite, {"C:\\m\\Mod.xml"}, 112},
+      {FailCode::WriteRefused, {"C:\\m\\Mod.xml", "is hidden"}},
+  };
+  for (const tree::Failure& why : failures) {
+    said.queue.Failed("A", why);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(why));
+  }
+  for (const tree::Warning& warning :
+       {tree::Warning(WarnCode::DataManifest, {"C:\\m\\AData\\Mod.xml", "C:\\m\\AData", "C:\\m\\Mod.xml", "AData\\*.*"}),
+        tree::Warning(WarnCode::LeftOut, {"C:\\m\\a\\b", "C:\\m\\Mod.xml", "its name is not valid UTF-8"})}) {
+    said.queue.Warned("", warning);
+    said.Drain();
+    EXPECT_EQ(said.model.Warnings().back().text, tree::Words(warning));
+  }
+  const tree::RunProblem problems[] = {
+      {ProblemCode::NoSuchFolder, {"C:\\m"}},  {ProblemCode::RootHoldsBackslash, {"C:\\m"}},
+      {ProblemCode::RootNotAFolder, {"C:\\m"}}, {ProblemCode::RootError, {"C:\\m"}, 5},
+      {ProblemCode::WatchUnworkable, {"C:\\m"}}, {ProblemCode::StoppedWatching, {"C:\\m", "the folder was removed"}},
+      {ProblemCode::OutputFailed, {}, 232},
+  };
+  for (const tree::RunProblem& why : problems) {
+    said.queue.Problem(why);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(why));
+  }
+  for (const tree::Note& note : {tree::Note(NoteCode::CannotWatch, {"C:\\m\\A", "access denied"}),
+                                 tree::Note(NoteCode::PollingUnseen, {"C:\\m", "a network share"}),
+                                 tree::Note(NoteCode::PollingAsAsked, {"C:\\m", "2.5"})}) {
+    said.queue.WatchNote(note);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(note));
+  }
+
   // The model in Chinese: counts with their measure words, the entry's
   // words around include lines that stay as they are.
   Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"),
