@@ -45,13 +45,13 @@ void ConsoleReporter::Stale(const std::string&, const std::string& shownManifest
   }
 }
 
-void ConsoleReporter::Failed(const std::string&, const std::string& text) { Problem(text); }
+void ConsoleReporter::Failed(const std::string&, const Failure& why) { Problem(Words(why)); }
 
 void ConsoleReporter::Noticed(const std::string& text) { Problem(text); }
 
-void ConsoleReporter::Warned(const std::string&, const std::string& text) {
+void ConsoleReporter::Warned(const std::string&, const Warning& warning) {
   ClearProgress();
-  Say(Stream::Err, "modmanifest-tree: warning: " + text);
+  Say(Stream::Err, "modmanifest-tree: warning: " + Words(warning));
 }
 
 void ConsoleReporter::LeftoverRemoved(const std::string& shownPath) {
@@ -76,9 +76,9 @@ void ConsoleReporter::Summary(const Tally& tally, bool checking, double seconds)
   if (!quiet_) Say(Stream::Out, SummaryLine(tally, checking, seconds));
 }
 
-void ConsoleReporter::Problem(const std::string& text) {
+void ConsoleReporter::Problem(const RunProblem& why) {
   ClearProgress();
-  Say(Stream::Err, "modmanifest-tree: " + text);
+  Say(Stream::Err, "modmanifest-tree: " + Words(why));
 }
 
 void ConsoleReporter::Watching(const std::string& shownRoot) {
@@ -86,7 +86,7 @@ void ConsoleReporter::Watching(const std::string& shownRoot) {
   if (!quiet_) Say(Stream::Out, WatchingLine(shownRoot) + " (Ctrl-C to stop)");
 }
 
-void ConsoleReporter::WatchNote(const std::string& text) { Problem(text); }
+void ConsoleReporter::WatchNote(const Note& note) { Problem(Words(note)); }
 
 // Clears the progress line, so that what follows starts on a clean line.
 void ConsoleReporter::ClearProgress() {

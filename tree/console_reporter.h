@@ -30,16 +30,16 @@ class ConsoleReporter final : public Reporter {
   void Written(const std::string& folder, const std::string& shownManifest) override;
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const IncludeChanges& changes) override;
-  void Failed(const std::string& folder, const std::string& text) override;
+  void Failed(const std::string& folder, const Failure& why) override;
   void Noticed(const std::string& text) override;
-  void Warned(const std::string& folder, const std::string& text) override;
+  void Warned(const std::string& folder, const Warning& warning) override;
   void LeftoverRemoved(const std::string& shownPath) override;
   void Progress(const Tally& tally, bool checking) override;
   void Summary(const Tally& tally, bool checking, double seconds) override;
   void Stopped() override { ClearProgress(); }
-  void Problem(const std::string& text) override;
+  void Problem(const RunProblem& why) override;
   void Watching(const std::string& shownRoot) override;
-  void WatchNote(const std::string& text) override;
+  void WatchNote(const Note& note) override;
 
  private:
   // Writes one line, through ForPerson: every line printed goes this way.

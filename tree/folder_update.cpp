@@ -5,7 +5,6 @@
 #include "rules/manifest_document.h"
 #include "rules/manifest_rule.h"
 #include "platform/process_control.h"
-#include "tree/error_text.h"
 #include "tree/report_words.h"
 #include "tree/ignore_file.h"
 #include "tree/leftovers.h"
@@ -68,7 +67,7 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
     run_.reporter.Current(folder.relative, folder.shownManifest);
   } else if (error != 0 && !missing && error != os::kErrorIsLink) {
     // A link is stale: it is replaced by a regular file, never read.
-    run_.Fail(folder.relative, "cannot read " + folder.shownManifest + ": " + ErrorText(error));
+    run_.Fail(folder.relative, Failure(FailCode::CannotRead, {folder.shownManifest}, error));
   } else if (run_.options.check) {
     ++run_.tally.changed;
     ReportChanges(folder, missing, error == 0, wanted);
@@ -87,15 +86,14 @@ std::vector<SubFolder> FolderUpdate::Update(const WalkFolder& folder,
 void FolderUpdate::WarnOfListing(const WalkFolder& folder, const WalkFolder* parent) {
   if (parent != nullptr && folder.manifestName == rules::kModManifest) {
     if (rules::CanCarrySubFolder(folder.name)) {
-      run_.Warn(folder.relative, folder.shownManifest + " is what " + Dotted(folder.shown) +
-                                     " gets (its name ends in \"Data\"), but " +
-                                     parent->shownManifest + " includes " +
-                                     rules::SubFolderEntry(folder.name) + ", which no run writes");
+      run_.Warn(folder.relative,
+                Warning(WarnCode::DataManifest, {folder.shownManifest, folder.shown, parent->shownManifest,
+                                                 rules::SubFolderEntry(folder.name)}));
     }
   }
   for (const LeftOut& out : listing_.leftOut) {
-    run_.Warn(folder.relative, Shown(folder.shown, out.name) + " is left out of " +
-                                   folder.shownManifest + ": " + out.reason);
+    run_.Warn(folder.relative,
+              Warning(WarnCode::LeftOut, {Shown(folder.shown, out.name), folder.shownManifest, out.reason}));
   }
 }
 

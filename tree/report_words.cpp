@@ -83,7 +83,82 @@ std::string WatchingLine(const std::string& shownRoot) {
 }
 
 std::string CannotList(const std::string& shown, os::Dword error) {
-  return "cannot list folder " + Dotted(shown) + ": " + ErrorText(error);
+  return Words(Failure(FailCode::CannotList, {shown}, error));
+}
+
+namespace {
+
+// The value at index, "" when there is none.
+const std::string& Value(const std::vector<std::string>& values, size_t index) {
+  static const std::string none;
+  return index < values.size() ? values[index] : none;
+}
+
+#ifdef _WIN32
+constexpr char kNoModAtRoot[] = ": the root of a drive or share is no mod folder";
+#else
+constexpr char kNoModAtRoot[] = ": the file system's root is no mod folder";
+#endif
+
+}  // namespace
+
+std::string Words(const Failure& why) {
+  const auto& v = why.values;
+  switch (why.code) {
+    case FailCode::Text: break;
+    case FailCode::CannotList:
+      return "cannot list folder " + Dotted(Value(v, 0)) + ": " + ErrorText(why.error);
+    case FailCode::CannotRead:
+      return "cannot read " + Value(v, 0) + ": " + ErrorText(why.error) +
+             (v.size() > 1 ? "; " + Dotted(v[1]) + " skipped" : "");
+    case FailCode::CannotWrite: return "cannot write " + Value(v, 0) + ": " + ErrorText(why.error);
+    case FailCode::WriteRefused: return "cannot write " + Value(v, 0) + ": the manifest " + Value(v, 1);
+  }
+  return Value(v, 0);
+}
+
+std::string Words(const Warning& warning) {
+  const auto& v = warning.values;
+  switch (warning.code) {
+    case WarnCode::Text: break;
+    case WarnCode::DataManifest:
+      return Value(v, 0) + " is what " + Dotted(Value(v, 1)) + " gets (its name ends in \"Data\"), but " +
+             Value(v, 2) + " includes " + Value(v, 3) + ", which no run writes";
+    case WarnCode::LeftOut: return Value(v, 0) + " is left out of " + Value(v, 1) + ": " + Value(v, 2);
+  }
+  return Value(v, 0);
+}
+
+std::string Words(const RunProblem& why) {
+  const auto& v = why.values;
+  switch (why.code) {
+    case ProblemCode::Text: break;
+    case ProblemCode::NoSuchFolder: return Value(v, 0) + ": no such folder";
+    case ProblemCode::NoModAtRoot: return Value(v, 0) + kNoModAtRoot;
+    case ProblemCode::RootHoldsBackslash:
+      return Value(v, 0) + ": its real path holds \\, which a manifest's paths cannot carry";
+    case ProblemCode::RootNotAFolder: return Value(v, 0) + ": not a folder";
+    case ProblemCode::RootError: return Value(v, 0) + ": " + ErrorText(why.error);
+    case ProblemCode::CannotWatch: return "cannot watch " + Value(v, 0) + ": " + Value(v, 1);
+    case ProblemCode::WatchUnworkable:
+      return "cannot watch " + Value(v, 0) + ": the run could not work in it";
+    case ProblemCode::StoppedWatching: return "stopped watching " + Value(v, 0) + ": " + Value(v, 1);
+    case ProblemCode::OutputFailed: return "cannot write to standard output: " + ErrorText(why.error);
+  }
+  return Value(v, 0);
+}
+
+std::string Words(const Note& note) {
+  const auto& v = note.values;
+  switch (note.code) {
+    case NoteCode::Text: break;
+    case NoteCode::CannotWatch:
+      return "cannot watch " + Value(v, 0) + ": " + Value(v, 1) + "; changes there go unseen";
+    case NoteCode::PollingUnseen:
+      return "polling " + Value(v, 0) + ": " + Value(v, 1) + " does not report changes made elsewhere";
+    case NoteCode::PollingAsAsked: return "polling " + Value(v, 0) + " every " + Value(v, 1) + " s, as --poll asks";
+  }
+  return Value(v, 0);
 }
 
 std::string StopWords(StopReason reason) {

@@ -44,6 +44,12 @@ std::string WatchingLine(const std::string& shownRoot);
 // The message of a folder that cannot be listed.
 std::string CannotList(const std::string& shown, os::Dword error);
 
+// The English words of what failed, a warning, why a run cannot go on.
+std::string Words(const Failure& why);
+std::string Words(const Warning& warning);
+std::string Words(const RunProblem& why);
+std::string Words(const Note& note);
+
 // Why a run ended early, as a person is told: "out of memory; the manifests
 // not yet written are as they were", "stopped".
 std::string StopWords(StopReason reason);

@@ -41,6 +41,65 @@ struct ListedFolder {
   std::string pattern;                   // Excluded, Ignored: the pattern that matched
 };
 
+// What an engine sentence says, as what happened and its values, for a
+// presenter that words it in a language of its own; Words (report_words.h)
+// words it in English. A plain text is a sentence of code Text, said only
+// in English.
+template <class Code>
+struct Said {
+  Said() = default;
+  Said(std::string text) : values{std::move(text)} {}  // NOLINT: a text is a sentence too
+  Said(Code code, std::vector<std::string> values, unsigned long error = 0)
+      : code(code), values(std::move(values)), error(error) {}
+  bool operator==(const Said&) const = default;
+
+  Code code{};
+  std::vector<std::string> values;  // shown paths, patterns, reasons, as each code says
+  unsigned long error = 0;          // the system's error number, 0 for none
+};
+
+// Why a folder or one of its files failed.
+enum class FailCode {
+  Text,          // values: the words
+  CannotList,    // values: the shown folder; error
+  CannotRead,    // values: the shown file, then the folder skipped for it if any; error
+  CannotWrite,   // values: the shown manifest; error
+  WriteRefused,  // values: the shown manifest, why ("is read-only")
+};
+using Failure = Said<FailCode>;
+
+// A warning: what no run can satisfy.
+enum class WarnCode {
+  Text,          // values: the words
+  DataManifest,  // values: the shown manifest, the shown folder, its parent's manifest, the entry
+  LeftOut,       // values: the shown name, the shown manifest, why
+};
+using Warning = Said<WarnCode>;
+
+// Why a run cannot begin or go on.
+enum class ProblemCode {
+  Text,              // values: the words
+  NoSuchFolder,      // values: ROOT as given
+  NoModAtRoot,       // values: ROOT as given (a drive's, a share's, the file system's root)
+  RootHoldsBackslash,  // values: ROOT as given
+  RootNotAFolder,    // values: ROOT as given
+  RootError,         // values: ROOT as given; error
+  CannotWatch,       // values: the shown ROOT, why
+  WatchUnworkable,   // values: the shown ROOT (the run could not work in it)
+  StoppedWatching,   // values: the shown ROOT, why
+  OutputFailed,      // error
+};
+using RunProblem = Said<ProblemCode>;
+
+// A watch's own remark.
+enum class NoteCode {
+  Text,            // values: the words
+  CannotWatch,     // values: the shown folder, why
+  PollingUnseen,   // values: the shown folder, what does not report changes ("a network share")
+  PollingAsAsked,  // values: the shown ROOT, the seconds
+};
+using Note = Said<NoteCode>;
+
 // Folders are named relative to ROOT ('\' between names, "" for ROOT);
 // shown paths are as the user sees them (ROOT as given, then the names). A
 // shown manifest is named as the run decided it (Mod.xml or zenter.xml, by
@@ -60,12 +119,12 @@ class Reporter {
   // would change.
   virtual void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
                      const IncludeChanges& changes) = 0;
-  // A folder or one of its files failed; text says which and why.
-  virtual void Failed(const std::string& folder, const std::string& text) = 0;
+  // A folder or one of its files failed: which and why.
+  virtual void Failed(const std::string& folder, const Failure& why) = 0;
   // Something the run met that is no failure (a folder that vanished).
   virtual void Noticed(const std::string& text) = 0;
   // A warning: what no run can satisfy, a name left out of a manifest.
-  virtual void Warned(const std::string& folder, const std::string& text) = 0;
+  virtual void Warned(const std::string& folder, const Warning& warning) = 0;
   // A temporary file that a killed run left behind was removed.
   virtual void LeftoverRemoved(const std::string& shownPath) = 0;
   // The full run goes on (for a progress display).
@@ -76,13 +135,13 @@ class Reporter {
   // in hand is abandoned. Why is the outcome the session returns.
   virtual void Stopped() = 0;
   // The run cannot begin or go on (a usage error, standard output failed,
-  // the watch broke): text says why.
-  virtual void Problem(const std::string& text) = 0;
+  // the watch broke).
+  virtual void Problem(const RunProblem& why) = 0;
   // The watch has begun, or changed what it watches; from now on each
   // manifest written is a change the user made.
   virtual void Watching(const std::string& shownRoot) = 0;
   // The watch's own remarks (a folder it polls, one it cannot watch).
-  virtual void WatchNote(const std::string& text) = 0;
+  virtual void WatchNote(const Note& note) = 0;
 };
 
 }  // namespace tree

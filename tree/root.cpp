@@ -1,6 +1,5 @@
 #include "tree/root.h"
 
-#include "tree/error_text.h"
 #include "tree/options.h"
 #include "tree/paths.h"
 
@@ -13,12 +12,6 @@ bool IsFileSystemRoot(std::string_view fullPath) {
   while (fullPath.size() > 1 && fullPath.back() == '\\') fullPath.remove_suffix(1);
   return FileSystemRootLength(fullPath) >= fullPath.size();
 }
-
-#ifdef _WIN32
-constexpr char kNoModAtRoot[] = ": the root of a drive or share is no mod folder";
-#else
-constexpr char kNoModAtRoot[] = ": the file system's root is no mod folder";
-#endif
 
 }  // namespace
 
@@ -34,32 +27,31 @@ int ResolveRoot(const std::string& typed, os::FolderAccess& access, Reporter& re
   os::Dword error = 0;
   if (!os::FullPath(root->given, &root->fullPath, &error)) {
     if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
-      reporter.Problem(root->given + ": no such folder");
+      reporter.Problem(RunProblem(ProblemCode::NoSuchFolder, {root->given}));
     } else if (error == os::kErrorInvalidName) {
-      reporter.Problem(root->given +
-                       ": its real path holds \\, which a manifest's paths cannot carry");
+      reporter.Problem(RunProblem(ProblemCode::RootHoldsBackslash, {root->given}));
     } else {
-      reporter.Problem(root->given + ": " + ErrorText(error));
+      reporter.Problem(RunProblem(ProblemCode::RootError, {root->given}, error));
     }
     return kExitUsage;
   }
   if (IsFileSystemRoot(root->fullPath)) {
-    reporter.Problem(root->given + kNoModAtRoot);
+    reporter.Problem(RunProblem(ProblemCode::NoModAtRoot, {root->given}));
     return kExitUsage;
   }
   error = OpenRoot(access, root, &root->handle);
   root->openError = error;
-  const char* problem = nullptr;
+  ProblemCode problem = ProblemCode::Text;
   if (error == 0 && root->name.empty()) {
-    problem = kNoModAtRoot;  // a link to a drive's root: the folder opened has no name of its own
+    problem = ProblemCode::NoModAtRoot;  // a link to a drive's root: the folder opened has no name of its own
   } else if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
-    problem = ": no such folder";
+    problem = ProblemCode::NoSuchFolder;
   } else if (error == os::kErrorDirectory) {
-    problem = ": not a folder";
+    problem = ProblemCode::RootNotAFolder;
   }
-  if (problem == nullptr) return kExitDone;
+  if (problem == ProblemCode::Text) return kExitDone;
   root->handle.reset();
-  reporter.Problem(root->given + problem);
+  reporter.Problem(RunProblem(problem, {root->given}));
   return kExitUsage;
 }
 

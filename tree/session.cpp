@@ -43,7 +43,7 @@ class SessionWalk {
       top_ = SkipRules::AtTop(context_.options.excludes, std::move(above), context_.options.hidden);
       if (!root_.handle) {
         ++context_.tally.folders;
-        context_.Fail("", CannotList(root_.shown, root_.openError));
+        context_.Fail("", Failure(FailCode::CannotList, {root_.shown}, root_.openError));
       } else {
         reached_ = true;
         walker_.WalkAll(std::move(root_.handle), top_);

@@ -4,7 +4,6 @@
 
 #include "platform/console.h"
 #include "platform/process_control.h"
-#include "tree/error_text.h"
 
 namespace tree {
 
@@ -20,14 +19,14 @@ WalkContext::WalkContext(const Options& options, Reporter& reporter, os::FolderA
              },
              std::min(access.SyncBatchSize(), access.Budget().writer)) {}
 
-void WalkContext::Fail(const std::string& folder, const std::string& text) {
+void WalkContext::Fail(const std::string& folder, const Failure& why) {
   ++tally.failed;
-  reporter.Failed(folder, text);
+  reporter.Failed(folder, why);
 }
 
-void WalkContext::Warn(const std::string& folder, const std::string& text) {
+void WalkContext::Warn(const std::string& folder, const Warning& warning) {
   ++tally.warnings;
-  reporter.Warned(folder, text);
+  reporter.Warned(folder, warning);
 }
 
 void WalkContext::ManifestDone(const ManifestLabel& label, const WriteFailure* failure) {
@@ -37,17 +36,16 @@ void WalkContext::ManifestDone(const ManifestLabel& label, const WriteFailure* f
   } else if (failure->refused == nullptr && failure->error == os::kErrorPathNotFound) {
     reporter.Noticed(label.shown + ": its folder vanished during the run; not written");
   } else {
-    Fail(label.folder, "cannot write " + label.shown + ": " +
-                           (failure->refused != nullptr
-                                ? std::string("the manifest ") + failure->refused
-                                : ErrorText(failure->error)));
+    Fail(label.folder, failure->refused != nullptr
+                           ? Failure(FailCode::WriteRefused, {label.shown, failure->refused})
+                           : Failure(FailCode::CannotWrite, {label.shown}, failure->error));
   }
 }
 
 bool WalkContext::OutputFailed() {
   const os::Dword error = os::OutputError();
   if (error == 0) return false;
-  reporter.Problem("cannot write to standard output: " + ErrorText(error));
+  reporter.Problem(RunProblem(ProblemCode::OutputFailed, {}, error));
   return true;
 }
 

@@ -26,8 +26,8 @@ struct WalkContext {
               const StopToken* stop);
 
   // A folder or one of its files failed: counted and reported.
-  void Fail(const std::string& folder, const std::string& text);
-  void Warn(const std::string& folder, const std::string& text);
+  void Fail(const std::string& folder, const Failure& why);
+  void Warn(const std::string& folder, const Warning& warning);
   // Stops the run when it must (an interrupt, a stop the front asked for,
   // standard output failed): the batch in hand is abandoned, the stop said,
   // and WalkStopped thrown.

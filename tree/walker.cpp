@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "rules/manifest_rule.h"
-#include "tree/error_text.h"
 #include "tree/report_words.h"
 #include "tree/ignore_file.h"
 
@@ -78,11 +77,11 @@ WalkFolder Walker::Below(const std::string& name) const {
 
 // Reads the folder's ignore file ignoreFile (the name its listing gave, or
 // the usual name where there is no listing to tell; "": none) and makes its
-// skip rules. False, after reporting the failure (its message ending in
-// suffix when the file cannot be read), when nothing beneath the folder is
-// to be visited.
+// skip rules. False, after reporting the failure (saying the folder is
+// skipped when saySkipped and the file cannot be read), when nothing
+// beneath the folder is to be visited.
 bool Walker::Enter(const os::FolderHandle& handle, const WalkFolder& folder, Frame* frame,
-                   std::string_view ignoreFile, const std::string& suffix) {
+                   std::string_view ignoreFile, bool saySkipped) {
   std::vector<NamePattern> own;
   if (!ignoreFile.empty()) {
     const std::string shown = Shown(folder.shown, ignoreFile);
@@ -92,7 +91,9 @@ bool Walker::Enter(const os::FolderHandle& handle, const WalkFolder& folder, Fra
     if (error == os::kErrorFileNotFound || error == os::kErrorIsFolder) {
       bytes.clear();
     } else if (error != 0) {
-      run_.Fail(folder.relative, "cannot read " + shown + ": " + ErrorText(error) + suffix);
+      std::vector<std::string> values{shown};
+      if (saySkipped) values.push_back(folder.shown);
+      run_.Fail(folder.relative, Failure(FailCode::CannotRead, std::move(values), error));
       return false;
     }
     if (!bytes.empty() && !ParseIgnoreFile(bytes, shown, &own, &problem)) {
@@ -163,14 +164,13 @@ void Walker::Visit(Handle handle, const std::string& name) {
     return;
   }
   if (error != 0) {
-    run_.Fail(folder.relative, CannotList(folder.shown, error));
+    run_.Fail(folder.relative, Failure(FailCode::CannotList, {folder.shown}, error));
     return;
   }
   if (listed_) listed_(folder.relative, update_.Entries());
   if (!run_.options.check) update_.RemoveLeftovers(*handle, folder.shown);
   Frame frame;
-  if (!Enter(*handle, folder, &frame, update_.IgnoreFile(),
-             "; " + Dotted(folder.shown) + " skipped")) {
+  if (!Enter(*handle, folder, &frame, update_.IgnoreFile(), true)) {
     return;
   }
   frame.subFolders = update_.Update(folder, handle, *frame.rules, parent.get());
@@ -184,7 +184,7 @@ void Walker::Visit(Handle handle, const std::string& name) {
 bool Walker::EnterAbove(Handle handle, const std::string& name) {
   const WalkFolder folder = Below(name);
   Frame frame;
-  if (!Enter(*handle, folder, &frame, kIgnoreFileName, "")) return false;
+  if (!Enter(*handle, folder, &frame, kIgnoreFileName, false)) return false;
   Push(std::move(frame), folder, std::move(handle));
   return true;
 }
@@ -206,7 +206,7 @@ void Walker::Descend(size_t base) {
       // listed: the rest of it is skipped.
       const WalkFolder folder = FolderAt(stack_.size() - 1);
       if (!Gone(Dotted(folder.shown), error)) {
-        run_.Fail(folder.relative, CannotList(folder.shown, error));
+        run_.Fail(folder.relative, Failure(FailCode::CannotList, {folder.shown}, error));
       }
       top.next = top.subFolders.size();
       continue;
@@ -218,7 +218,7 @@ void Walker::Descend(size_t base) {
       Visit(std::move(child), sub.name);
     } else if (const WalkFolder folder = Below(sub.name); !Gone(folder.shown, error)) {
       ++run_.tally.folders;
-      run_.Fail(folder.relative, CannotList(folder.shown, error));
+      run_.Fail(folder.relative, Failure(FailCode::CannotList, {folder.shown}, error));
     }
   }
 }

@@ -66,7 +66,7 @@ class Walker {
   // The folder name in the one on top (ROOT when there is none).
   WalkFolder Below(const std::string& name) const;
   bool Enter(const os::FolderHandle& handle, const WalkFolder& folder, Frame* frame,
-             std::string_view ignoreFile, const std::string& suffix);
+             std::string_view ignoreFile, bool saySkipped);
   void Push(Frame frame, const WalkFolder& folder, Handle handle);
   void Pop();
   void Hold(size_t index, Handle handle);

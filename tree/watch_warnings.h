@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tree/report_words.h"
 #include "tree/reporter.h"
 
 namespace tree {
@@ -38,16 +39,17 @@ class WarnOnce final : public Reporter {
              const IncludeChanges& changes) override {
     presenter_.Stale(folder, shownManifest, missing, changes);
   }
-  void Failed(const std::string& folder, const std::string& text) override {
+  void Failed(const std::string& folder, const Failure& why) override {
     Settled(folder);
-    presenter_.Failed(folder, text);
+    presenter_.Failed(folder, why);
     if (failed_) failed_(folder);
   }
   void Noticed(const std::string& text) override { presenter_.Noticed(text); }
-  void Warned(const std::string& folder, const std::string& text) override {
+  void Warned(const std::string& folder, const Warning& warning) override {
+    const std::string text = Words(warning);
     pending_[folder].insert(text);
     const auto said = said_.find(folder);
-    if (said == said_.end() || said->second.count(text) == 0) presenter_.Warned(folder, text);
+    if (said == said_.end() || said->second.count(text) == 0) presenter_.Warned(folder, warning);
   }
   void LeftoverRemoved(const std::string& shownPath) override { presenter_.LeftoverRemoved(shownPath); }
   void Progress(const Tally& tally, bool checking) override { presenter_.Progress(tally, checking); }
@@ -55,9 +57,9 @@ class WarnOnce final : public Reporter {
     presenter_.Summary(tally, checking, seconds);
   }
   void Stopped() override { presenter_.Stopped(); }
-  void Problem(const std::string& text) override { presenter_.Problem(text); }
+  void Problem(const RunProblem& why) override { presenter_.Problem(why); }
   void Watching(const std::string& shownRoot) override { presenter_.Watching(shownRoot); }
-  void WatchNote(const std::string& text) override { presenter_.WatchNote(text); }
+  void WatchNote(const Note& note) override { presenter_.WatchNote(note); }
 
  private:
   // The folder's update is over: what it warned of is what holds now.

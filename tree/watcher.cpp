@@ -82,7 +82,7 @@ class Watcher {
     // the run has said why.
     if (first.status == kExitUsage || first.stop != StopReason::None) return first;
     if (!session_.Reached() || source_ == nullptr) {
-      reporter_.Problem("cannot watch " + shownRoot_ + ": the run could not work in it");
+      reporter_.Problem(RunProblem(ProblemCode::WatchUnworkable, {shownRoot_}));
       return {kExitFailed};
     }
     if (CannotGoOn()) return {kExitFailed};
@@ -110,7 +110,7 @@ class Watcher {
     bool limit = false;
     source_ = os::OpenChangeSource(rootPath_, &problem, &limit);
     if (source_ == nullptr) {
-      reporter_.Problem("cannot watch " + shownRoot_ + ": " + problem);
+      reporter_.Problem(RunProblem(ProblemCode::CannotWatch, {shownRoot_, problem}));
       return false;
     }
     // One case rule for every name the watch keeps: the source's.
@@ -215,7 +215,7 @@ class Watcher {
   }
 
   Outcome StoppedWatching(const std::string& problem) {
-    reporter_.Problem("stopped watching " + shownRoot_ + ": " + problem);
+    reporter_.Problem(RunProblem(ProblemCode::StoppedWatching, {shownRoot_, problem}));
     return {kExitFailed};
   }
 
@@ -363,7 +363,7 @@ class Watcher {
       os::FolderHandle handle;
       const os::Dword error = access_.OpenBeneath(*heldRoot_, folder.path, &handle);
       if (error == os::kErrorAccessDenied) {
-        reporter_.Failed(folder.path, CannotList(ShownFolder(folder.path), error));
+        reporter_.Failed(folder.path, Failure(FailCode::CannotList, {ShownFolder(folder.path)}, error));
       }
     }
   }
@@ -399,8 +399,7 @@ class Watcher {
       case os::WatchStart::Failed:
         // One folder the watch cannot see (no permission, say) costs only
         // that folder, as in a run; it is tried again when it changes.
-        reporter_.WatchNote("cannot watch " + ShownFolder(folder) + ": " + problem +
-                            "; changes there go unseen");
+        reporter_.WatchNote(Note(NoteCode::CannotWatch, {ShownFolder(folder), problem}));
         return;
     }
   }
@@ -419,12 +418,11 @@ class Watcher {
     poller_->Add(folder, handle, rules::ManifestNameFor(name));
     if (polled || (!folder.empty() && poller_->Polls(std::string(below::Parent(folder))))) return;
     if (!reason.empty()) {
-      reporter_.WatchNote("polling " + ShownFolder(folder) + ": " + reason +
-                          " does not report changes made elsewhere");
+      reporter_.WatchNote(Note(NoteCode::PollingUnseen, {ShownFolder(folder), reason}));
     } else if (folder.empty()) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g", pollSeconds_);
-      reporter_.WatchNote("polling " + shownRoot_ + " every " + seconds + " s, as --poll asks");
+      reporter_.WatchNote(Note(NoteCode::PollingAsAsked, {shownRoot_, seconds}));
     }
   }
 

@@ -403,16 +403,16 @@ struct Recorder final : tree::Reporter {
   void Stale(const std::string&, const std::string&, bool, const tree::IncludeChanges& c) override {
     stale.push_back(c);
   }
-  void Failed(const std::string& folder, const std::string&) override { failed.push_back(folder); }
+  void Failed(const std::string& folder, const tree::Failure&) override { failed.push_back(folder); }
   void Noticed(const std::string& text) override { noticed.push_back(text); }
-  void Warned(const std::string&, const std::string&) override {}
+  void Warned(const std::string&, const tree::Warning&) override {}
   void LeftoverRemoved(const std::string&) override {}
   void Progress(const tree::Tally&, bool) override {}
   void Summary(const tree::Tally&, bool, double) override {}
   void Stopped() override {}
-  void Problem(const std::string&) override {}
+  void Problem(const tree::RunProblem&) override {}
   void Watching(const std::string&) override {}
-  void WatchNote(const std::string&) override {}
+  void WatchNote(const tree::Note&) override {}
 };
 
 // The session over a real tree: a full run, then updates of chosen folders;

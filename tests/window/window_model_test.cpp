@@ -422,9 +422,52 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   };
   for (const auto& row : rows) EXPECT_EQ(window::FillIn(row.format, row.arguments), row.filled);
 
+  // In English the window says what the console says, code by code.
+  using tree::FailCode, tree::WarnCode, tree::ProblemCode, tree::NoteCode;
+  Presented said;
+  said.model.Reset("C:\\m");
+  const tree::Failure failures[] = {
+      {FailCode::CannotList, {"C:\\m\\A"}, 5},
+      {FailCode::CannotRead, {"C:\\m\\A\\.modmanifestignore", "C:\\m\\A"}, 32},
+      {FailCode::CannotRead, {"C:\\m\\Mod.xml"}, 5},
+      {FailCode::CannotWrite, {"C:\\m\\Mod.xml"}, 112},
+      {FailCode::WriteRefused, {"C:\\m\\Mod.xml", "is hidden"}},
+  };
+  for (const tree::Failure& why : failures) {
+    said.queue.Failed("A", why);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(why));
+  }
+  for (const tree::Warning& warning :
+       {tree::Warning(WarnCode::DataManifest, {"C:\\m\\AData\\Mod.xml", "C:\\m\\AData", "C:\\m\\Mod.xml", "AData\\*.*"}),
+        tree::Warning(WarnCode::LeftOut, {"C:\\m\\a\\b", "C:\\m\\Mod.xml", "its name is not valid UTF-8"})}) {
+    said.queue.Warned("", warning);
+    said.Drain();
+    EXPECT_EQ(said.model.Warnings().back().text, tree::Words(warning));
+  }
+  const tree::RunProblem problems[] = {
+      {ProblemCode::NoSuchFolder, {"C:\\m"}},  {ProblemCode::RootHoldsBackslash, {"C:\\m"}},
+      {ProblemCode::RootNotAFolder, {"C:\\m"}}, {ProblemCode::RootError, {"C:\\m"}, 5},
+      {ProblemCode::WatchUnworkable, {"C:\\m"}}, {ProblemCode::StoppedWatching, {"C:\\m", "the folder was removed"}},
+      {ProblemCode::OutputFailed, {}, 232},
+  };
+  for (const tree::RunProblem& why : problems) {
+    said.queue.Problem(why);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(why));
+  }
+  for (const tree::Note& note : {tree::Note(NoteCode::CannotWatch, {"C:\\m\\A", "access denied"}),
+                                 tree::Note(NoteCode::PollingUnseen, {"C:\\m", "a network share"}),
+                                 tree::Note(NoteCode::PollingAsAsked, {"C:\\m", "2.5"})}) {
+    said.queue.WatchNote(note);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(note));
+  }
+
   // The model in Chinese: counts with their measure words, the entry's
   // words around include lines that stay as they are.
-  Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"))};
+  Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"),
+                                       [](unsigned long error) { return "错误 " + std::to_string(error); })};
   shown.model.Reset("C:\\m");
   shown.model.BeginRun(true);
   tree::IncludeChanges changes;
@@ -447,4 +490,19 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   shown.queue.Stale("", "C:\\m\\Mod.xml", false, changes);
   shown.Drain();
   EXPECT_EQ(shown.model.AttentionList()[0].why, "大于 16 MiB；不比较其中的行");
+  shown.queue.Failed("Old", tree::Failure(tree::FailCode::CannotList, {"C:\\m\\Old"}, 5));
+  shown.queue.Failed("Old", tree::Failure(tree::FailCode::WriteRefused, {"C:\\m\\Old\\Mod.xml", "is read-only"}));
+  shown.queue.Warned("", tree::Warning(tree::WarnCode::LeftOut, {"C:\\m\\a\\b", "C:\\m\\Mod.xml",
+                                                               "its name holds \\"}));
+  shown.queue.WatchNote(tree::Note(tree::NoteCode::PollingUnseen, {"C:\\m", "a network share"}));
+  shown.queue.Problem(tree::RunProblem(tree::ProblemCode::NoSuchFolder, {"C:\\m"}));
+  shown.Drain();
+  EXPECT_EQ(shown.model.Find("Old")->reason,
+            "无法列出文件夹 C:\\m\\Old：错误 5\n无法写入 C:\\m\\Old\\Mod.xml：该清单是只读的");
+  EXPECT_EQ(shown.model.Warnings()[0].text, "C:\\m\\a\\b 未列入 C:\\m\\Mod.xml：名称中含有 \\");
+  EXPECT_EQ(shown.model.Log().end()[-2], "12:00:00 正在轮询 C:\\m：网络共享不报告在别处所做的更改");
+  EXPECT_EQ(shown.model.Log().back(), "12:00:00 C:\\m：没有这个文件夹");
+  shown.queue.Ended({tree::kExitUsage});
+  shown.Drain();
+  EXPECT_EQ(shown.model.StatusText(), "C:\\m 无法打开：没有这个文件夹");
 }

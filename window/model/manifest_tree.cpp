@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "tree/options.h"
 #include "tree/paths.h"
+#include "rules/manifest_rule.h"
+#include "tree/change_filter.h"
+#include "tree/error_text.h"
 #include "tree/report_words.h"
 
 namespace window {
@@ -28,6 +32,37 @@ std::string Legible(std::string_view text) {
     shown += '\n';
     begin = end + 1;
   }
+}
+
+// The value at index, "" when there is none.
+const std::string& At(const std::vector<std::string>& values, size_t index) {
+  static const std::string none;
+  return index < values.size() ? values[index] : none;
+}
+
+// The phrase of one of the engine's fixed reasons; 0 when it has none.
+unsigned ReasonPhrase(const std::string& reason) {
+  static const struct {
+    const char* engine;
+    unsigned id;
+  } kReasons[] = {
+      {"is a folder", IDS_REFUSED_FOLDER},
+      {"is read-only", IDS_REFUSED_READ_ONLY},
+      {"is hidden", IDS_REFUSED_HIDDEN},
+      {"is a system file", IDS_REFUSED_SYSTEM},
+      {rules::kHoldsBackslash, IDS_LEFT_OUT_BACKSLASH},
+      {"its name holds control characters", IDS_LEFT_OUT_CONTROLS},
+      {"its name is not valid UTF-8", IDS_LEFT_OUT_NOT_UTF8},
+      {"a network share", IDS_UNSEEN_NETWORK_SHARE},
+      {tree::kRootRemoved.data(), IDS_WATCH_ROOT_REMOVED},
+      {tree::kRootMoved.data(), IDS_WATCH_ROOT_MOVED},
+      {tree::kRootUnmounted.data(), IDS_WATCH_ROOT_UNMOUNTED},
+      {"an ignore file above it cannot be used", IDS_WATCH_ABOVE_UNUSABLE},
+  };
+  for (const auto& known : kReasons) {
+    if (reason == known.engine) return known.id;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -120,13 +155,108 @@ std::string ManifestTree::NotEnteredWords(const Row& row, const std::string& eng
   return engineWords;
 }
 
+std::string ManifestTree::ErrorText(unsigned long error) const {
+  return errorWords_ ? errorWords_(error) : tree::ErrorText(error);
+}
+
+std::string ManifestTree::FailureWords(const tree::Failure& why) const {
+  const auto& v = why.values;
+  switch (why.code) {
+    case tree::FailCode::Text: break;
+    case tree::FailCode::CannotList:
+      return Say(IDS_FAIL_CANNOT_LIST, {tree::Dotted(At(v, 0)), ErrorText(why.error)});
+    case tree::FailCode::CannotRead:
+      if (v.size() > 1) {
+        return Say(IDS_FAIL_CANNOT_READ_SKIPPED, {v[0], ErrorText(why.error), tree::Dotted(v[1])});
+      }
+      return Say(IDS_FAIL_CANNOT_READ, {At(v, 0), ErrorText(why.error)});
+    case tree::FailCode::CannotWrite: return Say(IDS_FAIL_CANNOT_WRITE, {At(v, 0), ErrorText(why.error)});
+    case tree::FailCode::WriteRefused:
+      if (const unsigned id = ReasonPhrase(At(v, 1))) return Say(IDS_FAIL_WRITE_REFUSED, {At(v, 0), Say(id)});
+      break;
+  }
+  return tree::Words(why);
+}
+
+// Every reason a folder failed for, a line each.
+std::string ManifestTree::FailureWords(const std::vector<tree::Failure>& failures) const {
+  std::string text;
+  for (const tree::Failure& why : failures) {
+    if (!text.empty()) text += '\n';
+    text += FailureWords(why);
+  }
+  return text;
+}
+
+std::string ManifestTree::WarningWords(const tree::Warning& warning) const {
+  const auto& v = warning.values;
+  switch (warning.code) {
+    case tree::WarnCode::Text: break;
+    case tree::WarnCode::DataManifest:
+      return Say(IDS_WARN_DATA_MANIFEST, {At(v, 0), tree::Dotted(At(v, 1)), At(v, 2), At(v, 3)});
+    case tree::WarnCode::LeftOut:
+      if (const unsigned id = ReasonPhrase(At(v, 2))) return Say(IDS_WARN_LEFT_OUT, {At(v, 0), At(v, 1), Say(id)});
+      break;
+  }
+  return tree::Words(warning);
+}
+
+// Why ROOT is refused, without ROOT, for a problem that says so; "" for any
+// other.
+std::string ManifestTree::RootReason(const tree::RunProblem& why) const {
+  switch (why.code) {
+    case tree::ProblemCode::NoSuchFolder: return Say(IDS_ROOT_NO_SUCH_FOLDER);
+    case tree::ProblemCode::NoModAtRoot: return Say(IDS_ROOT_NO_MOD_AT_ROOT);
+    case tree::ProblemCode::RootHoldsBackslash: return Say(IDS_ROOT_HOLDS_BACKSLASH);
+    case tree::ProblemCode::RootNotAFolder: return Say(IDS_ROOT_NOT_A_FOLDER);
+    case tree::ProblemCode::RootError: return ErrorText(why.error);
+    default: return "";
+  }
+}
+
+std::string ManifestTree::ProblemWords(const tree::RunProblem& why) const {
+  const auto& v = why.values;
+  if (const std::string reason = RootReason(why); !reason.empty()) {
+    return Say(IDS_PROBLEM_ROOT, {At(v, 0), reason});
+  }
+  switch (why.code) {
+    case tree::ProblemCode::CannotWatch: return Say(IDS_PROBLEM_CANNOT_WATCH, {At(v, 0), At(v, 1)});
+    case tree::ProblemCode::WatchUnworkable: return Say(IDS_PROBLEM_WATCH_UNWORKABLE, {At(v, 0)});
+    case tree::ProblemCode::StoppedWatching:
+      return Say(IDS_PROBLEM_STOPPED_WATCHING, {At(v, 0), Reason(At(v, 1))});
+    case tree::ProblemCode::OutputFailed: return Say(IDS_PROBLEM_OUTPUT_FAILED, {ErrorText(why.error)});
+    default: return tree::Words(why);
+  }
+}
+
+std::string ManifestTree::NoteWords(const tree::Note& note) const {
+  const auto& v = note.values;
+  switch (note.code) {
+    case tree::NoteCode::Text: break;
+    case tree::NoteCode::CannotWatch: return Say(IDS_NOTE_CANNOT_WATCH, {At(v, 0), At(v, 1)});
+    case tree::NoteCode::PollingUnseen: return Say(IDS_NOTE_POLLING_UNSEEN, {At(v, 0), Reason(At(v, 1))});
+    case tree::NoteCode::PollingAsAsked: return Say(IDS_NOTE_POLLING_AS_ASKED, {At(v, 0), At(v, 1)});
+  }
+  return tree::Words(note);
+}
+
+// One of the engine's fixed reasons in the window's words; any other as
+// the engine says it.
+std::string ManifestTree::Reason(const std::string& engineWords) const {
+  const unsigned id = ReasonPhrase(engineWords);
+  return id != 0 ? Say(id) : engineWords;
+}
+
 void ManifestTree::Reworded() {
   for (auto& [path, row] : rows_) {
     if ((row.state == State::Skipped || row.state == State::Link) && row.notEntered != tree::NotEntered::Entered) {
       row.reason = NotEnteredWords(row, row.reason);
+    } else if (row.state == State::Failed && !row.failures.empty()) {
+      row.reason = FailureWords(row.failures);
     }
     Changed(ViewChange::Kind::Updated, row);
   }
+  for (Warning& warning : warnings_) warning.text = WarningWords(warning.said);
 }
 
 void ManifestTree::Reset(const std::string& shownRoot) {
@@ -317,14 +447,14 @@ void ManifestTree::Apply(RunEvent event) {
       Row& row = Ensure(event.folder);
       // A folder can fail more than once in a run (its listing, then its
       // manifest): every reason is kept.
-      std::string reason = event.text;
-      if (row.state == State::Failed && row.seen == run_) reason = row.reason + "\n" + reason;
-      SetState(row, State::Failed, std::move(reason));
-      AddLog(event, event.text);
+      if (row.state != State::Failed || row.seen != run_) row.failures.clear();
+      row.failures.push_back(event.failure);
+      SetState(row, State::Failed, FailureWords(row.failures));
+      AddLog(event, FailureWords(event.failure));
       return;
     }
     case Kind::Warned:
-      warnings_.push_back({event.folder, event.text});
+      warnings_.push_back({event.folder, WarningWords(event.warning), event.warning});
       return;
     default:
       ApplyToRun(event);
@@ -363,12 +493,15 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
       AddLog(event, Say(IDS_LOG_WATCHING, {event.text}));
       break;
     case Kind::Problem:
-      problem_ = event.text;
-      AddLog(event, event.text);
+      problem_ = RootReason(event.problem);
+      if (problem_.empty()) problem_ = ProblemWords(event.problem);
+      AddLog(event, ProblemWords(event.problem));
       break;
     case Kind::Noticed:
-    case Kind::WatchNote:
       AddLog(event, event.text);
+      break;
+    case Kind::WatchNote:
+      AddLog(event, NoteWords(event.note));
       break;
     default:
       break;

@@ -40,13 +40,15 @@ struct Row {
   std::string pattern;                                       // the pattern that skipped it
   std::string shownManifest;  // once a run named it, as the run named it
   tree::IncludeChanges changes;  // Missing, Stale: the include lines writing would change
+  std::vector<tree::Failure> failures;  // Failed: each why of the run it failed in
   std::vector<std::string> children;  // paths, in the listing's order
   uint64_t seen = 0;                  // the run that last reported it
 };
 
 struct Warning {
   std::string folder;
-  std::string text;
+  std::string text;  // said, in the window's words
+  tree::Warning said;
 };
 
 // The rows counted by their states (how much of the tree there is to
@@ -79,8 +81,10 @@ struct Attention {
 
 class ManifestTree {
  public:
-  // phrases: the words of every text it gives (its states, counts, log).
-  explicit ManifestTree(Phrases phrases) : phrases_(std::move(phrases)) {}
+  // phrases: the words of every text it gives (its states, counts, log);
+  // errorWords: of a system error (the engine's English when not given).
+  explicit ManifestTree(Phrases phrases, ErrorWords errorWords = {})
+      : phrases_(std::move(phrases)), errorWords_(std::move(errorWords)) {}
 
   // A new ROOT: every row goes; the view starts afresh.
   void Reset(const std::string& shownRoot);
@@ -131,6 +135,14 @@ class ManifestTree {
   std::string NoLinesBecause(const tree::IncludeChanges& changes) const;
   std::string ChangeInBrief(const tree::IncludeChanges& changes) const;
   std::string NotEnteredWords(const Row& row, const std::string& engineWords) const;
+  std::string ErrorText(unsigned long error) const;
+  std::string FailureWords(const tree::Failure& why) const;
+  std::string FailureWords(const std::vector<tree::Failure>& failures) const;
+  std::string WarningWords(const tree::Warning& warning) const;
+  std::string RootReason(const tree::RunProblem& why) const;
+  std::string ProblemWords(const tree::RunProblem& why) const;
+  std::string NoteWords(const tree::Note& note) const;
+  std::string Reason(const std::string& engineWords) const;
   Row& Ensure(const std::string& path);
   std::string ShownFolder(const std::string& path) const;
   std::string ShownInList(const std::string& path) const;
@@ -145,6 +157,7 @@ class ManifestTree {
   void Changed(ViewChange::Kind kind, const Row& row);
 
   Phrases phrases_;
+  ErrorWords errorWords_;
   std::string shownRoot_;
   std::map<std::string, Row> rows_;
   std::vector<Warning> warnings_;

@@ -1,10 +1,11 @@
 // The phrases the model words its texts in: the states, the counts, the
 // status bar, the log, the details and the attention list. Their texts are
 // the window's resources (app/window.rc), one string table a language; the
-// model asks for them by identifier and puts its values in. What the engine
-// says in words of its own (why a folder failed or is skipped, a warning, a
-// problem) is shown as the engine says it. The resource compiler reads the
-// #defines alone.
+// model asks for them by identifier and puts its values in: the engine says
+// what happened as a code and its values (why a folder failed or is
+// skipped, a warning, a problem), and the model words each code; what the
+// engine says in words alone is shown as it says it. The resource compiler
+// reads the #defines alone.
 #pragma once
 
 #define IDS_STATE_PENDING 400
@@ -64,6 +65,37 @@
 #define IDS_SKIP_HOLDS_BACKSLASH 454
 #define IDS_SKIP_LINK 455
 #define IDS_LINES_TOO_LARGE 456
+#define IDS_FAIL_CANNOT_LIST 457
+#define IDS_FAIL_CANNOT_READ 458
+#define IDS_FAIL_CANNOT_READ_SKIPPED 459
+#define IDS_FAIL_CANNOT_WRITE 460
+#define IDS_FAIL_WRITE_REFUSED 461
+#define IDS_REFUSED_FOLDER 462
+#define IDS_REFUSED_READ_ONLY 463
+#define IDS_REFUSED_HIDDEN 464
+#define IDS_REFUSED_SYSTEM 465
+#define IDS_WARN_DATA_MANIFEST 466
+#define IDS_WARN_LEFT_OUT 467
+#define IDS_LEFT_OUT_BACKSLASH 468
+#define IDS_LEFT_OUT_CONTROLS 469
+#define IDS_LEFT_OUT_NOT_UTF8 470
+#define IDS_PROBLEM_ROOT 471
+#define IDS_ROOT_NO_SUCH_FOLDER 472
+#define IDS_ROOT_NO_MOD_AT_ROOT 473
+#define IDS_ROOT_HOLDS_BACKSLASH 474
+#define IDS_ROOT_NOT_A_FOLDER 475
+#define IDS_PROBLEM_CANNOT_WATCH 476
+#define IDS_PROBLEM_WATCH_UNWORKABLE 477
+#define IDS_PROBLEM_STOPPED_WATCHING 478
+#define IDS_PROBLEM_OUTPUT_FAILED 479
+#define IDS_NOTE_CANNOT_WATCH 480
+#define IDS_NOTE_POLLING_UNSEEN 481
+#define IDS_NOTE_POLLING_AS_ASKED 482
+#define IDS_UNSEEN_NETWORK_SHARE 483
+#define IDS_WATCH_ROOT_REMOVED 484
+#define IDS_WATCH_ROOT_MOVED 485
+#define IDS_WATCH_ROOT_UNMOUNTED 486
+#define IDS_WATCH_ABOVE_UNUSABLE 487
 
 #ifndef RC_INVOKED
 #include <functional>
@@ -76,6 +108,8 @@ namespace window {
 // A phrase by its identifier with its numbered arguments put in, in the
 // language the window speaks.
 using Phrases = std::function<std::string(unsigned id, const std::vector<std::string>& arguments)>;
+// The words of a system error number in the language the window speaks.
+using ErrorWords = std::function<std::string(unsigned long error)>;
 
 // The numbered arguments put into a format string as FormatMessageW puts
 // them: %1 to %99 the arguments (one not given stays as written), %% a

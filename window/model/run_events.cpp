@@ -74,14 +74,18 @@ void EventQueue::Stale(const std::string& folder, const std::string& shownManife
   Push(std::move(event));
 }
 
-void EventQueue::Failed(const std::string& folder, const std::string& text) {
-  Push(Make(RunEvent::Kind::Failed, folder, text));
+void EventQueue::Failed(const std::string& folder, const tree::Failure& why) {
+  RunEvent event = Make(RunEvent::Kind::Failed, folder);
+  event.failure = why;
+  Push(std::move(event));
 }
 
 void EventQueue::Noticed(const std::string& text) { Push(Make(RunEvent::Kind::Noticed, "", text)); }
 
-void EventQueue::Warned(const std::string& folder, const std::string& text) {
-  Push(Make(RunEvent::Kind::Warned, folder, text));
+void EventQueue::Warned(const std::string& folder, const tree::Warning& warning) {
+  RunEvent event = Make(RunEvent::Kind::Warned, folder);
+  event.warning = warning;
+  Push(std::move(event));
 }
 
 void EventQueue::LeftoverRemoved(const std::string& shownPath) {
@@ -105,14 +109,20 @@ void EventQueue::Summary(const tree::Tally& tally, bool checking, double seconds
 
 void EventQueue::Stopped() { Push(Make(RunEvent::Kind::Stopped)); }
 
-void EventQueue::Problem(const std::string& text) { Push(Make(RunEvent::Kind::Problem, "", text)); }
+void EventQueue::Problem(const tree::RunProblem& why) {
+  RunEvent event = Make(RunEvent::Kind::Problem);
+  event.problem = why;
+  Push(std::move(event));
+}
 
 void EventQueue::Watching(const std::string& shownRoot) {
   Push(Make(RunEvent::Kind::Watching, "", shownRoot));
 }
 
-void EventQueue::WatchNote(const std::string& text) {
-  Push(Make(RunEvent::Kind::WatchNote, "", text));
+void EventQueue::WatchNote(const tree::Note& note) {
+  RunEvent event = Make(RunEvent::Kind::WatchNote);
+  event.note = note;
+  Push(std::move(event));
 }
 
 void EventQueue::Ended(const tree::Outcome& outcome) {

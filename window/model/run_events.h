@@ -19,16 +19,16 @@ struct RunEvent {
     Current,    // folder, text: the shown manifest
     Written,    // folder, text: the shown manifest
     Stale,      // folder, text: the shown manifest, missing, changes
-    Failed,     // folder, text
+    Failed,     // folder, failure
     Noticed,    // text
-    Warned,     // folder, text
+    Warned,     // folder, warning
     Leftover,   // text: the shown path of the file removed
     Progress,   // tally, checking
     Summary,    // tally, checking, seconds
     Stopped,
-    Problem,    // text
+    Problem,    // problem
     Watching,   // text: the shown ROOT
-    WatchNote,  // text
+    WatchNote,  // note
     Ended,      // outcome: how the run, the update or the watch ended
   };
   Kind kind;
@@ -42,6 +42,10 @@ struct RunEvent {
   tree::Tally tally;
   double seconds = 0;
   tree::Outcome outcome;
+  tree::Failure failure;
+  tree::Warning warning;
+  tree::RunProblem problem;
+  tree::Note note;
 };
 
 // The reporter a window's runs report to. Thread-safe: the run's thread
@@ -63,16 +67,16 @@ class EventQueue final : public tree::Reporter {
   void Written(const std::string& folder, const std::string& shownManifest) override;
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const tree::IncludeChanges& changes) override;
-  void Failed(const std::string& folder, const std::string& text) override;
+  void Failed(const std::string& folder, const tree::Failure& why) override;
   void Noticed(const std::string& text) override;
-  void Warned(const std::string& folder, const std::string& text) override;
+  void Warned(const std::string& folder, const tree::Warning& warning) override;
   void LeftoverRemoved(const std::string& shownPath) override;
   void Progress(const tree::Tally& tally, bool checking) override;
   void Summary(const tree::Tally& tally, bool checking, double seconds) override;
   void Stopped() override;
-  void Problem(const std::string& text) override;
+  void Problem(const tree::RunProblem& why) override;
   void Watching(const std::string& shownRoot) override;
-  void WatchNote(const std::string& text) override;
+  void WatchNote(const tree::Note& note) override;
   // Not the run's own report: how it ended, queued by the thread that ran
   // it once it returned, after everything the run reported.
   void Ended(const tree::Outcome& outcome);

@@ -34,7 +34,7 @@ constexpr unsigned long kOpenAllFolders = 300;
 MainWindow::MainWindow(HINSTANCE instance)
     : instance_(instance),
       title_(Text(IDS_TITLE)),
-      model_(&Phrase),
+      model_(&Phrase, &ErrorPhrase),
       queue_([this] {
         if (HWND hwnd = poster_.load()) ::PostMessageW(hwnd, kEventsMessage, 0, 0);
       }),

@@ -1,5 +1,6 @@
 #include "window/win32/texts.h"
 
+#include "tree/error_text.h"
 #include "window/model/phrases.h"
 #include "window/win32/resource.h"
 #include "window/win32/wide_text.h"
@@ -48,6 +49,20 @@ std::wstring Format(unsigned id, std::initializer_list<std::wstring> arguments) 
 
 std::string Phrase(unsigned id, const std::vector<std::string>& arguments) {
   return FillIn(Utf8(Text(id)), arguments);
+}
+
+std::string ErrorPhrase(unsigned long error) {
+  if (g_speaking == kEnglish) return tree::ErrorText(error);
+  wchar_t text[512] = L"";
+  constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  DWORD length = ::FormatMessageW(kFlags, nullptr, static_cast<DWORD>(error), g_speaking, text, 512, nullptr);
+  // It stands inside a sentence: without its line end and its full stop.
+  while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ' ||
+                        text[length - 1] == L'.' || text[length - 1] == L'\x3002')) {
+    --length;
+  }
+  if (length == 0) return tree::ErrorText(error);
+  return Utf8(std::wstring(text, length));
 }
 
 HMENU LoadMenuBar(HINSTANCE instance) {

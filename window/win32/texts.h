@@ -30,6 +30,9 @@ std::wstring Text(unsigned id);
 std::wstring Format(unsigned id, std::initializer_list<std::wstring> arguments);
 // The same for the model, in UTF-8.
 std::string Phrase(unsigned id, const std::vector<std::string>& arguments);
+// A system error's words, in the language the window speaks: the engine's
+// own in English, the system's in another where this Windows has them.
+std::string ErrorPhrase(unsigned long error);
 // The menu bar, made anew (the caller owns it).
 HMENU LoadMenuBar(HINSTANCE instance);
 
