@@ -213,15 +213,7 @@ std::wstring FinalPathOf(HANDLE h) {
 // that path and not where a link on the way leads: 0, or kErrorIsLink.
 // Names are compared in any case, as the open matched them.
 Dword LiesAt(HANDLE h, const FolderHandle& parent, std::string_view relative) {
-  HANDLE above = reinterpret_cast<HANDLE>(parent.native());
-  HANDLE opened = INVALID_HANDLE_VALUE;
-  if (parent.native() == -1) {
-    Dword error = 0;
-    above = opened = OpenFolder(parent.path(), 0, &error);
-    if (opened == INVALID_HANDLE_VALUE) return error;
-  }
-  std::wstring expected = FinalPathOf(above);
-  if (opened != INVALID_HANDLE_VALUE) ::CloseHandle(opened);
+  std::wstring expected = FinalPathOf(Native(parent));
   const std::wstring found = FinalPathOf(h);
   if (expected.empty() || found.empty()) return kErrorIsLink;
   expected += L'\\';

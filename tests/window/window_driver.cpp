@@ -385,8 +385,6 @@ TEST(Window, ShowsUpdatesKeepsCurrentAndClosesCleanly) {
   EXPECT_EQ(fs::path(window::settings::LastFolder()), mod);
 }
 
-// Folders, each with a few XML files: folder i > 0 sits in folder
-// (i - 1) / 25, as in the window's benchmark.
 // A menu's item.
 std::wstring MenuText(HMENU menu, UINT position) {
   wchar_t text[256] = L"";
@@ -463,6 +461,8 @@ TEST(WindowInChinese, SpeaksChineseAndUpdatesTheSameBytes) {
   CloseAndWait(window, started);
 }
 
+// Folders, each with a few XML files: folder i > 0 sits in folder
+// (i - 1) / 25, as in the window's benchmark.
 void MakeBigMod(const fs::path& root, int folders) {
   std::vector<fs::path> paths{root};
   for (int i = 1; i < folders; ++i) paths.push_back(paths[static_cast<size_t>((i - 1) / 25)] / ("f" + std::to_string(i)));
