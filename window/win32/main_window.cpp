@@ -453,7 +453,7 @@ void MainWindow::RootGone(RunThread::Job job) {
       ::GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES) {
     const DWORD why = ::GetLastError();
     if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
-      model_.Refuse(Phrase(IDS_REMOVED_WHILE_KEPT, {}));
+      model_.Refuse(IDS_REMOVED_WHILE_KEPT);
     }
   }
   if (model_.Refused().empty()) return;
