@@ -500,6 +500,9 @@ void MainWindow::Relanguage(const std::wstring& chosen) {
   settings::SetLanguage(chosen);
   Speak(ChooseLanguage(chosen, ::GetUserDefaultUILanguage()));
   title_ = Text(IDS_TITLE);
+  // Explorer's entry speaks as the window does. Only its caption changes,
+  // and one the registry will not change keeps the words it had.
+  settings::RecaptionExplorerEntry(Text(IDS_EXPLORER_ENTRY));
   HMENU old = ::GetMenu(hwnd_);
   ::SetMenu(hwnd_, LoadMenuBar(instance_));
   ::DestroyMenu(old);
