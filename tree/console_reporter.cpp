@@ -47,7 +47,7 @@ void ConsoleReporter::Stale(const std::string&, const std::string& shownManifest
 
 void ConsoleReporter::Failed(const std::string&, const Failure& why) { Problem(Words(why)); }
 
-void ConsoleReporter::Noticed(const std::string& text) { Problem(text); }
+void ConsoleReporter::Noticed(const Notice& notice) { Problem(Words(notice)); }
 
 void ConsoleReporter::Warned(const std::string&, const Warning& warning) {
   ClearProgress();

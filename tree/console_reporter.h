@@ -31,7 +31,7 @@ class ConsoleReporter final : public Reporter {
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const IncludeChanges& changes) override;
   void Failed(const std::string& folder, const Failure& why) override;
-  void Noticed(const std::string& text) override;
+  void Noticed(const Notice& notice) override;
   void Warned(const std::string& folder, const Warning& warning) override;
   void LeftoverRemoved(const std::string& shownPath) override;
   void Progress(const Tally& tally, bool checking) override;

@@ -5,7 +5,6 @@
 #include "platform/folder_access.h"
 #include "platform/path_parts.h"
 #include "platform/utf8.h"
-#include "tree/error_text.h"
 #include "tree/paths.h"
 
 namespace tree {
@@ -42,10 +41,9 @@ bool IsIgnoreFileName(std::string_view name) {
 }
 
 bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
-                     std::vector<NamePattern>* patterns, std::string* problem) {
+                     std::vector<NamePattern>* patterns, Failure* problem) {
   if (bytes.size() > kIgnoreFileLimit) {
-    *problem = shownFile + ": larger than " + std::to_string(kIgnoreFileLimit >> 20) +
-               " MiB; not a list of folder-name patterns";
+    *problem = Failure(FailCode::IgnoreTooLarge, {shownFile, std::to_string(kIgnoreFileLimit >> 20)});
     return false;
   }
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
@@ -65,17 +63,19 @@ bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
     while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
     if (line.empty() || line.front() == '#') continue;
 
-    const char* wrong = nullptr;
+    // A line not UTF-8 or holding a control character is never shown.
+    std::vector<std::string> where{shownFile, std::to_string(lineNumber)};
     if (!IsUtf8(line)) {
-      wrong = "not valid UTF-8 (save the file as UTF-8)";
-    } else if (HoldsControl(line)) {
-      wrong = "holds a control character (save the file as UTF-8)";
-    } else if (line.find_first_of("/\\") != std::string_view::npos) {
-      wrong = "a pattern names a folder, not a path";
+      *problem = Failure(FailCode::IgnoreNotUtf8, std::move(where));
+      return false;
     }
-    if (wrong != nullptr) {
-      *problem = shownFile + ", line " + std::to_string(lineNumber) + ": " + wrong;
-      if (IsUtf8(line) && !HoldsControl(line)) *problem += ": \"" + std::string(line) + "\"";
+    if (HoldsControl(line)) {
+      *problem = Failure(FailCode::IgnoreControl, std::move(where));
+      return false;
+    }
+    if (line.find_first_of("/\\") != std::string_view::npos) {
+      where.emplace_back(line);
+      *problem = Failure(FailCode::IgnorePath, std::move(where));
       return false;
     }
     patterns->emplace_back(line);
@@ -84,7 +84,7 @@ bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
 }
 
 bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePattern>* patterns,
-                          std::string* problem) {
+                          Failure* problem) {
   patterns->clear();
   for (const std::string& folder : FoldersAbove(rootFullPath)) {
     const std::string path = os::JoinPath(folder, kIgnoreFileName);
@@ -97,7 +97,7 @@ bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePatte
     }
     if (error != 0) {
       // Patterns that cannot be read might have excluded any folder.
-      *problem = "cannot read " + ShownFullPath(path) + ": " + ErrorText(error);
+      *problem = Failure(FailCode::CannotRead, {ShownFullPath(path)}, error);
       patterns->clear();
       return false;
     }

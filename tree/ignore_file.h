@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tree/name_pattern.h"
+#include "tree/reporter.h"
 
 namespace tree {
 
@@ -32,13 +33,13 @@ inline constexpr size_t kIgnoreFileLimit = 1 << 20;
 // *problem naming the file (shownFile) and the first bad line: one that is
 // not UTF-8, holds a control character or names a path.
 bool ParseIgnoreFile(std::string_view bytes, const std::string& shownFile,
-                     std::vector<NamePattern>* patterns, std::string* problem);
+                     std::vector<NamePattern>* patterns, Failure* problem);
 
 // The patterns of the ignore files in the folders above ROOT (rootFullPath:
 // ROOT's full path, '\' separators), outermost first. False, with *problem
 // set, when one cannot be read or holds a bad line: ROOT then counts as
 // failed and nothing is visited.
 bool LoadIgnoreFilesAbove(const std::string& rootFullPath, std::vector<NamePattern>* patterns,
-                          std::string* problem);
+                          Failure* problem);
 
 }  // namespace tree

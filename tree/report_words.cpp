@@ -113,6 +113,15 @@ std::string Words(const Failure& why) {
              (v.size() > 1 ? "; " + Dotted(v[1]) + " skipped" : "");
     case FailCode::CannotWrite: return "cannot write " + Value(v, 0) + ": " + ErrorText(why.error);
     case FailCode::WriteRefused: return "cannot write " + Value(v, 0) + ": the manifest " + Value(v, 1);
+    case FailCode::IgnoreTooLarge:
+      return Value(v, 0) + ": larger than " + Value(v, 1) + " MiB; not a list of folder-name patterns";
+    case FailCode::IgnoreNotUtf8:
+      return Value(v, 0) + ", line " + Value(v, 1) + ": not valid UTF-8 (save the file as UTF-8)";
+    case FailCode::IgnoreControl:
+      return Value(v, 0) + ", line " + Value(v, 1) + ": holds a control character (save the file as UTF-8)";
+    case FailCode::IgnorePath:
+      return Value(v, 0) + ", line " + Value(v, 1) + ": a pattern names a folder, not a path: \"" +
+             Value(v, 2) + "\"";
   }
   return Value(v, 0);
 }
@@ -157,6 +166,18 @@ std::string Words(const Note& note) {
     case NoteCode::PollingUnseen:
       return "polling " + Value(v, 0) + ": " + Value(v, 1) + " does not report changes made elsewhere";
     case NoteCode::PollingAsAsked: return "polling " + Value(v, 0) + " every " + Value(v, 1) + " s, as --poll asks";
+  }
+  return Value(v, 0);
+}
+
+std::string Words(const Notice& notice) {
+  const auto& v = notice.values;
+  switch (notice.code) {
+    case NoticeCode::Text: break;
+    case NoticeCode::Vanished: return Dotted(Value(v, 0)) + ": folder vanished during the run; skipped";
+    case NoticeCode::BecameLink: return Dotted(Value(v, 0)) + ": became a link during the run; not entered";
+    case NoticeCode::NoFolderAnyMore: return Dotted(Value(v, 0)) + ": is no folder any more; skipped";
+    case NoticeCode::VanishedUnwritten: return Value(v, 0) + ": its folder vanished during the run; not written";
   }
   return Value(v, 0);
 }

@@ -49,6 +49,7 @@ std::string Words(const Failure& why);
 std::string Words(const Warning& warning);
 std::string Words(const RunProblem& why);
 std::string Words(const Note& note);
+std::string Words(const Notice& notice);
 
 // Why a run ended early, as a person is told: "out of memory; the manifests
 // not yet written are as they were", "stopped".

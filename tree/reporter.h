@@ -65,6 +65,11 @@ enum class FailCode {
   CannotRead,    // values: the shown file, then the folder skipped for it if any; error
   CannotWrite,   // values: the shown manifest; error
   WriteRefused,  // values: the shown manifest, why ("is read-only")
+  // An ignore file that cannot be taken as a list of folder-name patterns.
+  IgnoreTooLarge,  // values: the shown file, its limit in MiB
+  IgnoreNotUtf8,   // values: the shown file, the line's number
+  IgnoreControl,   // values: the shown file, the line's number
+  IgnorePath,      // values: the shown file, the line's number, the line
 };
 using Failure = Said<FailCode>;
 
@@ -100,6 +105,17 @@ enum class NoteCode {
 };
 using Note = Said<NoteCode>;
 
+// What the run met that is no failure: a folder no longer there to visit
+// or to write in.
+enum class NoticeCode {
+  Text,              // values: the words
+  Vanished,          // values: the shown folder (skipped)
+  BecameLink,        // values: the shown folder (not entered)
+  NoFolderAnyMore,   // values: the shown folder (skipped)
+  VanishedUnwritten, // values: the shown manifest, whose folder vanished
+};
+using Notice = Said<NoticeCode>;
+
 // Folders are named relative to ROOT ('\' between names, "" for ROOT);
 // shown paths are as the user sees them (ROOT as given, then the names). A
 // shown manifest is named as the run decided it (Mod.xml or zenter.xml, by
@@ -122,7 +138,7 @@ class Reporter {
   // A folder or one of its files failed: which and why.
   virtual void Failed(const std::string& folder, const Failure& why) = 0;
   // Something the run met that is no failure (a folder that vanished).
-  virtual void Noticed(const std::string& text) = 0;
+  virtual void Noticed(const Notice& notice) = 0;
   // A warning: what no run can satisfy, a name left out of a manifest.
   virtual void Warned(const std::string& folder, const Warning& warning) = 0;
   // A temporary file that a killed run left behind was removed.

@@ -34,7 +34,7 @@ class SessionWalk {
   Outcome Run() {
     if (!resolved_) return {kExitUsage};
     std::vector<NamePattern> above;
-    std::string problem;
+    Failure problem;
     aboveLoaded_ = LoadIgnoreFilesAbove(root_.fullPath, &above, &problem);
     if (!aboveLoaded_) {
       ++context_.tally.folders;
@@ -74,7 +74,7 @@ class SessionWalk {
     return Finished(before);
   }
 
-  bool ReloadAbove(std::string* problem) {
+  bool ReloadAbove(Failure* problem) {
     if (!resolved_) return false;
     std::vector<NamePattern> above;
     aboveLoaded_ = LoadIgnoreFilesAbove(root_.fullPath, &above, problem);
@@ -171,7 +171,7 @@ const Root* TreeSession::ResolvedRoot() const {
 
 bool TreeSession::Reached() const { return walk_ && walk_->Reached(); }
 
-bool TreeSession::ReloadIgnoreFilesAbove(std::string* problem) {
+bool TreeSession::ReloadIgnoreFilesAbove(Failure* problem) {
   return walk_ && walk_->ReloadAbove(problem);
 }
 

@@ -81,7 +81,7 @@ class TreeSession {
   // Reads the ignore files above ROOT again, for the updates that follow.
   // False, with *problem set, when one cannot be used: updates then write
   // nothing.
-  bool ReloadIgnoreFilesAbove(std::string* problem);
+  bool ReloadIgnoreFilesAbove(Failure* problem);
 
  private:
   Options options_;

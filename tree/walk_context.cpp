@@ -34,7 +34,7 @@ void WalkContext::ManifestDone(const ManifestLabel& label, const WriteFailure* f
     ++tally.changed;
     reporter.Written(label.folder, label.shown);
   } else if (failure->refused == nullptr && failure->error == os::kErrorPathNotFound) {
-    reporter.Noticed(label.shown + ": its folder vanished during the run; not written");
+    reporter.Noticed(Notice(NoticeCode::VanishedUnwritten, {label.shown}));
   } else {
     Fail(label.folder, failure->refused != nullptr
                            ? Failure(FailCode::WriteRefused, {label.shown, failure->refused})

@@ -85,7 +85,8 @@ bool Walker::Enter(const os::FolderHandle& handle, const WalkFolder& folder, Fra
   std::vector<NamePattern> own;
   if (!ignoreFile.empty()) {
     const std::string shown = Shown(folder.shown, ignoreFile);
-    std::string bytes, problem;
+    std::string bytes;
+    Failure problem;
     const os::Dword error = run_.access.ReadFile(handle, ignoreFile, kIgnoreFileLimit + 1, &bytes);
     // A folder of that name is no ignore file, as in a listing.
     if (error == os::kErrorFileNotFound || error == os::kErrorIsFolder) {
@@ -160,7 +161,7 @@ void Walker::Visit(Handle handle, const std::string& name) {
   const os::Dword error = update_.List(*handle);
   if (error == os::kErrorPathNotFound) {
     --run_.tally.folders;
-    run_.reporter.Noticed(Dotted(folder.shown) + ": folder vanished during the run; skipped");
+    run_.reporter.Noticed(Notice(NoticeCode::Vanished, {folder.shown}));
     return;
   }
   if (error != 0) {
@@ -205,7 +206,7 @@ void Walker::Descend(size_t base) {
       // The folder itself went away (or moved out of reach) since it was
       // listed: the rest of it is skipped.
       const WalkFolder folder = FolderAt(stack_.size() - 1);
-      if (!Gone(Dotted(folder.shown), error)) {
+      if (!Gone(folder.shown, error)) {
         run_.Fail(folder.relative, Failure(FailCode::CannotList, {folder.shown}, error));
       }
       top.next = top.subFolders.size();
@@ -227,11 +228,11 @@ void Walker::Descend(size_t base) {
 // link now, no folder any more), which is reported but is no failure.
 bool Walker::Gone(const std::string& shown, os::Dword error) {
   if (error == os::kErrorPathNotFound || error == os::kErrorFileNotFound) {
-    run_.reporter.Noticed(shown + ": folder vanished during the run; skipped");
+    run_.reporter.Noticed(Notice(NoticeCode::Vanished, {shown}));
   } else if (error == os::kErrorIsLink) {
-    run_.reporter.Noticed(shown + ": became a link during the run; not entered");
+    run_.reporter.Noticed(Notice(NoticeCode::BecameLink, {shown}));
   } else if (error == os::kErrorDirectory) {
-    run_.reporter.Noticed(shown + ": is no folder any more; skipped");
+    run_.reporter.Noticed(Notice(NoticeCode::NoFolderAnyMore, {shown}));
   } else {
     return false;
   }

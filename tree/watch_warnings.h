@@ -44,7 +44,7 @@ class WarnOnce final : public Reporter {
     presenter_.Failed(folder, why);
     if (failed_) failed_(folder);
   }
-  void Noticed(const std::string& text) override { presenter_.Noticed(text); }
+  void Noticed(const Notice& notice) override { presenter_.Noticed(notice); }
   void Warned(const std::string& folder, const Warning& warning) override {
     const std::string text = Words(warning);
     pending_[folder].insert(text);

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -310,8 +311,10 @@ class Watcher {
     if (!heldRoot_) return false;
     if (reloadAbove_) {
       reloadAbove_ = false;
-      if (!session_.ReloadIgnoreFilesAbove(problem)) {
-        reporter_.Problem(*problem);
+      Failure unusable;
+      if (!session_.ReloadIgnoreFilesAbove(&unusable)) {
+        // ROOT fails, as it does when the first run cannot take them.
+        reporter_.Failed("", unusable);
         *problem = "an ignore file above it cannot be used";
         return false;
       }
@@ -375,7 +378,7 @@ class Watcher {
   // that the watch needs no descriptor of its own for it.
   void Visited(const std::string& folder, const os::FolderHandle& handle) {
     if (watching_) visited_.insert(folder);
-    if (!heldRoot_ || !watchProblem_.empty()) return;
+    if (!heldRoot_ || watchLimit_) return;
     const uint64_t identity = access_.Identity(handle);
     if (!registry_->Holds(folder, identity)) {
       StartWatching(folder, handle, identity);
@@ -394,7 +397,7 @@ class Watcher {
       case os::WatchStart::Gone:  // its parent's changes tell
         return;
       case os::WatchStart::Limit:
-        watchProblem_ = "cannot watch " + ShownFolder(folder) + ": " + problem;
+        watchLimit_ = RunProblem(ProblemCode::CannotWatch, {ShownFolder(folder), problem});
         return;
       case os::WatchStart::Failed:
         // One folder the watch cannot see (no permission, say) costs only
@@ -430,8 +433,8 @@ class Watcher {
   // after it would go unseen, so the watch ends rather than promise what it
   // cannot keep.
   bool CannotGoOn() {
-    if (watchProblem_.empty()) return false;
-    reporter_.Problem(watchProblem_);
+    if (!watchLimit_) return false;
+    reporter_.Problem(*watchLimit_);
     return true;
   }
 
@@ -462,7 +465,7 @@ class Watcher {
   std::set<std::string, NameLess> unreadable_;  // folders that could not be listed
   std::map<std::string, Links, NameLess> links_;  // folders holding links, as last listed
   bool reloadAbove_ = false;
-  std::string watchProblem_;
+  std::optional<RunProblem> watchLimit_;  // the system's limit of watches was reached
   bool watching_ = false;
   std::set<std::string, NameLess> visited_;  // by the update in hand
   Outcome updated_;                          // of the update in hand

@@ -11,6 +11,7 @@
 #include "tree/skip_rules.h"
 #include "tree/cli.h"
 #include "tree/ignore_file.h"
+#include "tree/report_words.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TEST(NamePattern, MatchesAsWindowsDoesOnEveryBuild) {
 TEST(SkipRules, HiddenFoldersAndTheLinesAnIgnoreFileCannotHold) {
   const tree::SkipRules::Shared top = tree::SkipRules::AtTop({"*.BAK"}, {}, false);
   const tree::SkipRules::Shared rules = tree::SkipRules::Beneath(top, {});
-  std::string problem;
+  tree::Failure problem;
   EXPECT_TRUE(rules->Skips(".git", 0) && rules->Skips("units.bak", 0));
   EXPECT_TRUE(rules->Skips("System Volume Information", os::kAttrDirectory | os::kAttrSystem));
   EXPECT_FALSE(rules->Skips("Art", os::kAttrDirectory));
@@ -51,7 +52,7 @@ TEST(SkipRules, HiddenFoldersAndTheLinesAnIgnoreFileCannotHold) {
   for (const auto& b : bad) {
     std::vector<tree::NamePattern> patterns;
     EXPECT_FALSE(tree::ParseIgnoreFile(b.bytes, "M/.modmanifestignore", &patterns, &problem));
-    EXPECT_EQ(problem, "M/.modmanifestignore" + b.problem);
+    EXPECT_EQ(tree::Words(problem), "M/.modmanifestignore" + b.problem);
   }
 }
 

@@ -404,7 +404,7 @@ struct Recorder final : tree::Reporter {
     stale.push_back(c);
   }
   void Failed(const std::string& folder, const tree::Failure&) override { failed.push_back(folder); }
-  void Noticed(const std::string& text) override { noticed.push_back(text); }
+  void Noticed(const tree::Notice& notice) override { noticed.push_back(tree::Words(notice)); }
   void Warned(const std::string&, const tree::Warning&) override {}
   void LeftoverRemoved(const std::string&) override {}
   void Progress(const tree::Tally&, bool) override {}

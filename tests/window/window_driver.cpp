@@ -449,8 +449,19 @@ TEST(WindowInChinese, SpeaksChineseAndUpdatesTheSameBytes) {
     EXPECT_EQ(Read(mod / manifest), Read(reference / manifest)) << manifest;
   }
 
-  // English chosen: said at once, and kept; Automatic forgets it.
+  // English chosen: said at once, Explorer's entry too, and kept;
+  // Automatic forgets it.
+  const auto caption = [] {
+    wchar_t text[256] = L"";
+    DWORD bytes = sizeof text;
+    ::RegGetValueW(HKEY_CURRENT_USER, window::settings::kExplorerKey, nullptr, RRF_RT_REG_SZ, nullptr, text, &bytes);
+    return std::wstring(text);
+  };
+  ::SendMessageW(window, WM_COMMAND, IDM_EXPLORER_ADD, 0);
+  EXPECT_EQ(caption(), L"更新模组清单");
   ::SendMessageW(window, WM_COMMAND, IDM_LANGUAGE_ENGLISH, 0);
+  EXPECT_EQ(caption(), L"Update mod manifests");
+  ::SendMessageW(window, WM_COMMAND, IDM_EXPLORER_REMOVE, 0);
   EXPECT_EQ(Text(::GetDlgItem(window, IDC_UPDATE_BUTTON)), L"&Update");
   EXPECT_EQ(States(window)[L"单位"], L"written");
   EXPECT_EQ(window::settings::Language(), L"en");

@@ -432,6 +432,10 @@ TEST(WindowModel, EveryTextInBothLanguages) {
       {FailCode::CannotRead, {"C:\\m\\Mod.xml"}, 5},
       {FailCode::CannotWrite, {"C:\\m\\Mod.xml"}, 112},
       {FailCode::WriteRefused, {"C:\\m\\Mod.xml", "is hidden"}},
+      {FailCode::IgnoreTooLarge, {"C:\\m\\.modmanifestignore", "1"}},
+      {FailCode::IgnoreNotUtf8, {"C:\\m\\.modmanifestignore", "2"}},
+      {FailCode::IgnoreControl, {"C:\\m\\.modmanifestignore", "3"}},
+      {FailCode::IgnorePath, {"C:\\m\\.modmanifestignore", "4", "Art/Old"}},
   };
   for (const tree::Failure& why : failures) {
     said.queue.Failed("A", why);
@@ -463,11 +467,21 @@ TEST(WindowModel, EveryTextInBothLanguages) {
     said.Drain();
     EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(note));
   }
+  for (const tree::Notice& notice : {tree::Notice(tree::NoticeCode::Vanished, {""}),
+                                     tree::Notice(tree::NoticeCode::BecameLink, {"C:\\m\\A"}),
+                                     tree::Notice(tree::NoticeCode::NoFolderAnyMore, {"C:\\m\\A"}),
+                                     tree::Notice(tree::NoticeCode::VanishedUnwritten, {"C:\\m\\A\\zenter.xml"})}) {
+    said.queue.Noticed(notice);
+    said.Drain();
+    EXPECT_EQ(said.model.Log().back(), "12:00:00 " + tree::Words(notice));
+  }
 
   // The model in Chinese: counts with their measure words, the entry's
   // words around include lines that stay as they are.
-  Presented shown{window::ManifestTree(PhrasesOf("LANG_CHINESE"),
-                                       [](unsigned long error) { return "错误 " + std::to_string(error); })};
+  std::string language = "LANG_CHINESE";
+  Presented shown{window::ManifestTree(
+      [&](unsigned id, const std::vector<std::string>& arguments) { return PhrasesOf(language)(id, arguments); },
+      [](unsigned long error) { return "错误 " + std::to_string(error); })};
   shown.model.Reset("C:\\m");
   shown.model.BeginRun(true);
   tree::IncludeChanges changes;
@@ -495,14 +509,22 @@ TEST(WindowModel, EveryTextInBothLanguages) {
   shown.queue.Warned("", tree::Warning(tree::WarnCode::LeftOut, {"C:\\m\\a\\b", "C:\\m\\Mod.xml",
                                                                "its name holds \\"}));
   shown.queue.WatchNote(tree::Note(tree::NoteCode::PollingUnseen, {"C:\\m", "a network share"}));
+  shown.queue.Noticed(tree::Notice(tree::NoticeCode::BecameLink, {"C:\\m\\Old"}));
+  shown.queue.Failed("", tree::Failure(tree::FailCode::IgnorePath, {"C:\\.modmanifestignore", "4", "a/b"}));
   shown.queue.Problem(tree::RunProblem(tree::ProblemCode::NoSuchFolder, {"C:\\m"}));
   shown.Drain();
+  EXPECT_EQ(shown.model.Log().end()[-3], "12:00:00 C:\\m\\Old：在运行中变成了链接，未进入");
+  EXPECT_EQ(shown.model.Find("")->reason, "C:\\.modmanifestignore，第 4 行：模式只能是文件夹名，不能是路径：“a/b”");
   EXPECT_EQ(shown.model.Find("Old")->reason,
             "无法列出文件夹 C:\\m\\Old：错误 5\n无法写入 C:\\m\\Old\\Mod.xml：该清单是只读的");
   EXPECT_EQ(shown.model.Warnings()[0].text, "C:\\m\\a\\b 未列入 C:\\m\\Mod.xml：名称中含有 \\");
-  EXPECT_EQ(shown.model.Log().end()[-2], "12:00:00 正在轮询 C:\\m：网络共享不报告在别处所做的更改");
+  EXPECT_EQ(shown.model.Log().end()[-4], "12:00:00 正在轮询 C:\\m：网络共享不报告在别处所做的更改");
   EXPECT_EQ(shown.model.Log().back(), "12:00:00 C:\\m：没有这个文件夹");
   shown.queue.Ended({tree::kExitUsage});
   shown.Drain();
   EXPECT_EQ(shown.model.StatusText(), "C:\\m 无法打开：没有这个文件夹");
+  // A refusal is said again in the language chosen after it.
+  language = "LANG_ENGLISH";
+  shown.model.Reworded();
+  EXPECT_EQ(shown.model.StatusText(), "C:\\m cannot be opened: no such folder");
 }

@@ -174,6 +174,10 @@ std::string ManifestTree::FailureWords(const tree::Failure& why) const {
     case tree::FailCode::WriteRefused:
       if (const unsigned id = ReasonPhrase(At(v, 1))) return Say(IDS_FAIL_WRITE_REFUSED, {At(v, 0), Say(id)});
       break;
+    case tree::FailCode::IgnoreTooLarge: return Say(IDS_IGNORE_TOO_LARGE, v);
+    case tree::FailCode::IgnoreNotUtf8: return Say(IDS_IGNORE_NOT_UTF8, v);
+    case tree::FailCode::IgnoreControl: return Say(IDS_IGNORE_CONTROL, v);
+    case tree::FailCode::IgnorePath: return Say(IDS_IGNORE_PATH, v);
   }
   return tree::Words(why);
 }
@@ -240,6 +244,29 @@ std::string ManifestTree::NoteWords(const tree::Note& note) const {
   return tree::Words(note);
 }
 
+std::string ManifestTree::NoticeWords(const tree::Notice& notice) const {
+  const auto& v = notice.values;
+  switch (notice.code) {
+    case tree::NoticeCode::Text: break;
+    case tree::NoticeCode::Vanished: return Say(IDS_NOTICE_VANISHED, {tree::Dotted(At(v, 0))});
+    case tree::NoticeCode::BecameLink: return Say(IDS_NOTICE_BECAME_LINK, {tree::Dotted(At(v, 0))});
+    case tree::NoticeCode::NoFolderAnyMore: return Say(IDS_NOTICE_NO_FOLDER, {tree::Dotted(At(v, 0))});
+    case tree::NoticeCode::VanishedUnwritten: return Say(IDS_NOTICE_VANISHED_UNWRITTEN, v);
+  }
+  return tree::Words(notice);
+}
+
+// Why ROOT is refused: the window's own phrase, or the problem the run
+// ended on, without ROOT's name, which the status bar puts first.
+std::string ManifestTree::RefusalWords() const {
+  if (!refusal_.problem) return Say(refusal_.phrase);
+  std::string why = RootReason(*refusal_.problem);
+  if (!why.empty()) return why;
+  why = ProblemWords(*refusal_.problem);
+  if (why.starts_with(shownRoot_ + ": ")) why.erase(0, shownRoot_.size() + 2);
+  return why;
+}
+
 // One of the engine's fixed reasons in the window's words; any other as
 // the engine says it.
 std::string ManifestTree::Reason(const std::string& engineWords) const {
@@ -257,6 +284,10 @@ void ManifestTree::Reworded() {
     Changed(ViewChange::Kind::Updated, row);
   }
   for (Warning& warning : warnings_) warning.text = WarningWords(warning.said);
+  if (Row& root = rows_[""]; root.state == State::Refused) {
+    root.reason = RefusalWords();
+    Changed(ViewChange::Kind::Updated, root);
+  }
 }
 
 void ManifestTree::Reset(const std::string& shownRoot) {
@@ -268,7 +299,7 @@ void ManifestTree::Reset(const std::string& shownRoot) {
   running_ = watching_ = false;
   tally_ = {};
   stop_ = tree::StopReason::None;
-  problem_.clear();
+  problem_.reset();
   lookedAt_.clear();
   Row& root = rows_[""];
   root.name = shownRoot;
@@ -281,7 +312,7 @@ void ManifestTree::BeginRun(bool checking) {
   running_ = true;
   tally_ = {};
   stop_ = tree::StopReason::None;
-  problem_.clear();
+  problem_.reset();
 }
 
 void ManifestTree::EndRun() {
@@ -289,12 +320,15 @@ void ManifestTree::EndRun() {
   watching_ = false;
 }
 
-void ManifestTree::Refuse(const std::string& why) {
+void ManifestTree::Refuse(unsigned phrase) { Refuse({std::nullopt, phrase}); }
+
+void ManifestTree::Refuse(Refusal refusal) {
+  refusal_ = std::move(refusal);
   Row& root = rows_[""];
   for (const std::string& child : std::vector<std::string>(root.children)) Remove(child);
   warnings_.clear();
   rows_[""].changes = {};
-  SetState(rows_[""], State::Refused, why);
+  SetState(rows_[""], State::Refused, RefusalWords());
 }
 
 const std::string& ManifestTree::Refused() const {
@@ -493,12 +527,11 @@ void ManifestTree::ApplyToRun(const RunEvent& event) {
       AddLog(event, Say(IDS_LOG_WATCHING, {event.text}));
       break;
     case Kind::Problem:
-      problem_ = RootReason(event.problem);
-      if (problem_.empty()) problem_ = ProblemWords(event.problem);
+      problem_ = event.problem;
       AddLog(event, ProblemWords(event.problem));
       break;
     case Kind::Noticed:
-      AddLog(event, event.text);
+      AddLog(event, NoticeWords(event.notice));
       break;
     case Kind::WatchNote:
       AddLog(event, NoteWords(event.note));
@@ -514,10 +547,7 @@ void ManifestTree::Ended(const RunEvent& event) {
   running_ = false;
   stop_ = event.outcome.stop;
   if (event.outcome.status == tree::kExitUsage) {
-    // The engine names ROOT first: "Z:\: the root of a drive ...".
-    std::string why = problem_.empty() ? Say(IDS_COULD_NOT_START) : problem_;
-    if (why.starts_with(shownRoot_ + ": ")) why.erase(0, shownRoot_.size() + 2);
-    Refuse(why);
+    Refuse({problem_, problem_ ? 0u : IDS_COULD_NOT_START});
     return;
   }
   if (watching_) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,8 @@ class ManifestTree {
   // The run (or the watch) ended, whether or not it gave a summary.
   void EndRun();
   // ROOT cannot be shown (refused by the engine, removed): every row below
-  // it goes, and ROOT says why.
-  void Refuse(const std::string& why);
+  // it goes, and ROOT says why, in the words of the phrase given.
+  void Refuse(unsigned phrase);
   // Why ROOT is refused; empty when it is not.
   const std::string& Refused() const;
 
@@ -142,6 +143,8 @@ class ManifestTree {
   std::string RootReason(const tree::RunProblem& why) const;
   std::string ProblemWords(const tree::RunProblem& why) const;
   std::string NoteWords(const tree::Note& note) const;
+  std::string NoticeWords(const tree::Notice& notice) const;
+  std::string RefusalWords() const;
   std::string Reason(const std::string& engineWords) const;
   Row& Ensure(const std::string& path);
   std::string ShownFolder(const std::string& path) const;
@@ -154,6 +157,12 @@ class ManifestTree {
   void ApplyToRun(const RunEvent& event);
   void AddLog(const RunEvent& event, const std::string& text);
   void Ended(const RunEvent& event);
+  // Why ROOT is refused: the problem the run ended on, else the phrase.
+  struct Refusal {
+    std::optional<tree::RunProblem> problem;
+    unsigned phrase = 0;
+  };
+  void Refuse(Refusal refusal);
   void Changed(ViewChange::Kind kind, const Row& row);
 
   Phrases phrases_;
@@ -169,7 +178,8 @@ class ManifestTree {
   bool watching_ = false;
   tree::Tally tally_;  // the run's, from its progress or its summary
   tree::StopReason stop_ = tree::StopReason::None;
-  std::string problem_;   // the run's last problem: a refusal says it
+  std::optional<tree::RunProblem> problem_;  // the run's last: a refusal says it
+  Refusal refusal_;
   std::string lookedAt_;  // HH:MM:SS: when the states shown were last looked at
 };
 

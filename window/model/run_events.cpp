@@ -80,7 +80,11 @@ void EventQueue::Failed(const std::string& folder, const tree::Failure& why) {
   Push(std::move(event));
 }
 
-void EventQueue::Noticed(const std::string& text) { Push(Make(RunEvent::Kind::Noticed, "", text)); }
+void EventQueue::Noticed(const tree::Notice& notice) {
+  RunEvent event = Make(RunEvent::Kind::Noticed);
+  event.notice = notice;
+  Push(std::move(event));
+}
 
 void EventQueue::Warned(const std::string& folder, const tree::Warning& warning) {
   RunEvent event = Make(RunEvent::Kind::Warned, folder);

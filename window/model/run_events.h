@@ -20,7 +20,7 @@ struct RunEvent {
     Written,    // folder, text: the shown manifest
     Stale,      // folder, text: the shown manifest, missing, changes
     Failed,     // folder, failure
-    Noticed,    // text
+    Noticed,    // notice
     Warned,     // folder, warning
     Leftover,   // text: the shown path of the file removed
     Progress,   // tally, checking
@@ -46,6 +46,7 @@ struct RunEvent {
   tree::Warning warning;
   tree::RunProblem problem;
   tree::Note note;
+  tree::Notice notice;
 };
 
 // The reporter a window's runs report to. Thread-safe: the run's thread
@@ -68,7 +69,7 @@ class EventQueue final : public tree::Reporter {
   void Stale(const std::string& folder, const std::string& shownManifest, bool missing,
              const tree::IncludeChanges& changes) override;
   void Failed(const std::string& folder, const tree::Failure& why) override;
-  void Noticed(const std::string& text) override;
+  void Noticed(const tree::Notice& notice) override;
   void Warned(const std::string& folder, const tree::Warning& warning) override;
   void LeftoverRemoved(const std::string& shownPath) override;
   void Progress(const tree::Tally& tally, bool checking) override;

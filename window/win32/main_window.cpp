@@ -453,7 +453,7 @@ void MainWindow::RootGone(RunThread::Job job) {
       ::GetFileAttributesW(folder_.c_str()) == INVALID_FILE_ATTRIBUTES) {
     const DWORD why = ::GetLastError();
     if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
-      model_.Refuse(Phrase(IDS_REMOVED_WHILE_KEPT, {}));
+      model_.Refuse(IDS_REMOVED_WHILE_KEPT);
     }
   }
   if (model_.Refused().empty()) return;
@@ -500,6 +500,9 @@ void MainWindow::Relanguage(const std::wstring& chosen) {
   settings::SetLanguage(chosen);
   Speak(ChooseLanguage(chosen, ::GetUserDefaultUILanguage()));
   title_ = Text(IDS_TITLE);
+  // Explorer's entry speaks as the window does. Only its caption changes,
+  // and one the registry will not change keeps the words it had.
+  settings::RecaptionExplorerEntry(Text(IDS_EXPLORER_ENTRY));
   HMENU old = ::GetMenu(hwnd_);
   ::SetMenu(hwnd_, LoadMenuBar(instance_));
   ::DestroyMenu(old);

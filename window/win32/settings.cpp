@@ -108,6 +108,17 @@ bool AddExplorerEntry(const std::wstring& program, const std::wstring& caption) 
   return false;
 }
 
+bool RecaptionExplorerEntry(const std::wstring& caption) {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerKey, 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG error = ::RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(caption.c_str()),
+                                      static_cast<DWORD>((caption.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(handle);
+  return error == ERROR_SUCCESS;
+}
+
 bool RemoveExplorerEntry() {
   const LONG error = ::RegDeleteTreeW(HKEY_CURRENT_USER, kExplorerKey);
   ::SetLastError(static_cast<DWORD>(error));

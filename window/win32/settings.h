@@ -36,5 +36,8 @@ void SetWindowPlace(const WINDOWPLACEMENT& place, UINT dpi);
 bool ExplorerEntryPresent();
 bool AddExplorerEntry(const std::wstring& program, const std::wstring& caption);
 bool RemoveExplorerEntry();
+// The entry's caption in another language, when the entry is there; never
+// makes one.
+bool RecaptionExplorerEntry(const std::wstring& caption);
 
 }  // namespace window::settings

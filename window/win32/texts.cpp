@@ -1,5 +1,7 @@
 #include "window/win32/texts.h"
 
+#include "platform/folder_access.h"
+#include "platform/platform.h"
 #include "tree/error_text.h"
 #include "window/model/phrases.h"
 #include "window/win32/resource.h"
@@ -53,6 +55,13 @@ std::string Phrase(unsigned id, const std::vector<std::string>& arguments) {
 
 std::string ErrorPhrase(unsigned long error) {
   if (g_speaking == kEnglish) return tree::ErrorText(error);
+  // The tools' own errors, which the system's words would misname.
+  switch (error) {
+    case os::kErrorIsLink: return Phrase(IDS_ERROR_IS_LINK, {});
+    case os::kErrorIsFolder: return Phrase(IDS_ERROR_IS_FOLDER, {});
+    case os::kErrorNotRegularFile: return Phrase(IDS_ERROR_NOT_REGULAR_FILE, {});
+    default: break;
+  }
   wchar_t text[512] = L"";
   constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   DWORD length = ::FormatMessageW(kFlags, nullptr, static_cast<DWORD>(error), g_speaking, text, 512, nullptr);
@@ -61,8 +70,9 @@ std::string ErrorPhrase(unsigned long error) {
                         text[length - 1] == L'.' || text[length - 1] == L'\x3002')) {
     --length;
   }
-  if (length == 0) return tree::ErrorText(error);
-  return Utf8(std::wstring(text, length));
+  // Its number beside it for a search, as the console gives it.
+  const std::string words = length == 0 ? Phrase(IDS_ERROR_NO_TEXT, {}) : Utf8(std::wstring(text, length));
+  return Phrase(IDS_ERROR_NUMBERED, {words, std::to_string(error)});
 }
 
 HMENU LoadMenuBar(HINSTANCE instance) {
